@@ -1,0 +1,104 @@
+// The QVR file layout: the 48-byte header, the command bytes of the line
+// streams, the 5-6-5 pixel and its conversions. Every multi-byte value in a
+// file is little-endian.
+//
+//   8 bpp:  header | palette (768 bytes at auxOffset, 48) | 8-bit stream at dataOffset (816)
+//   16 bpp: header | 16-bit colour stream at dataOffset (48) | [8-bit alpha stream at auxOffset]
+//
+// A plane is height rows of width samples, top row first, as one stream of
+// commands with no separators. Each command yields samples from the current
+// position; a row ends when the position reaches width exactly.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+namespace qvr {
+
+static_assert(std::endian::native == std::endian::little,
+              "the header is read and written in place, which needs a little-endian machine");
+
+struct FileHeader {
+    uint8_t magic[2];       // "QV"
+    uint16_t version;       // 1
+    uint16_t headerSize;    // 48
+    uint16_t bitsPerPixel;  // 8 or 16
+    uint16_t reserved0;     // written 0
+    uint16_t reserved1;     // written 0xFFFF
+    uint32_t reserved2[3];  // written 0
+    uint32_t width;
+    uint32_t height;
+    uint32_t dataOffset;    // where the first stream starts
+    uint32_t auxOffset;     // 8 bpp: the palette; 16 bpp: the alpha stream, or 0 for none
+    uint32_t reserved3[2];  // written 0
+};
+static_assert(sizeof(FileHeader) == 48);
+static_assert(offsetof(FileHeader, width) == 24 && offsetof(FileHeader, auxOffset) == 36);
+
+constexpr uint8_t QVR_MAGIC_0 = 0x51;  // 'Q'
+constexpr uint8_t QVR_MAGIC_1 = 0x56;  // 'V'
+constexpr uint16_t QVR_VERSION = 1;
+constexpr int32_t HEADER_BYTES = 48;
+constexpr int32_t PALETTE_BYTES = 768;
+constexpr int32_t PALETTE_OFFSET = HEADER_BYTES;
+constexpr int32_t INDEXED_DATA_OFFSET = HEADER_BYTES + PALETTE_BYTES;  // 816
+constexpr int32_t WHITE_PALETTE_ENTRY = 246;  // forced white; 255 in 8-bit operands reads as this
+
+// Largest size a reader accepts: widths 2..8191, heights 1..8191.
+constexpr int32_t MIN_READABLE_WIDTH = 2;
+constexpr int32_t MIN_READABLE_HEIGHT = 1;
+constexpr int32_t MAX_READABLE_SIDE = 8191;
+
+// True when a file of this size could be read back. Callers check it before
+// writing, since the writer itself accepts any size.
+constexpr bool imageSizeReadable(int32_t width, int32_t height) {
+    return width >= MIN_READABLE_WIDTH && width <= MAX_READABLE_SIDE &&
+           height >= MIN_READABLE_HEIGHT && height <= MAX_READABLE_SIDE;
+}
+
+// Command bytes. 0x00..0xF7 are literals in both kinds of stream; 0xF9..0xFB
+// are literals in 8-bit streams too.
+constexpr int32_t CMD_ESCAPE = 0xF8;    // one sample / pixel follows verbatim
+constexpr int32_t CMD_PACKED = 0xF9;    // 16-bit: c, shared byte, c + 1 pixel bytes
+constexpr int32_t CMD_UP_RIGHT = 0xFA;  // 16-bit: pixel above, one to the right
+constexpr int32_t CMD_UP_LEFT = 0xFB;   // 16-bit: pixel above, one to the left
+constexpr int32_t CMD_PAIR = 0xFC;      // c, a, b: a b repeated
+constexpr int32_t CMD_FILL = 0xFD;      // c, v: v repeated
+constexpr int32_t CMD_COPY_UP2 = 0xFE;  // c: copy from two rows above
+constexpr int32_t CMD_COPY_UP = 0xFF;   // c: copy from the row above
+constexpr int32_t FIRST_COMMAND_BYTE = CMD_ESCAPE;  // literals stay below it
+constexpr int32_t ESCAPED_SAMPLE_255 = 255;         // an 8-bit operand 255 ...
+constexpr int32_t SAMPLE_FROM_255 = WHITE_PALETTE_ENTRY;  // ... decodes to 246
+
+// Count biases: a count byte c means c + bias samples (8-bit) or pixels (16-bit).
+constexpr int32_t PAIR_BIAS_8 = 3, FILL_BIAS_8 = 4, COPY_BIAS_8 = 3;
+constexpr int32_t PACKED_BIAS_16 = 1, PAIR_BIAS_16 = 2, FILL_BIAS_16 = 3, COPY_BIAS_16 = 2;
+
+// CMD_PACKED: one shared byte carries the pixel bits under PACKED_SHARED_MASK
+// (the top bits of each component); one byte per pixel carries the rest.
+//   shared byte bits 7..0 = pixel bits 15 14 13 10 9 4 3 2
+//   pixel byte  bits 7..0 = pixel bits 12 11 8 7 6 5 1 0
+constexpr uint16_t PACKED_SHARED_MASK = 0xE61C;
+constexpr uint16_t PACKED_PIXEL_MASK = 0x19E3;
+
+// Both bytes may be -1 (missing data); the masks then supply all ones.
+constexpr uint16_t packedPixel(int32_t shared, int32_t pixelByte) {
+    return static_cast<uint16_t>(((shared >> 5) & 7) << 13 | ((shared >> 3) & 3) << 9 |
+                                 (shared & 7) << 2 | ((pixelByte >> 6) & 3) << 11 |
+                                 ((pixelByte >> 2) & 15) << 5 | (pixelByte & 3));
+}
+constexpr uint8_t packedSharedByte(uint16_t p) {
+    return static_cast<uint8_t>(((p >> 13) & 7) << 5 | ((p >> 9) & 3) << 3 | ((p >> 2) & 7));
+}
+constexpr uint8_t packedPixelByte(uint16_t p) {
+    return static_cast<uint8_t>(((p >> 11) & 3) << 6 | ((p >> 5) & 15) << 2 | (p & 3));
+}
+
+// 5-6-5 pixels: red in bits 15..11, green 10..5, blue 4..0.
+// Widening repeats each component's top bits below it, so 0 and full scale stay exact.
+void rgbFrom565(uint8_t* rgb, const uint16_t* pixels, int32_t count);
+// Narrowing drops the low bits without rounding.
+void rgbTo565(uint16_t* pixels, const uint8_t* rgb, int32_t count);
+
+}  // namespace qvr

@@ -1,0 +1,327 @@
+#include "codec/writer.h"
+
+#include <climits>
+#include <cstring>
+
+namespace qvr {
+namespace {
+
+using ByteRing = RowRing<uint8_t, 0>;
+using PixelRing = RowRing<uint16_t, 0>;
+
+constexpr uint16_t RESERVED1_VALUE = 0xFFFF;
+
+// Candidates of the 8-bit encoder, in measuring order; the command byte is 0xFF - index.
+enum Candidate8 { C8_COPY_UP, C8_COPY_UP2, C8_FILL, C8_PAIR, C8_COUNT };
+constexpr int32_t CAP_COPY_8 = 258, CAP_FILL_8 = 259, CAP_PAIR_8 = 516;
+constexpr int32_t MIN_COPY_8 = 3, MIN_FILL_8 = 4, MIN_PAIR_8 = 6;
+
+// Candidates of the 16-bit encoder; the command byte is 0xFF - index too.
+enum Candidate16 { C16_COPY_UP, C16_COPY_UP2, C16_FILL, C16_PAIR, C16_UP_LEFT, C16_UP_RIGHT, C16_COUNT };
+constexpr int32_t CAP_COPY_16 = 257, CAP_FILL_16 = 258, CAP_PAIR_16 = 514, CAP_PACKED_16 = 256;
+constexpr int32_t MIN_COPY_16 = 2, MIN_FILL_16 = 3, MIN_PAIR_16 = 4, MIN_PACKED_16 = 2;
+
+inline int32_t minOf(int32_t a, int32_t b) { return a < b ? a : b; }
+inline int32_t keptOrZero(int32_t length, int32_t minimum) { return length >= minimum ? length : 0; }
+
+template <typename Unit>
+int32_t runLength(const void* p, int32_t cap) {
+    const auto* bytes = static_cast<const uint8_t*>(p);
+    Unit first, next;
+    std::memcpy(&first, bytes, sizeof first);
+    int32_t n = 1;
+    while (n < cap) {
+        std::memcpy(&next, bytes + n * sizeof(Unit), sizeof next);
+        if (next != first) break;
+        ++n;
+    }
+    return n;
+}
+
+// Measures the four candidates at position i of row r; a candidate that reaches
+// its cap ends the measuring. Returns the chosen index, or -1 for a literal.
+int32_t chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r,
+                       int32_t i, int32_t width, int32_t* lengths) {
+    const int32_t rem = width - i;
+    for (int32_t k = 0; k < C8_COUNT; ++k) lengths[k] = 0;
+    bool capped = false;
+    if (rem >= MIN_COPY_8 && r >= 1) {
+        const int32_t cap = minOf(rem, CAP_COPY_8);
+        lengths[C8_COPY_UP] = keptOrZero(matchLength(cur + i, up + i, cap), MIN_COPY_8);
+        capped = lengths[C8_COPY_UP] >= cap;
+    }
+    if (!capped && rem >= MIN_COPY_8 && r >= 2) {
+        const int32_t cap = minOf(rem, CAP_COPY_8);
+        lengths[C8_COPY_UP2] = keptOrZero(matchLength(cur + i, up2 + i, cap), MIN_COPY_8);
+        capped = lengths[C8_COPY_UP2] >= cap;
+    }
+    if (!capped && rem >= MIN_FILL_8) {
+        const int32_t cap = minOf(rem, CAP_FILL_8);
+        lengths[C8_FILL] = keptOrZero(runLength8(cur + i, cap), MIN_FILL_8);
+        capped = lengths[C8_FILL] >= cap;
+    }
+    if (!capped && rem >= MIN_PAIR_8) {
+        const int32_t cap = minOf(rem, CAP_PAIR_8);
+        lengths[C8_PAIR] = keptOrZero(2 * runLength16(cur + i, cap / 2), MIN_PAIR_8);
+    }
+    const int32_t chosen = pickLongest(lengths, C8_COUNT);
+    return lengths[chosen] > 0 ? chosen : -1;
+}
+
+// Emits the command chosen at position i and returns how many samples it covers.
+int32_t emitCommand8(CodecContext* ctx, const uint8_t* cur, int32_t i, int32_t chosen, int32_t length) {
+    putByte(ctx, 0xFF - chosen);
+    switch (chosen) {
+    case C8_COPY_UP:
+    case C8_COPY_UP2:
+        putByte(ctx, length - COPY_BIAS_8);
+        break;
+    case C8_FILL:
+        putByte(ctx, length - FILL_BIAS_8);
+        putByte(ctx, cur[i]);
+        break;
+    default:  // C8_PAIR
+        putByte(ctx, length / 2 - PAIR_BIAS_8);
+        putByte(ctx, cur[i]);
+        putByte(ctx, cur[i + 1]);
+        break;
+    }
+    return length;
+}
+
+void encodeRow8(CodecContext* ctx, const uint8_t* cur, const uint8_t* up, const uint8_t* up2,
+                int32_t r, int32_t width) {
+    int32_t lengths[C8_COUNT];
+    int32_t i = 0;
+    while (i < width) {
+        const int32_t chosen = chooseCommand8(cur, up, up2, r, i, width, lengths);
+        if (chosen >= 0) {
+            i += emitCommand8(ctx, cur, i, chosen, lengths[chosen]);
+            continue;
+        }
+        if (cur[i] >= FIRST_COMMAND_BYTE) putByte(ctx, CMD_ESCAPE);
+        putByte(ctx, cur[i]);
+        ++i;
+    }
+}
+
+int32_t chooseCommand16(const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r,
+                        int32_t j, int32_t width, int32_t* lengths) {
+    const int32_t rem = width - j;
+    for (int32_t k = 0; k < C16_COUNT; ++k) lengths[k] = 0;
+    bool capped = false;
+    if (rem >= MIN_COPY_16 && r >= 1) {
+        const int32_t cap = minOf(rem, CAP_COPY_16);
+        lengths[C16_COPY_UP] =
+            keptOrZero(matchLength(cur + j, up + j, 2 * cap) / 2, MIN_COPY_16);
+        capped = lengths[C16_COPY_UP] >= cap;
+    }
+    if (!capped && rem >= MIN_COPY_16 && r >= 2) {
+        const int32_t cap = minOf(rem, CAP_COPY_16);
+        lengths[C16_COPY_UP2] =
+            keptOrZero(matchLength(cur + j, up2 + j, 2 * cap) / 2, MIN_COPY_16);
+        capped = lengths[C16_COPY_UP2] >= cap;
+    }
+    if (!capped && rem >= MIN_FILL_16) {
+        const int32_t cap = minOf(rem, CAP_FILL_16);
+        lengths[C16_FILL] = keptOrZero(runLength16(cur + j, cap), MIN_FILL_16);
+        capped = lengths[C16_FILL] >= cap;
+    }
+    if (!capped && rem >= MIN_PAIR_16) {
+        const int32_t cap = minOf(rem, CAP_PAIR_16);
+        lengths[C16_PAIR] = keptOrZero(2 * runLength32(cur + j, cap / 2), MIN_PAIR_16);
+        capped = lengths[C16_PAIR] >= cap;
+    }
+    if (!capped) {
+        if (j >= 1 && r >= 1 && cur[j] == up[j - 1]) lengths[C16_UP_LEFT] = 1;
+        if (j + 1 < width && r >= 1 && cur[j] == up[j + 1]) lengths[C16_UP_RIGHT] = 1;
+    }
+    const int32_t chosen = pickLongest(lengths, C16_COUNT);
+    return lengths[chosen] > 0 ? chosen : -1;
+}
+
+int32_t emitCommand16(CodecContext* ctx, const uint16_t* cur, int32_t j, int32_t chosen, int32_t length) {
+    putByte(ctx, 0xFF - chosen);
+    switch (chosen) {
+    case C16_COPY_UP:
+    case C16_COPY_UP2:
+        putByte(ctx, length - COPY_BIAS_16);
+        break;
+    case C16_FILL:
+        putByte(ctx, length - FILL_BIAS_16);
+        putWord(ctx, cur[j]);
+        break;
+    case C16_PAIR:
+        putByte(ctx, length / 2 - PAIR_BIAS_16);
+        putWord(ctx, cur[j]);
+        putWord(ctx, cur[j + 1]);
+        break;
+    default:  // C16_UP_LEFT, C16_UP_RIGHT: the command byte alone
+        break;
+    }
+    return length;
+}
+
+// A packed run when at least two pixels share their high bits, else one literal.
+int32_t emitPackedOrLiteral16(CodecContext* ctx, const uint16_t* cur, int32_t j, int32_t width) {
+    const int32_t n = packedRunLength(cur + j, minOf(width - j, CAP_PACKED_16));
+    if (n >= MIN_PACKED_16) {
+        putByte(ctx, CMD_PACKED);
+        putByte(ctx, n - PACKED_BIAS_16);
+        putByte(ctx, packedSharedByte(cur[j]));
+        for (int32_t k = 0; k < n; ++k) putByte(ctx, packedPixelByte(cur[j + k]));
+        return n;
+    }
+    if ((cur[j] & 0xFF) >= FIRST_COMMAND_BYTE) putByte(ctx, CMD_ESCAPE);
+    putWord(ctx, cur[j]);
+    return 1;
+}
+
+void encodeRow16(CodecContext* ctx, const uint16_t* cur, const uint16_t* up, const uint16_t* up2,
+                 int32_t r, int32_t width) {
+    int32_t lengths[C16_COUNT];
+    int32_t j = 0;
+    while (j < width) {
+        const int32_t chosen = chooseCommand16(cur, up, up2, r, j, width, lengths);
+        j += chosen >= 0 ? emitCommand16(ctx, cur, j, chosen, lengths[chosen])
+                         : emitPackedOrLiteral16(ctx, cur, j, width);
+    }
+}
+
+void writeHeader(CodecContext* ctx, const FileHeader& header) {
+    ctx->procs.seek(ctx->procs.userData, 0, SEEK_FROM_START);
+    ctx->procs.write(ctx->procs.userData, &header, HEADER_BYTES);
+}
+
+// At depth 32: point auxOffset at the end of the colour stream, rewrite the
+// header there, and encode the alpha plane from that position.
+void writeAlphaPass(CodecContext* ctx, FileHeader* header) {
+    const int32_t position = ctx->procs.seek(ctx->procs.userData, 0, SEEK_FROM_CURRENT);
+    header->auxOffset = static_cast<uint32_t>(position);
+    writeHeader(ctx, *header);
+    ctx->procs.seek(ctx->procs.userData, position, SEEK_FROM_START);
+    encode8(ctx, *header);
+}
+
+}  // namespace
+
+int32_t putByte(CodecContext* ctx, int32_t value) {
+    const uint8_t byte = static_cast<uint8_t>(value);
+    return ctx->procs.write(ctx->procs.userData, &byte, 1) > 0 ? value : -1;
+}
+
+int32_t putWord(CodecContext* ctx, int32_t value) {
+    const uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+    return ctx->procs.write(ctx->procs.userData, bytes, 2) > 0 ? value : -1;
+}
+
+int32_t matchLength(const void* a, const void* b, int32_t cap) {
+    const auto* x = static_cast<const uint8_t*>(a);
+    const auto* y = static_cast<const uint8_t*>(b);
+    int32_t n = 0;
+    while (n < cap && x[n] == y[n]) ++n;
+    return n;
+}
+
+int32_t runLength8(const void* p, int32_t cap) { return runLength<uint8_t>(p, cap); }
+int32_t runLength16(const void* p, int32_t cap) { return runLength<uint16_t>(p, cap); }
+int32_t runLength32(const void* p, int32_t cap) { return runLength<uint32_t>(p, cap); }
+
+// A run carries pixels that agree with the first under PACKED_SHARED_MASK, and
+// stops before three equal pixels in a row, which a fill codes better.
+int32_t packedRunLength(const uint16_t* p, int32_t cap) {
+    if (cap <= 1) return 1;
+    const uint16_t shared = p[0] & PACKED_SHARED_MASK;
+    uint16_t prev = p[0];
+    int32_t streak = 1;
+    for (int32_t i = 1; i < cap; ++i) {
+        if ((p[i] & PACKED_SHARED_MASK) != shared) return i;
+        if (p[i] == prev) {
+            if (++streak == 3) return i - 2;
+        } else {
+            streak = 1;
+            prev = p[i];
+        }
+    }
+    return cap;
+}
+
+int32_t pickLongest(const int32_t* lengths, int32_t n) {
+    int32_t best = 0;
+    for (int32_t k = 1; k < n; ++k)
+        if (lengths[k] > lengths[best]) best = k;
+    return best;
+}
+
+int32_t estimateSize(CodecContext* ctx) {
+    const int64_t pixels = static_cast<int64_t>(ctx->width) * ctx->height;
+    int64_t minBytes, maxBytes;
+    if (ctx->depth == 8) {
+        minBytes = pixels / 128 + INDEXED_DATA_OFFSET;
+        maxBytes = 2 * pixels + INDEXED_DATA_OFFSET;
+    } else {
+        minBytes = pixels / 256 + HEADER_BYTES;
+        maxBytes = 3 * pixels + HEADER_BYTES;
+    }
+    auto clamp32 = [](int64_t v) {
+        return static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? INT32_MIN : v);
+    };
+    ctx->minBytes = clamp32(minBytes);
+    ctx->maxBytes = clamp32(maxBytes);
+    return 1;
+}
+
+int32_t encode8(CodecContext* ctx, const FileHeader& header) {
+    const int32_t kind = header.bitsPerPixel == 8 ? ROW_KIND_INDEX : ROW_KIND_ALPHA;
+    ByteRing ring;  // cleared so that a row the host failed to fill reads as zeros
+    std::memset(&ring, 0, sizeof ring);
+    for (int32_t r = 0; r < ctx->height; ++r) {
+        uint8_t* cur = ring.slot(r);
+        ctx->procs.getRows(ctx->procs.userData, cur, ROW_SLOT_SAMPLES, kind, 0, r, ctx->width, 1);
+        encodeRow8(ctx, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx->width);
+        ctx->procs.progress(ctx->procs.userData, r + 1, ctx->height);
+    }
+    return 1;
+}
+
+int32_t encode16(CodecContext* ctx, FileHeader* header) {
+    PixelRing ring;
+    uint8_t rgbRow[RGB_ROW_BYTES];
+    std::memset(&ring, 0, sizeof ring);
+    std::memset(rgbRow, 0, sizeof rgbRow);
+    for (int32_t r = 0; r < ctx->height; ++r) {
+        uint16_t* cur = ring.slot(r);
+        ctx->procs.getRows(ctx->procs.userData, rgbRow, RGB_ROW_BYTES, ROW_KIND_RGB, 0, r, ctx->width, 1);
+        rgbTo565(cur, rgbRow, ctx->width);
+        encodeRow16(ctx, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx->width);
+        ctx->procs.progress(ctx->procs.userData, r + 1, ctx->height);
+    }
+    if (ctx->depth == 32) writeAlphaPass(ctx, header);
+    return 1;
+}
+
+int32_t writeImage(CodecContext* ctx) {
+    if (ctx->width > ROW_SLOT_SAMPLES) return 1;  // would overrun the row buffers
+    const bool indexed = ctx->depth == 8;
+    FileHeader header = {};
+    header.magic[0] = QVR_MAGIC_0;
+    header.magic[1] = QVR_MAGIC_1;
+    header.version = QVR_VERSION;
+    header.headerSize = HEADER_BYTES;
+    header.bitsPerPixel = indexed ? 8 : 16;
+    header.reserved1 = RESERVED1_VALUE;
+    header.width = static_cast<uint32_t>(ctx->width);
+    header.height = static_cast<uint32_t>(ctx->height);
+    header.dataOffset = indexed ? INDEXED_DATA_OFFSET : HEADER_BYTES;
+    header.auxOffset = indexed ? PALETTE_OFFSET : 0;
+    writeHeader(ctx, header);
+    if (indexed) {
+        ctx->procs.write(ctx->procs.userData, ctx->palette, PALETTE_BYTES);
+        encode8(ctx, header);
+    } else {
+        encode16(ctx, &header);
+    }
+    return 1;
+}
+
+}  // namespace qvr
