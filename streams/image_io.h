@@ -1,0 +1,29 @@
+// Whole-image reading and writing through a stream binding, with messages a
+// person can act on. The tools, tests, fuzzers and benchmarks share these.
+#pragma once
+
+#include <string>
+
+#include "codec/reader.h"
+#include "streams/stream_binding.h"
+
+namespace qvr {
+
+struct QvrInfo {
+    bool valid = false;  // the header passes every test
+    FileHeader header{};
+    int32_t depth = 0;
+};
+
+// Reads and tests the header only.
+QvrInfo inspectQvr(StreamBinding& stream);
+
+// Reads the whole image into `image`. Returns "" on success, else what went
+// wrong ("row 12 of the colour plane runs past the image width", ...). Rows
+// decoded before a failure stay in `image`.
+std::string loadQvr(StreamBinding& stream, RasterImage& image);
+
+// Writes `image` as a QVR file. Returns "" on success, else why not.
+std::string saveQvr(StreamBinding& stream, const RasterImage& image);
+
+}  // namespace qvr

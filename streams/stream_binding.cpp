@@ -1,0 +1,200 @@
+#include "streams/stream_binding.h"
+
+#include <cstring>
+
+namespace qvr {
+
+void RasterImage::allocate(int32_t newWidth, int32_t newHeight, int32_t newDepth) {
+    width = newWidth;
+    height = newHeight;
+    depth = newDepth;
+    const size_t pixels = static_cast<size_t>(newWidth) * static_cast<size_t>(newHeight);
+    indices.assign(newDepth == 8 ? pixels : 0, 0);
+    rgb.assign(newDepth == 8 ? 0 : 3 * pixels, 0);
+    alpha.assign(newDepth == 32 ? pixels : 0, 0);
+}
+
+const char* describeFailure(StreamFailure failure) {
+    switch (failure) {
+    case StreamFailure::None: return "no failure";
+    case StreamFailure::EndOfData: return "the data ends too early";
+    case StreamFailure::ReadError: return "read error";
+    case StreamFailure::WriteError: return "write error (is the disk full?)";
+    case StreamFailure::RowRefused: return "a row did not fit the image";
+    }
+    return "unknown failure";
+}
+
+namespace {
+
+StreamBinding* self(void* userData) { return static_cast<StreamBinding*>(userData); }
+
+int32_t kindSlot(int32_t kind) {
+    switch (kind) {
+    case ROW_KIND_INDEX: return 0;
+    case ROW_KIND_RGB: return 1;
+    case ROW_KIND_ALPHA: return 2;
+    default: return -1;
+    }
+}
+
+}  // namespace
+
+StreamProcs StreamBinding::procs() {
+    return StreamProcs{this, &StreamBinding::read, &StreamBinding::write, &StreamBinding::seek,
+                       &StreamBinding::putRows, &StreamBinding::getRows, &StreamBinding::progress};
+}
+
+int32_t StreamBinding::rowsMoved(int32_t kind) const {
+    const int32_t slot = kindSlot(kind);
+    return slot < 0 ? 0 : rowsMoved_[slot];
+}
+
+int32_t StreamBinding::read(void* userData, void* buffer, int32_t count) {
+    StreamBinding* binding = self(userData);
+    if (binding->failure_ != StreamFailure::None || count <= 0) return 0;
+    const int32_t moved = binding->readBytes(buffer, count);
+    if (moved < 0) binding->failure_ = StreamFailure::ReadError;
+    if (moved == 0) binding->failure_ = StreamFailure::EndOfData;
+    return moved > 0 ? moved : 0;
+}
+
+int32_t StreamBinding::write(void* userData, const void* buffer, int32_t count) {
+    StreamBinding* binding = self(userData);
+    if (binding->failure_ != StreamFailure::None || count <= 0) return 0;
+    const int32_t moved = binding->writeBytes(buffer, count);
+    if (moved <= 0) {
+        binding->failure_ = StreamFailure::WriteError;
+        return 0;
+    }
+    return moved;
+}
+
+int32_t StreamBinding::seek(void* userData, int32_t offset, int32_t origin) {
+    StreamBinding* binding = self(userData);
+    int64_t target = offset;
+    if (origin == SEEK_FROM_CURRENT) target += binding->position();
+    else if (origin != SEEK_FROM_START) return -1;
+    return binding->seekTo(target);
+}
+
+int32_t StreamBinding::putRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind,
+                               int32_t left, int32_t top, int32_t width, int32_t height) {
+    return self(userData)->moveRow(true, static_cast<uint8_t*>(buffer), rowBytes, kind, left, top,
+                                   width, height);
+}
+
+int32_t StreamBinding::getRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind,
+                               int32_t left, int32_t top, int32_t width, int32_t height) {
+    return self(userData)->moveRow(false, static_cast<uint8_t*>(buffer), rowBytes, kind, left, top,
+                                   width, height);
+}
+
+int32_t StreamBinding::progress(void* userData, int32_t done, int32_t total) {
+    StreamBinding* binding = self(userData);
+    binding->progress_.emplace_back(done, total);
+    if (binding->report_) binding->report_(binding->reportContext_, done, total);
+    return 0;
+}
+
+int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, int32_t kind,
+                               int32_t left, int32_t top, int32_t width, int32_t height) {
+    if (failure_ != StreamFailure::None) return 0;
+    const int32_t slot = kindSlot(kind);
+    std::vector<uint8_t>* plane = nullptr;
+    int32_t bytesPerPixel = 1;
+    if (image_ && slot == 0 && image_->depth == 8) plane = &image_->indices;
+    if (image_ && slot == 1 && image_->depth != 8) plane = &image_->rgb, bytesPerPixel = 3;
+    if (image_ && slot == 2 && image_->depth == 32) plane = &image_->alpha;
+    const bool fits = plane && left == 0 && height == 1 && width == image_->width && top >= 0 &&
+                      top < image_->height && rowBytes >= width * bytesPerPixel;
+    if (!fits) {
+        failure_ = StreamFailure::RowRefused;
+        return 0;
+    }
+    const size_t rowSize = static_cast<size_t>(width) * static_cast<size_t>(bytesPerPixel);
+    uint8_t* row = plane->data() + static_cast<size_t>(top) * rowSize;
+    if (toImage) std::memcpy(row, buffer, rowSize);
+    else std::memcpy(buffer, row, rowSize);
+    ++rowsMoved_[slot];
+    return 1;
+}
+
+// ---- memory ----
+
+int32_t MemoryStream::readBytes(void* buffer, int32_t count) {
+    const size_t available = bytes_.size() - position_;
+    const size_t n = available < static_cast<size_t>(count) ? available : static_cast<size_t>(count);
+    if (n == 0) return 0;
+    std::memcpy(buffer, bytes_.data() + position_, n);
+    position_ += n;
+    return static_cast<int32_t>(n);
+}
+
+int32_t MemoryStream::writeBytes(const void* buffer, int32_t count) {
+    const size_t n = static_cast<size_t>(count);
+    if (position_ + n > bytes_.size()) bytes_.resize(position_ + n);
+    std::memcpy(bytes_.data() + position_, buffer, n);
+    position_ += n;
+    return count;
+}
+
+int32_t MemoryStream::seekTo(int64_t target) {
+    if (target < 0 || target > static_cast<int64_t>(bytes_.size())) return -1;
+    position_ = static_cast<size_t>(target);
+    return static_cast<int32_t>(target);
+}
+
+// ---- file ----
+
+FileStream::FileStream(const std::string& path, Mode mode) {
+    file_ = std::fopen(path.c_str(), mode == Mode::Read ? "rb" : "wb");
+    if (file_ && mode == Mode::Read && std::fseek(file_, 0, SEEK_END) == 0) {
+        size_ = std::ftell(file_);
+        std::rewind(file_);
+        if (size_ < 0) size_ = 0;
+    }
+}
+
+FileStream::~FileStream() { close(); }
+
+bool FileStream::close() {
+    if (!file_) return true;
+    const bool flushed = std::fflush(file_) == 0;
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return flushed && closed;
+}
+
+int32_t FileStream::readBytes(void* buffer, int32_t count) {
+    if (!file_) return -1;
+    if (count == 1) {  // the codec's usual request: stay inside stdio's buffer
+        const int c = getc_unlocked(file_);
+        if (c == EOF) return std::ferror(file_) ? -1 : 0;
+        *static_cast<uint8_t*>(buffer) = static_cast<uint8_t>(c);
+        ++position_;
+        return 1;
+    }
+    const size_t n = std::fread(buffer, 1, static_cast<size_t>(count), file_);
+    if (n == 0) return std::ferror(file_) ? -1 : 0;
+    position_ += static_cast<int64_t>(n);
+    return static_cast<int32_t>(n);
+}
+
+int32_t FileStream::writeBytes(const void* buffer, int32_t count) {
+    if (!file_) return -1;
+    const size_t n = std::fwrite(buffer, 1, static_cast<size_t>(count), file_);
+    if (n != static_cast<size_t>(count)) return -1;
+    position_ += count;
+    if (position_ > size_) size_ = position_;
+    return count;
+}
+
+int32_t FileStream::seekTo(int64_t target) {
+    if (!file_ || target < 0 || target > size_ || target > INT32_MAX) return -1;
+    if (std::fseek(file_, static_cast<long>(target), SEEK_SET) != 0) return -1;
+    position_ = target;
+    return static_cast<int32_t>(target);
+}
+
+}  // namespace qvr

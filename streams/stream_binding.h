@@ -1,0 +1,135 @@
+// Bindings of the codec's StreamProcs for programs that run without a host:
+// over a byte buffer in memory or over a file, with rows moving to and from a
+// RasterImage. They keep the host binding's rule: the first failure wins, and
+// after it every read, write and row transfer does nothing and returns 0.
+// Seeks still run; a seek outside the data fails and leaves the position.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "codec/stream.h"
+
+namespace qvr {
+
+// An image as the tools hold it: one plane per row kind.
+struct RasterImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t depth = 0;  // 8 indexed, 24 RGB, 32 RGB with alpha
+    std::array<uint8_t, 768> palette{};
+    std::vector<uint8_t> indices;  // width x height, depth 8
+    std::vector<uint8_t> rgb;      // width x height x 3, depth 24 and 32
+    std::vector<uint8_t> alpha;    // width x height, depth 32
+
+    // Sizes the planes that `depth` needs, zero-filled.
+    void allocate(int32_t newWidth, int32_t newHeight, int32_t newDepth);
+};
+
+enum class StreamFailure {
+    None,
+    EndOfData,   // a read delivered nothing
+    ReadError,
+    WriteError,  // includes a full disk
+    RowRefused,  // a row transfer that does not fit the image
+};
+const char* describeFailure(StreamFailure failure);
+
+class StreamBinding {
+public:
+    virtual ~StreamBinding() = default;
+
+    // The procedure table, bound to this object; row transfers use `image`.
+    StreamProcs procs();
+    void attachImage(RasterImage* image) { image_ = image; }
+
+    StreamFailure failure() const { return failure_; }
+    // Rows handed over successfully, per kind (index, RGB, alpha).
+    int32_t rowsMoved(int32_t kind) const;
+    // The (done, total) of every progress call, in order.
+    const std::vector<std::pair<int32_t, int32_t>>& progressCalls() const { return progress_; }
+    // Called on every progress report, for example to draw a progress bar.
+    void onProgress(void (*report)(void* context, int32_t done, int32_t total), void* context) {
+        report_ = report;
+        reportContext_ = context;
+    }
+
+protected:
+    // Each returns bytes moved, 0 at the end of the data, or -1 on failure.
+    virtual int32_t readBytes(void* buffer, int32_t count) = 0;
+    virtual int32_t writeBytes(const void* buffer, int32_t count) = 0;
+    // Returns the new position, or -1 (position unchanged) when outside the data.
+    virtual int32_t seekTo(int64_t position) = 0;
+    virtual int64_t position() const = 0;
+
+private:
+    static int32_t read(void* self, void* buffer, int32_t count);
+    static int32_t write(void* self, const void* buffer, int32_t count);
+    static int32_t seek(void* self, int32_t offset, int32_t origin);
+    static int32_t putRows(void* self, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
+                           int32_t top, int32_t width, int32_t height);
+    static int32_t getRows(void* self, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
+                           int32_t top, int32_t width, int32_t height);
+    static int32_t progress(void* self, int32_t done, int32_t total);
+
+    // Copies one row between the codec's buffer and the image: into the image
+    // when `toImage`, else out of it. Refuses a row that does not fit.
+    int32_t moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, int32_t kind, int32_t left,
+                    int32_t top, int32_t width, int32_t height);
+
+    RasterImage* image_ = nullptr;
+    StreamFailure failure_ = StreamFailure::None;
+    int32_t rowsMoved_[3] = {0, 0, 0};
+    std::vector<std::pair<int32_t, int32_t>> progress_;
+    void (*report_)(void*, int32_t, int32_t) = nullptr;
+    void* reportContext_ = nullptr;
+};
+
+// Over a byte buffer: reads from it, or builds it when writing.
+class MemoryStream : public StreamBinding {
+public:
+    MemoryStream() = default;  // an empty buffer to write into
+    explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+
+    const std::vector<uint8_t>& bytes() const { return bytes_; }
+
+protected:
+    int32_t readBytes(void* buffer, int32_t count) override;
+    int32_t writeBytes(const void* buffer, int32_t count) override;
+    int32_t seekTo(int64_t target) override;
+    int64_t position() const override { return static_cast<int64_t>(position_); }
+
+private:
+    std::vector<uint8_t> bytes_;
+    size_t position_ = 0;
+};
+
+// Over a file opened for reading or created for writing.
+class FileStream : public StreamBinding {
+public:
+    enum class Mode { Read, Write };
+    FileStream(const std::string& path, Mode mode);
+    ~FileStream() override;
+    FileStream(const FileStream&) = delete;
+    FileStream& operator=(const FileStream&) = delete;
+
+    bool isOpen() const { return file_ != nullptr; }
+    // Flushes and closes; false when the data could not all be written.
+    bool close();
+
+protected:
+    int32_t readBytes(void* buffer, int32_t count) override;
+    int32_t writeBytes(const void* buffer, int32_t count) override;
+    int32_t seekTo(int64_t target) override;
+    int64_t position() const override { return position_; }
+
+private:
+    std::FILE* file_ = nullptr;
+    int64_t position_ = 0;
+    int64_t size_ = 0;
+};
+
+}  // namespace qvr

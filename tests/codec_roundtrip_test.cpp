@@ -1,0 +1,223 @@
+// Whole images written and read back through the memory and file bindings,
+// and the bindings' own rules (first failure wins, seeks stay inside the data).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <random>
+
+#include "codec/reader.h"
+#include "codec/writer.h"
+#include "streams/image_io.h"
+#include "test_support.h"
+
+namespace qvr::test {
+namespace {
+
+enum class Pattern { Noise, Flat, RepeatedRows, Pairs, Gradient, Mixed };
+const Pattern ALL_PATTERNS[] = {Pattern::Noise, Pattern::Flat, Pattern::RepeatedRows,
+                                Pattern::Pairs, Pattern::Gradient, Pattern::Mixed};
+
+// One sample of a plane; `range` limits values so that noise has some runs.
+uint8_t sampleAt(Pattern pattern, std::mt19937& rng, int32_t x, int32_t y, int32_t channel) {
+    switch (pattern) {
+    case Pattern::Noise: return static_cast<uint8_t>(rng());
+    case Pattern::Flat: return static_cast<uint8_t>(x < 40 ? 0xFF : 17 * channel);
+    case Pattern::RepeatedRows: return static_cast<uint8_t>((x * 7 + channel * 31 + (y / 3) * 5) & 0xFF);
+    case Pattern::Pairs: return static_cast<uint8_t>(x % 2 ? 200 + channel : y % 5);
+    case Pattern::Gradient: return static_cast<uint8_t>(x + y + channel * 40);
+    case Pattern::Mixed: return static_cast<uint8_t>(rng() % 4 == 0 ? rng() : (x / 9 + y / 4) * 29);
+    }
+    return 0;
+}
+
+RasterImage makeImage(int32_t width, int32_t height, int32_t depth, Pattern pattern) {
+    std::mt19937 rng(static_cast<unsigned>(width * 131 + height * 7 + depth));
+    RasterImage image;
+    image.allocate(width, height, depth);
+    for (size_t i = 0; i < image.palette.size(); ++i) image.palette[i] = static_cast<uint8_t>(rng());
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x) {
+            const size_t p = static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+            if (depth == 8) image.indices[p] = sampleAt(pattern, rng, x, y, 0);
+            else
+                for (int32_t c = 0; c < 3; ++c) image.rgb[3 * p + static_cast<size_t>(c)] = sampleAt(pattern, rng, x, y, c);
+            if (depth == 32) image.alpha[p] = sampleAt(pattern, rng, x + 3, y, 3);
+        }
+    return image;
+}
+
+// What a file gives back: 255 samples as 246, entry 246 white, colour as 5-6-5.
+RasterImage expectedAfterRoundTrip(const RasterImage& in) {
+    RasterImage out = in;
+    for (auto& v : out.indices) v = v == 255 ? 246 : v;
+    for (auto& v : out.alpha) v = v == 255 ? 246 : v;
+    if (in.depth == 8) {
+        out.palette[738] = out.palette[739] = out.palette[740] = 255;
+    } else {
+        out.palette.fill(0);
+    }
+    for (size_t i = 0; i < out.rgb.size(); ++i) {
+        const uint8_t v = out.rgb[i];
+        out.rgb[i] = i % 3 == 1 ? static_cast<uint8_t>((v & 0xFC) | (v >> 6))
+                                : static_cast<uint8_t>((v & 0xF8) | (v >> 5));
+    }
+    return out;
+}
+
+void expectSameImage(const RasterImage& got, const RasterImage& want, const std::string& what) {
+    EXPECT_EQ(got.width, want.width) << what;
+    EXPECT_EQ(got.height, want.height) << what;
+    EXPECT_EQ(got.depth, want.depth) << what;
+    EXPECT_TRUE(got.indices == want.indices) << what;
+    EXPECT_TRUE(got.rgb == want.rgb) << what;
+    EXPECT_TRUE(got.alpha == want.alpha) << what;
+    if (want.depth == 8) {
+        EXPECT_TRUE(got.palette == want.palette) << what;
+    }
+}
+
+TEST(RoundTrip, EveryKindOverVariedImages) {
+    const std::pair<int32_t, int32_t> sizes[] = {{2, 1}, {3, 2}, {17, 9}, {300, 7}, {600, 5}};
+    for (int32_t depth : {8, 24, 32})
+        for (Pattern pattern : ALL_PATTERNS)
+            for (auto [w, h] : sizes) {
+                const std::string what = "depth " + std::to_string(depth) + " pattern " +
+                                         std::to_string(static_cast<int>(pattern)) + " " +
+                                         std::to_string(w) + "x" + std::to_string(h);
+                const RasterImage image = makeImage(w, h, depth, pattern);
+                const Bytes file = encodeImage(image);
+                ASSERT_FALSE(file.empty()) << what;
+                RasterImage back;
+                ASSERT_EQ(decodeBytes(file, back), "") << what;
+                expectSameImage(back, expectedAfterRoundTrip(image), what);
+                // Writing what was read gives the same bytes again.
+                RasterImage again;
+                ASSERT_EQ(decodeBytes(encodeImage(back), again), "") << what;
+                expectSameImage(again, back, what);
+            }
+}
+
+TEST(RoundTrip, EveryIndexValueAndAlpha255) {
+    RasterImage image;
+    image.allocate(256, 3, 8);
+    for (size_t i = 0; i < image.indices.size(); ++i) image.indices[i] = static_cast<uint8_t>(i * 5 + i / 256);
+    RasterImage back;
+    ASSERT_EQ(decodeBytes(encodeImage(image), back), "");
+    expectSameImage(back, expectedAfterRoundTrip(image), "indices");
+
+    RasterImage opaque;
+    opaque.allocate(40, 4, 32);
+    std::fill(opaque.alpha.begin(), opaque.alpha.end(), uint8_t{255});
+    ASSERT_EQ(decodeBytes(encodeImage(opaque), back), "");
+    EXPECT_EQ(back.alpha, std::vector<uint8_t>(160, 246));
+}
+
+TEST(RoundTrip, FileBindingMatchesMemoryBinding) {
+    const RasterImage image = makeImage(123, 45, 32, Pattern::Mixed);
+    const std::string path = ::testing::TempDir() + "qvr_roundtrip.qvr";
+    {
+        FileStream out(path, FileStream::Mode::Write);
+        ASSERT_TRUE(out.isOpen());
+        ASSERT_EQ(saveQvr(out, image), "");
+        ASSERT_TRUE(out.close());
+    }
+    FileStream in(path, FileStream::Mode::Read);
+    RasterImage back;
+    ASSERT_EQ(loadQvr(in, back), "");
+    expectSameImage(back, expectedAfterRoundTrip(image), "file");
+    std::remove(path.c_str());
+}
+
+TEST(Binding, CutShortColourPlaneStopsBeforeTheAlphaPlane) {
+    const RasterImage image = makeImage(50, 20, 32, Pattern::Noise);
+    const Bytes file = encodeImage(image);
+    FileHeader header;
+    std::memcpy(&header, file.data(), sizeof header);
+    Bytes cut(file.begin(), file.begin() + (header.auxOffset / 2));
+    MemoryStream stream(cut);
+    RasterImage back;
+    const std::string problem = loadQvr(stream, back);
+    EXPECT_NE(problem.find("colour plane"), std::string::npos) << problem;
+    EXPECT_EQ(stream.failure(), StreamFailure::EndOfData);
+    EXPECT_EQ(stream.rowsMoved(ROW_KIND_ALPHA), 0);
+    EXPECT_LT(stream.rowsMoved(ROW_KIND_RGB), 20);
+}
+
+TEST(Binding, CutShortAlphaPlaneIsReported) {
+    const Bytes file = encodeImage(makeImage(50, 20, 32, Pattern::Noise));
+    MemoryStream stream(Bytes(file.begin(), file.end() - 10));
+    RasterImage back;
+    const std::string problem = loadQvr(stream, back);
+    EXPECT_NE(problem.find("alpha plane"), std::string::npos) << problem;
+    EXPECT_EQ(stream.rowsMoved(ROW_KIND_RGB), 20);
+}
+
+TEST(Binding, CorruptRowIsNamed) {
+    Bytes file = indexedFile(4, 3, {0xFD, 0x00, 1, 0xFD, 0x00, 2, 0xFD, 0x01, 3});
+    RasterImage back;
+    EXPECT_EQ(decodeBytes(file, back), "corrupt stream: row 2 of the index plane runs past the image width");
+}
+
+TEST(Binding, SeekOutsideTheDataFailsAndKeepsThePosition) {
+    MemoryStream stream(Bytes{1, 2, 3, 4});
+    StreamProcs procs = stream.procs();
+    EXPECT_EQ(procs.seek(procs.userData, 2, SEEK_FROM_START), 2);
+    EXPECT_EQ(procs.seek(procs.userData, 5, SEEK_FROM_START), -1);
+    EXPECT_EQ(procs.seek(procs.userData, -3, SEEK_FROM_CURRENT), -1);
+    EXPECT_EQ(procs.seek(procs.userData, 0, SEEK_FROM_CURRENT), 2);
+    uint8_t byte = 0;
+    EXPECT_EQ(procs.read(procs.userData, &byte, 1), 1);
+    EXPECT_EQ(byte, 3);
+    EXPECT_EQ(procs.seek(procs.userData, 4, SEEK_FROM_START), 4);  // the end itself is inside
+}
+
+TEST(Binding, AfterTheFirstFailureNothingMoves) {
+    MemoryStream stream(Bytes{9});
+    RasterImage image;
+    image.allocate(2, 1, 8);
+    stream.attachImage(&image);
+    StreamProcs procs = stream.procs();
+    uint8_t buffer[8] = {0};
+    EXPECT_EQ(procs.read(procs.userData, buffer, 4), 1);  // a short read is no failure
+    EXPECT_EQ(procs.read(procs.userData, buffer, 1), 0);
+    EXPECT_EQ(stream.failure(), StreamFailure::EndOfData);
+    procs.seek(procs.userData, 0, SEEK_FROM_START);
+    EXPECT_EQ(procs.read(procs.userData, buffer, 1), 0);
+    EXPECT_EQ(procs.write(procs.userData, buffer, 1), 0);
+    EXPECT_EQ(procs.putRows(procs.userData, buffer, 8192, ROW_KIND_INDEX, 0, 0, 2, 1), 0);
+    EXPECT_EQ(stream.failure(), StreamFailure::EndOfData);
+}
+
+TEST(Binding, RowsThatDoNotFitAreRefused) {
+    MemoryStream stream;
+    RasterImage image;
+    image.allocate(4, 2, 8);
+    stream.attachImage(&image);
+    StreamProcs procs = stream.procs();
+    uint8_t buffer[16] = {0};
+    EXPECT_EQ(procs.putRows(procs.userData, buffer, 8192, ROW_KIND_INDEX, 0, 2, 4, 1), 0);
+    EXPECT_EQ(stream.failure(), StreamFailure::RowRefused);
+}
+
+TEST(Binding, WriteErrorOnAFullDisk) {
+    FileStream out("/dev/full", FileStream::Mode::Write);
+    if (!out.isOpen()) GTEST_SKIP() << "no /dev/full here";
+    const RasterImage image = makeImage(300, 300, 24, Pattern::Noise);
+    std::string problem = saveQvr(out, image);
+    const bool closed = out.close();
+    EXPECT_TRUE(!problem.empty() || !closed);
+}
+
+TEST(SaveQvr, RefusesSizesTheReaderCannotRead) {
+    for (auto [w, h] : {std::pair{1, 5}, std::pair{8192, 1}, std::pair{5, 0}, std::pair{5, 8192}}) {
+        RasterImage image;
+        image.allocate(w, h, 24);
+        MemoryStream stream;
+        EXPECT_NE(saveQvr(stream, image), "") << w << "x" << h;
+        EXPECT_TRUE(stream.bytes().empty());
+    }
+}
+
+}  // namespace
+}  // namespace qvr::test

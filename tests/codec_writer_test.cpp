@@ -1,0 +1,255 @@
+// The writer: the encoders' choices (candidate order, ties, caps, literals and
+// escapes, packed runs), the file framing and the size estimate.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "codec/writer.h"
+#include "test_support.h"
+
+namespace qvr::test {
+namespace {
+
+using Strings = std::vector<std::string>;
+using Pixels = std::vector<uint16_t>;
+
+// Runs writeImage over rows given as 8-bit samples; returns the stream after the palette.
+Bytes encodeIndexed(int32_t width, const std::vector<Bytes>& rows, Recorder* out = nullptr) {
+    Recorder local;
+    Recorder& r = out ? *out : local;
+    r.recordByteReads = false;
+    r.rowSource = [&rows](int32_t, int32_t top, int32_t w, uint8_t* buffer) {
+        std::memcpy(buffer, rows[static_cast<size_t>(top)].data(), static_cast<size_t>(w));
+    };
+    CodecContext ctx = r.context();
+    ctx.width = width;
+    ctx.height = static_cast<int32_t>(rows.size());
+    ctx.depth = 8;
+    EXPECT_EQ(writeImage(&ctx), 1);
+    return Bytes(r.output.begin() + 816, r.output.end());
+}
+
+Bytes rgbOf(const Pixels& row) {
+    Bytes rgb;
+    for (uint16_t p : row) {
+        rgb.push_back(static_cast<uint8_t>((p >> 11) << 3));
+        rgb.push_back(static_cast<uint8_t>(((p >> 5) & 63) << 2));
+        rgb.push_back(static_cast<uint8_t>((p & 31) << 3));
+    }
+    return rgb;
+}
+
+// Runs writeImage at depth 24 over rows of 5-6-5 pixels; returns the colour stream.
+Bytes encodeColour(const std::vector<Pixels>& rows) {
+    Recorder r;
+    std::vector<Bytes> rgbRows;
+    for (const auto& row : rows) rgbRows.push_back(rgbOf(row));
+    r.rowSource = [&rgbRows](int32_t, int32_t top, int32_t, uint8_t* buffer) {
+        const Bytes& row = rgbRows[static_cast<size_t>(top)];
+        std::memcpy(buffer, row.data(), row.size());
+    };
+    CodecContext ctx = r.context();
+    ctx.width = static_cast<int32_t>(rows[0].size());
+    ctx.height = static_cast<int32_t>(rows.size());
+    ctx.depth = 24;
+    writeImage(&ctx);
+    return Bytes(r.output.begin() + 48, r.output.end());
+}
+
+TEST(Encode8, WorkedExampleAndARepeatedRow) {
+    const Bytes row = {1, 2, 1, 2, 1, 2, 9, 9, 9, 9, 246, 16};
+    EXPECT_EQ(encodeIndexed(12, {row, row}),
+              (Bytes{0xFC, 0x00, 0x01, 0x02, 0xFD, 0x00, 0x09, 0xF6, 0x10, 0xFF, 0x09}));
+}
+
+TEST(Encode8, FillBeatsPairOnATieAndCapEndsMeasuring) {
+    EXPECT_EQ(encodeIndexed(9, {{5, 5, 5, 5, 5, 5, 5, 5, 6}}), (Bytes{0xFD, 0x04, 0x05, 0x06}));
+    EXPECT_EQ(encodeIndexed(8, {{5, 5, 5, 5, 5, 5, 5, 5}}), (Bytes{0xFD, 0x04, 0x05}));
+}
+
+TEST(Encode8, ShortRunsAreLiterals) {
+    EXPECT_EQ(encodeIndexed(5, {{3, 3, 3, 4, 5}}), (Bytes{3, 3, 3, 4, 5}));
+    EXPECT_EQ(encodeIndexed(2, {{7, 7}}), (Bytes{7, 7}));
+    EXPECT_EQ(encodeIndexed(1, {{7}}), (Bytes{7}));
+}
+
+TEST(Encode8, PairRuns) {
+    EXPECT_EQ(encodeIndexed(6, {{1, 2, 1, 2, 1, 2}}), (Bytes{0xFC, 0x00, 0x01, 0x02}));
+    EXPECT_EQ(encodeIndexed(5, {{1, 2, 1, 2, 1}}), (Bytes{1, 2, 1, 2, 1}));
+    // An odd remainder leaves the last byte to the next step.
+    EXPECT_EQ(encodeIndexed(7, {{1, 2, 1, 2, 1, 2, 1}}), (Bytes{0xFC, 0x00, 0x01, 0x02, 0x01}));
+}
+
+TEST(Encode8, EscapesAndUnescapedOperands) {
+    EXPECT_EQ(encodeIndexed(3, {{0xFF, 0xF7, 0xF8}}), (Bytes{0xF8, 0xFF, 0xF7, 0xF8, 0xF8}));
+    EXPECT_EQ(encodeIndexed(4, {{0xFF, 0xFF, 0xFF, 0xFF}}), (Bytes{0xFD, 0x00, 0xFF}));
+}
+
+TEST(Encode8, CopiesOnlyWhereRowsExist) {
+    const Bytes a = {1, 2, 3, 4, 5};
+    const Bytes b = {9, 8, 7, 6, 5};
+    // Row 1 copies the row above; row 3 matches only the row two above.
+    EXPECT_EQ(encodeIndexed(5, {a, a, b, a}),
+              (Bytes{1, 2, 3, 4, 5, 0xFF, 0x02, 9, 8, 7, 6, 5, 0xFE, 0x02}));
+}
+
+TEST(Encode8, WideRowEqualToTheRowAboveUsesCappedCopies) {
+    Bytes row(600);
+    for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint8_t>(i * 37 % 200);
+    Bytes stream = encodeIndexed(600, {row, row});
+    const Bytes tail(stream.end() - 6, stream.end());
+    EXPECT_EQ(tail, (Bytes{0xFF, 255, 0xFF, 255, 0xFF, 81}));
+}
+
+TEST(Encode16, WorkedExample) {
+    EXPECT_EQ(encodeColour({{0x1234, 0x00F9, 0xA014, 0xB9F7, 0xA834}}),
+              (Bytes{0x34, 0x12, 0xF8, 0xF9, 0x00, 0xF9, 0x02, 0xA5, 0x00, 0xFF, 0x44}));
+}
+
+TEST(Encode16, PackedRunsAndTheirStops) {
+    EXPECT_EQ(encodeColour({{0x1234, 0x1235}}), (Bytes{0xF9, 0x01, 0x0D, 0x84, 0x85}));
+    // u v w w w x: packed u v, then a fill of three w.
+    const uint16_t u = 0x1234, v = 0x1235, w = 0x1236, x = 0x0000;
+    EXPECT_EQ(encodeColour({{u, v, w, w, w, x}}),
+              (Bytes{0xF9, 0x01, 0x0D, 0x84, 0x85, 0xFD, 0x00, 0x36, 0x12, 0x00, 0x00}));
+    EXPECT_EQ(packedRunLength(Pixels{u, w, w, w}.data(), 4), 1);
+    EXPECT_EQ(packedRunLength(Pixels{u, v, u, v}.data(), 4), 4);
+    EXPECT_EQ(packedRunLength(Pixels{u, x}.data(), 2), 1);
+    EXPECT_EQ(packedRunLength(Pixels{u}.data(), 1), 1);
+}
+
+TEST(Encode16, LiteralsEscapeOnTheLowByteOnly) {
+    EXPECT_EQ(encodeColour({{0x00F8, 0xF800}}), (Bytes{0xF8, 0xF8, 0x00, 0x00, 0xF8}));
+}
+
+TEST(Encode16, SinglePixelReferences) {
+    // Row 1 pixel 1 equals the pixel above-left and above-right: UP_LEFT wins.
+    const Pixels top = {0x1111, 0x2222, 0x1111, 0x3333};
+    const Pixels below = {0x4444, 0x1111, 0x5555, 0x6666};
+    Bytes stream = encodeColour({top, below});
+    const Bytes row1(stream.begin() + 8, stream.end());
+    EXPECT_EQ(row1[0], 0x44);
+    EXPECT_EQ(row1[2], CMD_UP_LEFT);
+    // Pixel 0 never looks left, the last pixel never looks right.
+    Bytes edge = encodeColour({{0x0707, 0x0101}, {0x0101, 0x0909}});
+    EXPECT_EQ(Bytes(edge.begin() + 4, edge.end()), (Bytes{0xFA, 0x09, 0x09}));
+}
+
+TEST(Encode16, WideRowEqualToTheRowAbove) {
+    Pixels row(600);
+    for (size_t i = 0; i < row.size(); ++i) row[i] = static_cast<uint16_t>(i * 997);
+    Bytes stream = encodeColour({row, row});
+    EXPECT_EQ(Bytes(stream.end() - 6, stream.end()), (Bytes{0xFF, 255, 0xFF, 255, 0xFF, 84}));
+}
+
+TEST(Encode16, ConversionDropsLowBits) {
+    const uint8_t rgb[] = {0x12, 0x34, 0x56, 255, 255, 255};
+    uint16_t out[2];
+    rgbTo565(out, rgb, 2);
+    EXPECT_EQ(out[0], 0x11AA);
+    EXPECT_EQ(out[1], 0xFFFF);
+}
+
+TEST(WriteImage, CallsAtDepth8WithHeightZero) {
+    Recorder r;
+    CodecContext ctx = r.context();
+    ctx.width = 4;
+    ctx.height = 0;
+    ctx.depth = 8;
+    writeImage(&ctx);
+    EXPECT_EQ(r.calls, (Strings{"seek(0,0)", "write(48)", "write(768)"}));
+    EXPECT_EQ(r.output.size(), 816u);
+    EXPECT_EQ(Bytes(r.output.begin(), r.output.begin() + 12),
+              (Bytes{0x51, 0x56, 1, 0, 48, 0, 8, 0, 0, 0, 0xFF, 0xFF}));
+}
+
+TEST(WriteImage, Depth32WithHeightZeroWritesTheHeaderTwice) {
+    Recorder r;
+    CodecContext ctx = r.context();
+    ctx.width = 4;
+    ctx.height = 0;
+    ctx.depth = 32;
+    writeImage(&ctx);
+    EXPECT_EQ(r.calls, (Strings{"seek(0,0)", "write(48)", "seek(0,1)", "seek(0,0)", "write(48)",
+                                "seek(48,0)"}));
+    EXPECT_EQ(r.output.size(), 48u);
+    EXPECT_EQ(r.output[36], 48);  // auxOffset
+}
+
+TEST(WriteImage, Depth32CallOrder) {
+    Recorder r;
+    r.rowSource = [](int32_t kind, int32_t, int32_t w, uint8_t* b) {
+        std::memset(b, kind == ROW_KIND_ALPHA ? 0x80 : 0x40, static_cast<size_t>(w) * (kind == ROW_KIND_RGB ? 3 : 1));
+    };
+    CodecContext ctx = r.context();
+    ctx.width = 3;
+    ctx.height = 1;
+    ctx.depth = 32;
+    writeImage(&ctx);
+    // colour: one fill of three pixels, 4 bytes, so the alpha stream starts at 52
+    EXPECT_EQ(r.framingCalls(),
+              (Strings{"seek(0,0)", "write(48)", "getRows(kind=24,top=0,w=3,rb=24576)", "progress(1,1)",
+                       "seek(0,1)", "seek(0,0)", "write(48)", "seek(52,0)",
+                       "getRows(kind=48,top=0,w=3,rb=8192)", "progress(1,1)"}));
+    EXPECT_EQ(Bytes(r.output.begin() + 48, r.output.end()),
+              (Bytes{0xFD, 0x00, 0x08, 0x42, 0x80, 0x80, 0x80}));
+    EXPECT_EQ(r.output[36], 52);
+}
+
+TEST(WriteImage, NothingForAWidthBeyondTheRowBuffers) {
+    Recorder r;
+    CodecContext ctx = r.context();
+    ctx.width = 8193;
+    ctx.height = 2;
+    ctx.depth = 24;
+    EXPECT_EQ(writeImage(&ctx), 1);
+    EXPECT_TRUE(r.calls.empty());
+}
+
+TEST(EstimateSize, FiguresAndOverflow) {
+    CodecContext ctx{};
+    auto estimate = [&ctx](int32_t w, int32_t h, int32_t depth) {
+        ctx.width = w;
+        ctx.height = h;
+        ctx.depth = depth;
+        estimateSize(&ctx);
+        return std::pair{ctx.minBytes, ctx.maxBytes};
+    };
+    EXPECT_EQ(estimate(100, 100, 8), (std::pair{894, 20816}));
+    EXPECT_EQ(estimate(100, 100, 24), (std::pair{87, 30048}));
+    EXPECT_EQ(estimate(100, 100, 32), (std::pair{87, 30048}));
+    EXPECT_EQ(estimate(640, 480, 8), (std::pair{3216, 615216}));
+    EXPECT_EQ(estimate(32767, 32767, 8).second, 2 * 32767 * 32767 + 816);
+    EXPECT_EQ(estimate(32767, 32767, 24).second, INT32_MAX);
+}
+
+TEST(Primitives, MeasuringAndPicking) {
+    const uint8_t a[] = {1, 2, 3, 4, 5}, b[] = {1, 2, 3, 9, 5};
+    EXPECT_EQ(matchLength(a, b, 5), 3);
+    EXPECT_EQ(matchLength(a, a, 4), 4);
+    EXPECT_EQ(matchLength(a, b, 0), 0);
+    const uint8_t run[] = {7, 7, 7, 8};
+    EXPECT_EQ(runLength8(run, 4), 3);
+    EXPECT_EQ(runLength8(run, 0), 1);
+    const uint8_t pairs[] = {1, 2, 1, 2, 1, 3};
+    EXPECT_EQ(runLength16(pairs, 3), 2);
+    EXPECT_EQ(runLength16(pairs + 1, 2), 2);  // unaligned start: (2,1) (2,1)
+    EXPECT_EQ(runLength16(pairs + 2, 2), 1);
+    EXPECT_EQ(runLength32(pairs, 1), 1);
+    const int32_t tie[] = {0, 5, 5, 2};
+    EXPECT_EQ(pickLongest(tie, 4), 1);
+    EXPECT_EQ(pickLongest(tie, 1), 0);
+}
+
+TEST(Primitives, PutByteAndPutWordReportFailedWrites) {
+    Recorder r;
+    CodecContext ctx = r.context();
+    EXPECT_EQ(putWord(&ctx, 0x1234), 0x1234);
+    EXPECT_EQ(r.output, (Bytes{0x34, 0x12}));
+    ctx.procs.write = [](void*, const void*, int32_t) { return 0; };
+    EXPECT_EQ(putByte(&ctx, 9), -1);
+    EXPECT_EQ(putWord(&ctx, 9), -1);
+}
+
+}  // namespace
+}  // namespace qvr::test
