@@ -77,4 +77,21 @@ RasterImage withDepth(const RasterImage& rgb, int32_t depth) {
     return out;
 }
 
+std::string imageAtDepth(const RasterImage& source, int32_t depth, RasterImage& out, bool* lossy) {
+    if (lossy) *lossy = false;
+    if (depth == 0 || depth == source.depth) {
+        out = source;
+        return "";
+    }
+    if (source.depth == 8) {
+        out = expandToRgb(source, depth);
+        return "";
+    }
+    if (depth != 8) {
+        out = withDepth(source, depth);
+        return "";
+    }
+    return buildPalette(source, out, lossy);
+}
+
 }  // namespace qvr

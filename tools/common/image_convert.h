@@ -19,4 +19,8 @@ std::string buildPalette(const RasterImage& rgb, RasterImage& indexed, bool* los
 // Drops or adds the alpha plane: depth 24 from 32, or 32 (opaque) from 24.
 RasterImage withDepth(const RasterImage& rgb, int32_t depth);
 
+// Brings an image to `depth` (0 keeps its own): widens indexed images, adds
+// or drops alpha, or builds a palette (see buildPalette).
+std::string imageAtDepth(const RasterImage& source, int32_t depth, RasterImage& out, bool* lossy);
+
 }  // namespace qvr

@@ -96,35 +96,15 @@ int decodeCommand(const std::string& in, const std::string& out) {
     return 0;
 }
 
-// Brings the PNG's image to the depth asked for (0: the PNG's own kind).
-std::string imageAtDepth(const PngImage& png, int32_t depth, RasterImage& out) {
-    const RasterImage& source = png.image;
-    if (depth == 0 || depth == source.depth) {
-        out = source;
-        return "";
-    }
-    if (source.depth == 8) {
-        out = expandToRgb(source, depth);
-        return "";
-    }
-    if (depth != 8) {
-        out = withDepth(source, depth);
-        return "";
-    }
-    bool lossy = false;
-    const std::string problem = buildPalette(source, out, &lossy);
-    if (problem.empty() && lossy)
-        std::fprintf(stderr, "qvr: note: 256 colours; one of them reads back as white\n");
-    return problem;
-}
-
 int encodeCommand(const std::string& in, const std::string& out, int32_t depth) {
     PngImage png;
     std::string problem = readPng(in, png);
     if (!problem.empty()) return fileError(in, problem);
     RasterImage image;
-    problem = imageAtDepth(png, depth, image);
+    bool lossy = false;
+    problem = imageAtDepth(png.image, depth, image, &lossy);
     if (!problem.empty()) return fileError(in, problem);
+    if (lossy) std::fprintf(stderr, "qvr: %s: note: 256 colours; one of them reads back as white\n", in.c_str());
     FileStream stream(out, FileStream::Mode::Write);
     if (!stream.isOpen()) return fileError(out, "cannot create");
     problem = saveQvr(stream, image);

@@ -1,0 +1,41 @@
+// Module-wide values, the per-document globals kept in a memory handle in the
+// host's data slot, and the four handle operations: through the host's handle
+// suite when it is usable, else through a fallback over global memory.
+#pragma once
+
+#include "plugin/host_api.h"
+#include "plugin/win_services.h"
+
+extern HINSTANCE moduleInstance;  // set once, when the process attaches the module
+extern int16_t lastHandleError;   // outcome of the last fallback allocation or disposal
+
+// The per-document block; both fields are rewritten at the start of every call.
+struct PluginGlobals {
+    int16_t* result;            // the host's result code of the current call
+    FormatRecord* paramBlock;   // the host's parameter block of the current call
+};
+
+// The fallback's handle value is the address of this master block.
+struct FallbackHandle {
+    void* block;         // the data block, locked for the handle's whole life
+    uint32_t signature;  // FALLBACK_SIGNATURE
+};
+constexpr uint32_t FALLBACK_SIGNATURE = 0x464F544F;  // 'FOTO'
+constexpr UINT FALLBACK_ALLOC_FLAGS = GMEM_MOVEABLE | GMEM_ZEROINIT;
+
+#if defined(_WIN32)
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
+#else
+BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
+#endif
+
+// Locks the document's globals (making them on the first call) and clears the
+// host's result code; null when no handle could be made or locked.
+PluginGlobals* acquireGlobals(int16_t* result, FormatRecord* paramBlock, HandleProcs* procs,
+                              intptr_t* slot);
+
+bool handleSuiteUsable(const HandleProcs* procs, bool* newerSuite);
+Handle handleNew(HandleProcs* procs, int32_t size);
+void handleDispose(HandleProcs* procs, Handle handle);
+Ptr handleLock(HandleProcs* procs, Handle handle);
+void handleUnlock(HandleProcs* procs, Handle handle);

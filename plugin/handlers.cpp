@@ -1,0 +1,224 @@
+#include "plugin/handlers.h"
+
+#include <cstring>
+
+#include "codec/reader.h"
+#include "codec/writer.h"
+#include "plugin/checks.h"
+
+using qvr::CodecContext;
+
+namespace {
+
+constexpr int16_t BITS_PER_CHANNEL = 8;
+
+PluginGlobals* globalsOf(void* userData) { return static_cast<PluginGlobals*>(userData); }
+bool failed(const PluginGlobals* globals) { return *globals->result != noErr; }
+
+// How a row of each codec kind looks to the host.
+struct RowLayout {
+    int32_t kind;
+    int16_t imageMode;
+    int16_t planes;
+    int16_t loPlane;
+    int16_t hiPlane;
+    int16_t colBytes;
+};
+constexpr RowLayout ROW_LAYOUTS[] = {
+    {qvr::ROW_KIND_INDEX, plugInModeIndexedColor, 1, 0, 0, 1},
+    {qvr::ROW_KIND_RGB, plugInModeRGBColor, 3, 0, 2, 3},
+    {qvr::ROW_KIND_ALPHA, plugInModeRGBColor, 4, 3, 3, 1},
+};
+
+const RowLayout* layoutOf(int32_t kind) {
+    for (const RowLayout& layout : ROW_LAYOUTS)
+        if (layout.kind == kind) return &layout;
+    return nullptr;
+}
+
+void contextFromRecord(CodecContext* ctx, const FormatRecord* record) {
+    ctx->width = record->imageSize.h;
+    ctx->height = record->imageSize.v;
+    ctx->depth = depthFromRecord(record);
+}
+
+// A file the reader could not read back is refused before a byte is written.
+bool refuseUnreadableSize(PluginGlobals* globals, const CodecContext& ctx) {
+    if (qvr::imageSizeReadable(ctx.width, ctx.height)) return false;
+    *globals->result = formatBadParameters;
+    return true;
+}
+
+bool capabilityGate(PluginGlobals* globals) {
+    return refuseUnlessCapable(globals->result, hostCapable(globals));
+}
+
+}  // namespace
+
+int32_t depthFromRecord(const FormatRecord* record) {
+    if (record->imageMode == plugInModeIndexedColor) return 8;
+    return record->planes >= 4 ? 32 : 24;
+}
+
+void bindStreams(CodecContext* ctx, PluginGlobals* globals) {
+    ctx->procs = qvr::StreamProcs{globals, hostRead, hostWrite, hostSeek, hostRows, hostRows, hostProgress};
+}
+
+// The count travels as an unsigned 16-bit value, as _lread and _lwrite take it.
+int32_t hostRead(void* userData, void* buffer, int32_t count) {
+    PluginGlobals* globals = globalsOf(userData);
+    if (failed(globals)) return 0;
+    const UINT moved = _lread(static_cast<HFILE>(globals->paramBlock->dataFork), buffer,
+                              static_cast<UINT>(static_cast<uint16_t>(count)));
+    if (moved == static_cast<UINT>(HFILE_ERROR)) {
+        *globals->result = readErr;
+        return 0;
+    }
+    if (moved == 0) {
+        *globals->result = eofErr;
+        return 0;
+    }
+    return static_cast<int32_t>(moved);
+}
+
+int32_t hostWrite(void* userData, const void* buffer, int32_t count) {
+    PluginGlobals* globals = globalsOf(userData);
+    if (failed(globals)) return 0;
+    const UINT moved = _lwrite(static_cast<HFILE>(globals->paramBlock->dataFork),
+                               static_cast<LPCSTR>(buffer),
+                               static_cast<UINT>(static_cast<uint16_t>(count)));
+    if (moved == static_cast<UINT>(HFILE_ERROR)) {
+        *globals->result = writErr;
+        return 0;
+    }
+    if (moved == 0) {
+        *globals->result = dskFulErr;
+        return 0;
+    }
+    return static_cast<int32_t>(moved);
+}
+
+int32_t hostSeek(void* userData, int32_t offset, int32_t origin) {
+    PluginGlobals* globals = globalsOf(userData);
+    return _llseek(static_cast<HFILE>(globals->paramBlock->dataFork), offset, origin);
+}
+
+int32_t hostRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
+                 int32_t top, int32_t columns, int32_t rows) {
+    PluginGlobals* globals = globalsOf(userData);
+    if (failed(globals)) return 0;
+    const RowLayout* layout = layoutOf(kind);
+    if (!layout) return 0;
+    FormatRecord* record = globals->paramBlock;
+    if (!record->advanceState) {  // ReadContinue runs without the capability test
+        *globals->result = formatBadParameters;
+        return 0;
+    }
+    record->imageMode = layout->imageMode;
+    record->depth = BITS_PER_CHANNEL;
+    record->planes = layout->planes;
+    record->loPlane = layout->loPlane;
+    record->hiPlane = layout->hiPlane;
+    record->colBytes = layout->colBytes;
+    record->rowBytes = rowBytes;
+    record->planeBytes = 1;
+    record->theRect.left = static_cast<int16_t>(left);
+    record->theRect.right = static_cast<int16_t>(left + columns);
+    record->theRect.top = static_cast<int16_t>(top);
+    record->theRect.bottom = static_cast<int16_t>(top + rows);
+    record->data = buffer;
+    *globals->result = record->advanceState();
+    return 1;
+}
+
+int32_t hostProgress(void* userData, int32_t done, int32_t total) {
+    FormatRecord* record = globalsOf(userData)->paramBlock;
+    if (record->progressProc) record->progressProc(done, total);
+    return 0;
+}
+
+void onPrepare(PluginGlobals* globals) { globals->paramBlock->maxData = 0; }
+
+void onNothing(PluginGlobals*) {}
+
+void onReadStart(PluginGlobals* globals) {
+    if (!capabilityGate(globals)) return;
+    CodecContext ctx{};
+    bindStreams(&ctx, globals);
+    qvr::FileHeader scratch;
+    if (!qvr::readInfo(&ctx, &scratch)) {
+        *globals->result = formatCannotRead;
+        return;
+    }
+    FormatRecord* record = globals->paramBlock;
+    record->imageSize.v = static_cast<int16_t>(ctx.height);
+    record->imageSize.h = static_cast<int16_t>(ctx.width);
+    record->depth = BITS_PER_CHANNEL;
+    if (ctx.depth == 8) {
+        record->imageMode = plugInModeIndexedColor;
+        record->planes = 1;
+        for (int i = 0; i < 256; ++i) {
+            record->redLUT[i] = ctx.palette[3 * i];
+            record->greenLUT[i] = ctx.palette[3 * i + 1];
+            record->blueLUT[i] = ctx.palette[3 * i + 2];
+        }
+    } else {
+        record->imageMode = plugInModeRGBColor;
+        record->planes = ctx.depth == 32 ? 4 : 3;
+    }
+}
+
+void onReadContinue(PluginGlobals* globals) {
+    CodecContext ctx{};
+    bindStreams(&ctx, globals);
+    contextFromRecord(&ctx, globals->paramBlock);
+    const qvr::DecodeOutcome outcome = qvr::decodeImage(&ctx).outcome;
+    // A stream that runs past the width in either plane is corrupt: say so,
+    // unless an earlier failure already speaks.
+    const bool corrupt = outcome == qvr::DecodeOutcome::FirstPlaneOverrun ||
+                         outcome == qvr::DecodeOutcome::AlphaOverrun;
+    if (corrupt && !failed(globals)) *globals->result = formatCannotRead;
+    globals->paramBlock->data = nullptr;
+}
+
+void onOptionsStart(PluginGlobals* globals) {
+    if (!capabilityGate(globals)) return;
+    globals->paramBlock->data = nullptr;
+}
+
+void onEstimateStart(PluginGlobals* globals) {
+    if (!capabilityGate(globals)) return;
+    CodecContext ctx{};
+    bindStreams(&ctx, globals);
+    contextFromRecord(&ctx, globals->paramBlock);
+    if (refuseUnreadableSize(globals, ctx)) return;
+    qvr::estimateSize(&ctx);
+    globals->paramBlock->minDataBytes = ctx.minBytes;
+    globals->paramBlock->maxDataBytes = ctx.maxBytes;
+    globals->paramBlock->data = nullptr;
+}
+
+void onWriteStart(PluginGlobals* globals) {
+    if (!capabilityGate(globals)) return;
+    CodecContext ctx{};
+    bindStreams(&ctx, globals);
+    FormatRecord* record = globals->paramBlock;
+    contextFromRecord(&ctx, record);
+    if (refuseUnreadableSize(globals, ctx)) return;
+    if (ctx.depth == 8) {
+        for (int i = 0; i < 256; ++i) {
+            ctx.palette[3 * i] = record->redLUT[i];
+            ctx.palette[3 * i + 1] = record->greenLUT[i];
+            ctx.palette[3 * i + 2] = record->blueLUT[i];
+        }
+    }
+    qvr::writeImage(&ctx);
+    record->data = nullptr;
+}
+
+void onFilterFile(PluginGlobals* globals) {
+    if (failed(globals)) return;
+    CodecContext ctx{};
+    bindStreams(&ctx, globals);
+    if (!qvr::identify(&ctx)) *globals->result = formatCannotRead;
+}

@@ -1,0 +1,112 @@
+// qvrhost: drives the QVR module through its entry point, as the editor would,
+// and prints the result code of every selector call.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/common/image_convert.h"
+#include "tools/common/png_io.h"
+#include "tools/host/document_convert.h"
+#include "tools/host/module_loader.h"
+#include "tools/host/test_host.h"
+
+namespace {
+
+using namespace qvrhost;
+
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_USAGE = 2;
+
+const char* const USAGE =
+    "usage: qvrhost open FILE OUT.png\n"
+    "       qvrhost save IN.png OUT.qvr [--mode indexed|rgb|rgba]\n"
+    "       qvrhost filter FILE\n"
+    "       qvrhost estimate IN.png [--mode indexed|rgb|rgba]\n"
+    "       qvrhost about\n"
+    "  [--module PATH] loads the module from PATH where modules are loaded at run time\n";
+
+int usage(const std::string& message) {
+    std::fprintf(stderr, "qvrhost: %s\n%s", message.c_str(), USAGE);
+    return EXIT_USAGE;
+}
+
+int report(const TestHost& host, int16_t final) {
+    for (const SelectorResult& r : host.results) {
+        if (r.selector == formatSelectorAbout) std::printf("%-16s (no result code)\n", "About");
+        else std::printf("%-16s %d\n", selectorName(r.selector), r.result);
+    }
+    return final == 0 ? 0 : EXIT_FAILED;
+}
+
+// Reads a PNG into a document of the mode asked for (empty: the PNG's own kind).
+std::string documentFromPng(const std::string& path, const std::string& mode, Document& document) {
+    qvr::PngImage png;
+    std::string problem = qvr::readPng(path, png);
+    if (!problem.empty()) return problem;
+    const int32_t depth = mode == "indexed" ? 8 : mode == "rgb" ? 24 : mode == "rgba" ? 32 : 0;
+    qvr::RasterImage image;
+    problem = qvr::imageAtDepth(png.image, depth, image, nullptr);
+    if (problem.empty()) document = documentFromRaster(image);
+    return problem;
+}
+
+int run(const std::vector<std::string>& args) {
+    if (args.empty()) return usage("no command given");
+    std::vector<std::string> operands;
+    std::string mode, modulePath;
+    for (size_t i = 1; i < args.size(); ++i) {
+        if ((args[i] == "--mode" || args[i] == "--module") && i + 1 < args.size()) {
+            (args[i] == "--mode" ? mode : modulePath) = args[i + 1];
+            ++i;
+        } else if (args[i].size() > 1 && args[i][0] == '-') {
+            return usage("unknown option " + args[i]);
+        } else {
+            operands.push_back(args[i]);
+        }
+    }
+    if (!mode.empty() && mode != "indexed" && mode != "rgb" && mode != "rgba")
+        return usage("--mode takes indexed, rgb or rgba");
+    std::string loadError;
+    PluginEntryProc entry = loadModule(modulePath, &loadError);
+    if (!entry) {
+        std::fprintf(stderr, "qvrhost: %s\n", loadError.c_str());
+        return EXIT_FAILED;
+    }
+    TestHost host(entry);
+    const std::string& command = args[0];
+    if (command == "about" && operands.empty()) {
+        host.about(0);
+        return report(host, 0);
+    }
+    if (command == "filter" && operands.size() == 1) return report(host, host.filterFile(operands[0]));
+    if (command == "open" && operands.size() == 2) {
+        const int16_t result = host.open(operands[0]);
+        int status = report(host, result);
+        if (result == 0) {
+            const std::string problem = qvr::writePng(operands[1], rasterFromDocument(host.document()));
+            if (!problem.empty()) {
+                std::fprintf(stderr, "qvrhost: %s: %s\n", operands[1].c_str(), problem.c_str());
+                status = EXIT_FAILED;
+            }
+        }
+        return status;
+    }
+    if ((command == "save" && operands.size() == 2) || (command == "estimate" && operands.size() == 1)) {
+        const std::string problem = documentFromPng(operands[0], mode, host.document());
+        if (!problem.empty()) {
+            std::fprintf(stderr, "qvrhost: %s: %s\n", operands[0].c_str(), problem.c_str());
+            return EXIT_FAILED;
+        }
+        if (command == "save") return report(host, host.save(operands[1]));
+        int32_t minBytes = 0, maxBytes = 0;
+        const int16_t result = host.estimate(&minBytes, &maxBytes);
+        const int status = report(host, result);
+        std::printf("minDataBytes %d\nmaxDataBytes %d\n", minBytes, maxBytes);
+        return status;
+    }
+    return usage("unknown command or wrong number of operands");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return run(std::vector<std::string>(argv + 1, argv + argc)); }
