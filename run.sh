@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and converts the bundled samples: every QVR file in
-# samples/ to PNG, and every PNG there back to QVR. Results go to out/.
+# samples/ to PNG, and every PNG there back to QVR, first with the converter,
+# then through the plug-in module driven by the test host. Results go to out/.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh native
@@ -13,4 +14,13 @@ for f in samples/*.png; do
   build/qvr encode "$f" "out/$(basename "${f%.png}").qvr"
 done
 build/qvr info out/*.qvr
+
+# The same files through the plug-in module's entry point, as the editor opens and saves them.
+for f in samples/*.qvr; do
+  echo "qvrhost open $f"
+  build/qvrhost open "$f" "out/$(basename "${f%.qvr}").host.png"
+done
+echo "qvrhost save samples/badge.png"
+build/qvrhost save samples/badge.png out/badge.host.qvr
+cmp out/badge.qvr out/badge.host.qvr && echo "run: the module and the converter wrote the same bytes"
 echo "run: converted the samples; the results are in out/"

@@ -87,13 +87,14 @@ public:
 
     // For tests that hand over a file handle of their own (-1 for none).
     void setDataFork(intptr_t handle) { record_.dataFork = handle; }
+    // Puts the document's mode, size, planes and colour tables into the record.
+    void describeDocument();
 
 private:
     friend struct HostCallbacks;
     enum class Direction { None, IntoDocument, OutOfDocument };
 
     void resetRecord();
-    void describeDocument();
     void adoptImageFromRecord();
     OSErr moveRect();
 
