@@ -64,43 +64,41 @@ void bindStreams(CodecContext* ctx, PluginGlobals* globals) {
     ctx->procs = qvr::StreamProcs{globals, hostRead, hostWrite, hostSeek, hostRows, hostRows, hostProgress};
 }
 
-// The count travels as an unsigned 16-bit value, as _lread and _lwrite take it.
-int32_t hostRead(void* userData, void* buffer, int32_t count) {
-    PluginGlobals* globals = globalsOf(userData);
-    if (failed(globals)) return 0;
-    const UINT moved = _lread(static_cast<HFILE>(globals->paramBlock->dataFork), buffer,
-                              static_cast<UINT>(static_cast<uint16_t>(count)));
-    if (moved == static_cast<UINT>(HFILE_ERROR)) {
-        *globals->result = readErr;
-        return 0;
-    }
-    if (moved == 0) {
-        *globals->result = eofErr;
+namespace {
+
+// Records what one _lread or _lwrite came to: a failed call, or one that moved
+// nothing, becomes the result code; anything else is the count moved.
+int32_t transferOutcome(PluginGlobals* globals, UINT moved, OSErr failedCode, OSErr nothingCode) {
+    if (moved == static_cast<UINT>(HFILE_ERROR) || moved == 0) {
+        *globals->result = moved == 0 ? nothingCode : failedCode;
         return 0;
     }
     return static_cast<int32_t>(moved);
+}
+
+// The count travels as an unsigned 16-bit value, as _lread and _lwrite take it.
+UINT transferCount(int32_t count) { return static_cast<uint16_t>(count); }
+
+HFILE fileOf(const PluginGlobals* globals) { return static_cast<HFILE>(globals->paramBlock->dataFork); }
+
+}  // namespace
+
+int32_t hostRead(void* userData, void* buffer, int32_t count) {
+    PluginGlobals* globals = globalsOf(userData);
+    if (failed(globals)) return 0;
+    return transferOutcome(globals, _lread(fileOf(globals), buffer, transferCount(count)), readErr, eofErr);
 }
 
 int32_t hostWrite(void* userData, const void* buffer, int32_t count) {
     PluginGlobals* globals = globalsOf(userData);
     if (failed(globals)) return 0;
-    const UINT moved = _lwrite(static_cast<HFILE>(globals->paramBlock->dataFork),
-                               static_cast<LPCSTR>(buffer),
-                               static_cast<UINT>(static_cast<uint16_t>(count)));
-    if (moved == static_cast<UINT>(HFILE_ERROR)) {
-        *globals->result = writErr;
-        return 0;
-    }
-    if (moved == 0) {
-        *globals->result = dskFulErr;
-        return 0;
-    }
-    return static_cast<int32_t>(moved);
+    return transferOutcome(globals,
+                           _lwrite(fileOf(globals), static_cast<LPCSTR>(buffer), transferCount(count)),
+                           writErr, dskFulErr);
 }
 
 int32_t hostSeek(void* userData, int32_t offset, int32_t origin) {
-    PluginGlobals* globals = globalsOf(userData);
-    return _llseek(static_cast<HFILE>(globals->paramBlock->dataFork), offset, origin);
+    return _llseek(fileOf(globalsOf(userData)), offset, origin);
 }
 
 int32_t hostRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
