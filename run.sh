@@ -4,7 +4,8 @@
 # then through the plug-in module driven by the test host. Results go to out/.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps.sh native
+scripts/install-deps.sh native windows
+scripts/build-windows.sh
 scripts/build.sh
 mkdir -p out
 for f in samples/*.qvr; do
@@ -23,4 +24,4 @@ done
 echo "qvrhost save samples/badge.png"
 build/qvrhost save samples/badge.png out/badge.host.qvr
 cmp out/badge.qvr out/badge.host.qvr && echo "run: the module and the converter wrote the same bytes"
-echo "run: converted the samples; the results are in out/"
+echo "run: converted the samples; the results are in out/; the Windows module is build-win/qvr.8bi"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
-# Usage: scripts/install-deps.sh [native|windows]...  (default: native)
+# Usage: scripts/install-deps.sh [native] [windows]  (default: native)
+#   windows: the cross compiler, Wine and Xvfb for building and testing qvr.8bi
 set -euo pipefail
 
 groups=("$@")
@@ -10,6 +11,7 @@ packages=()
 for group in "${groups[@]}"; do
   case "$group" in
     native) packages+=(g++ cmake make pkg-config libspng-dev libgtest-dev) ;;
+    windows) packages+=(g++-mingw-w64-i686 googletest wine wine32:i386 xvfb xauth) ;;
     *) echo "install-deps: unknown group $group" >&2; exit 2 ;;
   esac
 done
@@ -26,5 +28,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# wine32 is a 32-bit package: its architecture must be known before the update.
+if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  dpkg --add-architecture i386
+fi
 apt-get update -qq
 apt-get install -y -qq "${missing[@]}" >/dev/null

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+#if defined(_WIN32)
+#define getc_unlocked _getc_nolock
+#endif
+
 namespace qvr {
 
 void RasterImage::allocate(int32_t newWidth, int32_t newHeight, int32_t newDepth) {

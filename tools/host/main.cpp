@@ -4,11 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "tools/host/document_file.h"
+#include "tools/host/module_loader.h"
+#include "tools/host/test_host.h"
+#if QVR_HOST_PNG
 #include "tools/common/image_convert.h"
 #include "tools/common/png_io.h"
 #include "tools/host/document_convert.h"
-#include "tools/host/module_loader.h"
-#include "tools/host/test_host.h"
+#endif
 
 namespace {
 
@@ -18,11 +21,12 @@ constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
 
 const char* const USAGE =
-    "usage: qvrhost open FILE OUT.png\n"
-    "       qvrhost save IN.png OUT.qvr [--mode indexed|rgb|rgba]\n"
+    "usage: qvrhost open FILE OUT.png|OUT.doc\n"
+    "       qvrhost save IN.png|IN.doc OUT.qvr [--mode indexed|rgb|rgba]\n"
     "       qvrhost filter FILE\n"
-    "       qvrhost estimate IN.png [--mode indexed|rgb|rgba]\n"
+    "       qvrhost estimate IN.png|IN.doc [--mode indexed|rgb|rgba]\n"
     "       qvrhost about\n"
+    "  .doc files hold the host's document exactly as it holds it\n"
     "  [--module PATH] loads the module from PATH where modules are loaded at run time\n";
 
 int usage(const std::string& message) {
@@ -38,8 +42,11 @@ int report(const TestHost& host, int16_t final) {
     return final == 0 ? 0 : EXIT_FAILED;
 }
 
-// Reads a PNG into a document of the mode asked for (empty: the PNG's own kind).
-std::string documentFromPng(const std::string& path, const std::string& mode, Document& document) {
+// Reads a document file, or a PNG into a document of the mode asked for
+// (empty: the PNG's own kind).
+std::string readDocument(const std::string& path, const std::string& mode, Document& document) {
+    if (isDocumentPath(path)) return loadDocument(path, document);
+#if QVR_HOST_PNG
     qvr::PngImage png;
     std::string problem = qvr::readPng(path, png);
     if (!problem.empty()) return problem;
@@ -48,6 +55,20 @@ std::string documentFromPng(const std::string& path, const std::string& mode, Do
     problem = qvr::imageAtDepth(png.image, depth, image, nullptr);
     if (problem.empty()) document = documentFromRaster(image);
     return problem;
+#else
+    (void)mode;
+    (void)document;
+    return "this build reads .doc files only";
+#endif
+}
+
+std::string writeDocument(const std::string& path, Document& document) {
+    if (isDocumentPath(path)) return saveDocument(path, document);
+#if QVR_HOST_PNG
+    return qvr::writePng(path, rasterFromDocument(document));
+#else
+    return "this build writes .doc files only";
+#endif
 }
 
 int run(const std::vector<std::string>& args) {
@@ -83,7 +104,7 @@ int run(const std::vector<std::string>& args) {
         const int16_t result = host.open(operands[0]);
         int status = report(host, result);
         if (result == 0) {
-            const std::string problem = qvr::writePng(operands[1], rasterFromDocument(host.document()));
+            const std::string problem = writeDocument(operands[1], host.document());
             if (!problem.empty()) {
                 std::fprintf(stderr, "qvrhost: %s: %s\n", operands[1].c_str(), problem.c_str());
                 status = EXIT_FAILED;
@@ -92,7 +113,7 @@ int run(const std::vector<std::string>& args) {
         return status;
     }
     if ((command == "save" && operands.size() == 2) || (command == "estimate" && operands.size() == 1)) {
-        const std::string problem = documentFromPng(operands[0], mode, host.document());
+        const std::string problem = readDocument(operands[0], mode, host.document());
         if (!problem.empty()) {
             std::fprintf(stderr, "qvrhost: %s: %s\n", operands[0].c_str(), problem.c_str());
             return EXIT_FAILED;

@@ -1,0 +1,37 @@
+# The native build: the module as a library with the portable services layer,
+# the converter, the test host program and the test suite.
+add_library(qvr_plugin STATIC ${QVR_PLUGIN_SOURCES} plugin/win_services_portable.cpp)
+target_link_libraries(qvr_plugin PUBLIC qvr_codec)
+target_compile_options(qvr_plugin PRIVATE -fno-exceptions -fno-rtti)
+qvr_warnings(qvr_plugin)
+
+add_library(qvr_native_module STATIC tools/host/module_loader_native.cpp)
+target_link_libraries(qvr_native_module PUBLIC qvr_plugin)
+qvr_warnings(qvr_native_module)
+
+if(QVR_BUILD_TOOLS)
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
+
+  add_library(qvr_tool_common STATIC tools/common/png_io.cpp tools/common/image_convert.cpp)
+  target_link_libraries(qvr_tool_common PUBLIC qvr_streams PkgConfig::SPNG)
+  qvr_warnings(qvr_tool_common)
+
+  add_executable(qvr tools/qvr/main.cpp)
+  target_link_libraries(qvr PRIVATE qvr_tool_common)
+  qvr_warnings(qvr)
+
+  add_executable(qvrhost tools/host/main.cpp)
+  target_link_libraries(qvrhost PRIVATE qvr_testhost qvr_native_module qvr_tool_common)
+  target_compile_definitions(qvrhost PRIVATE QVR_HOST_PNG=1)
+  qvr_warnings(qvrhost)
+
+  add_executable(make_samples tools/make_samples/main.cpp)
+  target_link_libraries(make_samples PRIVATE qvr_tool_common)
+  qvr_warnings(make_samples)
+endif()
+
+if(QVR_BUILD_TESTS)
+  enable_testing()
+  add_subdirectory(tests)
+endif()

@@ -1,0 +1,63 @@
+#include "tools/host/document_file.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace qvrhost {
+namespace {
+
+constexpr char MAGIC[8] = {'Q', 'V', 'R', 'D', 'O', 'C', '1', '\0'};
+
+// Little-endian fields, in this order after the magic.
+struct DocumentHeader {
+    int32_t mode;
+    int32_t width;
+    int32_t height;
+    int32_t planes;
+};
+
+}  // namespace
+
+bool isDocumentPath(const std::string& path) {
+    return path.size() > 4 && path.compare(path.size() - 4, 4, ".doc") == 0;
+}
+
+std::string saveDocument(const std::string& path, const Document& document) {
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (!file) return "cannot create " + path;
+    const DocumentHeader header{document.mode, document.width, document.height, document.planes};
+    bool ok = std::fwrite(MAGIC, sizeof MAGIC, 1, file) == 1 &&
+              std::fwrite(&header, sizeof header, 1, file) == 1 &&
+              std::fwrite(document.redLUT, 256, 1, file) == 1 &&
+              std::fwrite(document.greenLUT, 256, 1, file) == 1 &&
+              std::fwrite(document.blueLUT, 256, 1, file) == 1 &&
+              (document.pixels.empty() ||
+               std::fwrite(document.pixels.data(), document.pixels.size(), 1, file) == 1);
+    ok = std::fclose(file) == 0 && ok;
+    return ok ? "" : "cannot write " + path;
+}
+
+std::string loadDocument(const std::string& path, Document& document) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return "cannot open " + path;
+    char magic[sizeof MAGIC];
+    DocumentHeader header{};
+    bool ok = std::fread(magic, sizeof magic, 1, file) == 1 &&
+              std::memcmp(magic, MAGIC, sizeof MAGIC) == 0 &&
+              std::fread(&header, sizeof header, 1, file) == 1 && header.width >= 0 &&
+              header.height >= 0 && header.planes >= 0 && header.width <= 32767 &&
+              header.height <= 32767 && header.planes <= 24;
+    if (ok) {
+        document.allocate(static_cast<int16_t>(header.mode), header.width, header.height,
+                          static_cast<int16_t>(header.planes));
+        ok = std::fread(document.redLUT, 256, 1, file) == 1 &&
+             std::fread(document.greenLUT, 256, 1, file) == 1 &&
+             std::fread(document.blueLUT, 256, 1, file) == 1 &&
+             (document.pixels.empty() ||
+              std::fread(document.pixels.data(), document.pixels.size(), 1, file) == 1);
+    }
+    std::fclose(file);
+    return ok ? "" : path + " is not a document file";
+}
+
+}  // namespace qvrhost
