@@ -1,9 +1,19 @@
 #!/usr/bin/env bash
-# Builds everything (natively, and qvr.8bi for Windows) and runs the whole
-# test suite, the Windows tests under Wine included.
+# Builds everything and runs the whole test suite:
+#   1. the native suite, with the Windows module's tests under Wine;
+#   2. the native suite again under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   3. each fuzz target for a bounded number of inputs with a fixed seed.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps.sh native windows
+scripts/install-deps.sh native windows fuzz
+jobs=$(nproc)
+
 scripts/build-windows.sh
 scripts/build.sh -DQVR_WINDOWS_BUILD_DIR="$PWD/build-win"
-ctest --test-dir build --output-on-failure -j "$(nproc)"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+QVR_BUILD_DIR=build-asan scripts/build.sh -DQVR_SANITIZE=ON
+ctest --test-dir build-asan --output-on-failure -j "$jobs"
+
+scripts/build-fuzz.sh
+scripts/run-fuzzers.sh

@@ -50,6 +50,7 @@ TEST(Capabilities, EachGatedSelectorAlertsOnceAndCancels) {
             host.setDataFork(qvrhost::openHostFile(samplePath("tiles-rgb.qvr"), false));
             const int16_t result = host.call(selector);
             qvrhost::closeHostFile(host.record().dataFork);
+            releaseFallbackGlobals(host);
             const std::string where = std::string(c.what) + " at " + qvrhost::selectorName(selector);
             if (c.message.empty()) {
                 EXPECT_TRUE(capture.boxes.empty()) << where;

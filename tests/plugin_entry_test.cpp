@@ -173,7 +173,10 @@ TEST(Globals, FallbackHandlesWhenTheSuiteIsUnusable) {
         // The globals hold the current call's pointers.
         const auto* globals = static_cast<const PluginGlobals*>(master->block);
         EXPECT_EQ(globals->paramBlock, &host.record());
+        releaseFallbackGlobals(host);
     }
+    handleDispose(nullptr, nullptr);
+    EXPECT_EQ(lastHandleError, nilHandleErr);
 }
 
 TEST(Globals, SuiteWithoutLockOrUnlockDoesNotCrash) {

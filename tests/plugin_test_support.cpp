@@ -1,5 +1,7 @@
 #include "plugin_test_support.h"
 
+#include "plugin/globals.h"
+
 #include <fstream>
 #include <iterator>
 
@@ -16,6 +18,13 @@ int captureBox(void* context, const portable::MessageBoxCall& call) {
 
 BoxCapture::BoxCapture() { portable::setMessageBoxSink(captureBox, this); }
 BoxCapture::~BoxCapture() { portable::setMessageBoxSink(nullptr, nullptr); }
+
+void releaseFallbackGlobals(qvrhost::TestHost& host) {
+    if (host.slot == 0 || host.handlesMade != 0) return;
+    handleDispose(nullptr, reinterpret_cast<Handle>(host.slot));
+    EXPECT_EQ(lastHandleError, 0);
+    host.slot = 0;
+}
 
 std::string tempPath(const std::string& name) { return ::testing::TempDir() + "qvr_plugin_" + name; }
 

@@ -33,6 +33,10 @@ public:
 // A native host over the linked-in module.
 inline PluginEntryProc moduleEntry() { return qvrhost::loadModule("", nullptr); }
 
+// Disposes the globals the module made with its fallback allocator, which the
+// module itself never releases (the slot belongs to the host).
+void releaseFallbackGlobals(qvrhost::TestHost& host);
+
 std::string tempPath(const std::string& name);
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
