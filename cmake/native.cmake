@@ -13,7 +13,8 @@ if(QVR_BUILD_TOOLS)
   find_package(PkgConfig REQUIRED)
   pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
 
-  add_library(qvr_tool_common STATIC tools/common/png_io.cpp tools/common/image_convert.cpp)
+  add_library(qvr_tool_common STATIC tools/common/png_io.cpp tools/common/image_convert.cpp
+                                   tools/common/progress_bar.cpp)
   target_link_libraries(qvr_tool_common PUBLIC qvr_streams PkgConfig::SPNG)
   qvr_warnings(qvr_tool_common)
 

@@ -52,6 +52,7 @@ check "no command" 2 "$qvr"
 check "unknown command" 2 "$qvr" frobnicate
 check "bad depth" 2 "$qvr" encode "$work/a.png" "$work/a.qvr" --depth 16
 check "decode arity" 2 "$qvr" decode "$work/a.qvr"
+check "encode arity" 2 "$qvr" encode "$work/a.png" "$work/b.png" "$work/c.qvr"
 check "unknown option" 2 "$qvr" info --verbose x
 check "help" 0 "$qvr" --help
 
@@ -71,6 +72,24 @@ expect_err "cut short message" "ends too early in the index plane at row"
 { head -c 816 "$samples/sunset-indexed.qvr"; printf '\375\377\001'; } >"$work/corrupt.qvr"
 check "corrupt" 1 "$qvr" decode "$work/corrupt.qvr" "$work/x.png"
 expect_err "corrupt message" "row 0 of the index plane runs past"
+
+# Batches: every file is tried, a failure is reported and does not stop the rest.
+mkdir -p "$work/batch" "$work/batch2"
+check "batch with a bad file" 1 "$qvr" decode "$samples/sunset-indexed.qvr" "$work/foreign.qvr" \
+  "$samples/tiles-rgb.qvr" -o "$work/batch"
+expect_err "batch names the bad file" "foreign.qvr: not a QVR file"
+for n in sunset-indexed tiles-rgb; do
+  [ -s "$work/batch/$n.png" ] && passes=$((passes + 1)) || { echo "FAIL batch output $n"; failures=$((failures + 1)); }
+done
+check "batch encode" 0 "$qvr" encode "$work/batch/sunset-indexed.png" "$work/batch/tiles-rgb.png" -o "$work/batch2"
+check "batch output matches single" 0 cmp "$work/batch2/tiles-rgb.qvr" "$work/tiles-rgb.1.qvr"
+check "missing output folder" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/no-such-dir"
+
+# Quiet prints nothing on success; off a terminal there is never a progress bar.
+check "quiet" 0 "$qvr" decode --quiet "$samples/badge-rgba.qvr" "$work/q.png"
+if [ -s "$work/out" ] || [ -s "$work/err" ]; then echo "FAIL quiet printed something"; failures=$((failures + 1)); else passes=$((passes + 1)); fi
+check "no bar off a terminal" 0 "$qvr" decode "$samples/badge-rgba.qvr" "$work/q.png"
+if [ -s "$work/err" ]; then echo "FAIL progress bar off a terminal"; failures=$((failures + 1)); else passes=$((passes + 1)); fi
 
 echo "converter: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]

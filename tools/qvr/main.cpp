@@ -1,11 +1,13 @@
 // qvr: converts between QVR and PNG files and describes QVR files.
 #include <cstdio>
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "streams/image_io.h"
 #include "tools/common/image_convert.h"
+#include "tools/common/progress_bar.h"
 #include "tools/common/png_io.h"
 
 namespace {
@@ -17,8 +19,8 @@ constexpr int EXIT_USAGE = 2;
 
 const char* const USAGE =
     "usage: qvr info FILE...\n"
-    "       qvr decode IN.qvr OUT.png\n"
-    "       qvr encode IN.png OUT.qvr [--depth 8|24|32]\n"
+    "       qvr decode IN.qvr OUT.png | qvr decode IN.qvr... -o DIR\n"
+    "       qvr encode IN.png OUT.qvr | qvr encode IN.png... -o DIR   [--depth 8|24|32]\n"
     "       qvr --help\n";
 
 const char* const HELP =
@@ -33,12 +35,21 @@ const char* const HELP =
     "                          files, PNGs with transparency 16 bpp files with alpha\n"
     "      --depth 8|24|32     choose instead: 8 indexed (a palette is built when the\n"
     "                          image has at most 256 colours), 24 RGB, 32 RGB + alpha\n"
+    "  -o DIR                  convert any number of files into DIR, each named after\n"
+    "                          its input; a file that fails does not stop the others\n"
+    "  --quiet                 no progress bar and no line per converted file\n"
     "\n"
     "What QVR keeps: 8 bpp indices and palette exactly, except that index 255 reads\n"
     "back as 246 and entry 246 as white; colour as 5-6-5 RGB; alpha exactly, except\n"
     "that 255 reads back as 246. Sizes: 2 to 8191 columns, 1 to 8191 rows.\n"
     "\n"
     "Exit status: 0 success, 1 a file failed, 2 usage error.\n";
+
+struct Options {
+    int32_t depth = 0;
+    std::string outputDir;
+    bool quiet = false;
+};
 
 int usageError(const std::string& message) {
     std::fprintf(stderr, "qvr: %s\n%s", message.c_str(), USAGE);
@@ -83,39 +94,78 @@ int infoCommand(const std::vector<std::string>& files) {
     return status;
 }
 
-int decodeCommand(const std::string& in, const std::string& out) {
+void reportDone(const Options& options, const std::string& in, const std::string& out,
+                const RasterImage& image) {
+    if (options.quiet) return;
+    std::printf("%s -> %s: %s, %d x %d\n", in.c_str(), out.c_str(), kindName(image.depth),
+                image.width, image.height);
+}
+
+int decodeFile(const std::string& in, const std::string& out, const Options& options) {
     FileStream stream(in, FileStream::Mode::Read);
     if (!stream.isOpen()) return fileError(in, "cannot open");
+    const QvrInfo info = inspectQvr(stream);
+    ProgressBar bar(in, info.depth == 32 ? 2 : 1, !options.quiet && stderrIsTerminal());
+    stream.onProgress(ProgressBar::report, &bar);
     RasterImage image;
     const std::string problem = loadQvr(stream, image);
+    bar.clear();
     if (!problem.empty()) return fileError(in, problem);
     const std::string written = writePng(out, image);
     if (!written.empty()) return fileError(out, written);
-    std::printf("%s -> %s: %s, %d x %d\n", in.c_str(), out.c_str(), kindName(image.depth),
-                image.width, image.height);
+    reportDone(options, in, out, image);
     return 0;
 }
 
-int encodeCommand(const std::string& in, const std::string& out, int32_t depth) {
+int encodeFile(const std::string& in, const std::string& out, const Options& options) {
     PngImage png;
     std::string problem = readPng(in, png);
     if (!problem.empty()) return fileError(in, problem);
     RasterImage image;
     bool lossy = false;
-    problem = imageAtDepth(png.image, depth, image, &lossy);
+    problem = imageAtDepth(png.image, options.depth, image, &lossy);
     if (!problem.empty()) return fileError(in, problem);
     if (lossy) std::fprintf(stderr, "qvr: %s: note: 256 colours; one of them reads back as white\n", in.c_str());
     FileStream stream(out, FileStream::Mode::Write);
     if (!stream.isOpen()) return fileError(out, "cannot create");
+    ProgressBar bar(in, image.depth == 32 ? 2 : 1, !options.quiet && stderrIsTerminal());
+    stream.onProgress(ProgressBar::report, &bar);
     problem = saveQvr(stream, image);
+    bar.clear();
     if (!stream.close() && problem.empty()) problem = "write error (is the disk full?)";
     if (!problem.empty()) {
         std::remove(out.c_str());
         return fileError(out, problem);
     }
-    std::printf("%s -> %s: %s, %d x %d\n", in.c_str(), out.c_str(), kindName(image.depth),
-                image.width, image.height);
+    reportDone(options, in, out, image);
     return 0;
+}
+
+// IN OUT, or any number of inputs with -o DIR (each output named after its input).
+int convertCommand(const std::string& command, const std::vector<std::string>& operands,
+                   const Options& options) {
+    const bool decoding = command == "decode";
+    const char* extension = decoding ? ".png" : ".qvr";
+    std::vector<std::pair<std::string, std::string>> jobs;
+    if (!options.outputDir.empty()) {
+        if (operands.empty()) return usageError(command + " -o DIR needs at least one input");
+        if (!std::filesystem::is_directory(options.outputDir))
+            return usageError("-o " + options.outputDir + ": no such folder");
+        for (const std::string& in : operands)
+            jobs.emplace_back(in, (std::filesystem::path(options.outputDir) /
+                                   std::filesystem::path(in).stem()).string() + extension);
+    } else if (operands.size() == 2) {
+        jobs.emplace_back(operands[0], operands[1]);
+    } else {
+        return usageError(command + (decoding ? " takes IN.qvr OUT.png, or IN.qvr... -o DIR"
+                                               : " takes IN.png OUT.qvr, or IN.png... -o DIR"));
+    }
+    int status = 0;
+    for (const auto& [in, out] : jobs) {
+        const int result = decoding ? decodeFile(in, out, options) : encodeFile(in, out, options);
+        if (result != 0) status = result;
+    }
+    return status;
 }
 
 bool parseDepth(const std::string& text, int32_t* depth) {
@@ -135,13 +185,18 @@ int run(const std::vector<std::string>& args) {
         return 0;
     }
     std::vector<std::string> operands;
-    int32_t depth = 0;
+    Options options;
     for (size_t i = 1; i < args.size(); ++i) {
         if (args[i] == "--depth") {
             if (command != "encode") return usageError("--depth goes with encode");
-            if (i + 1 == args.size() || !parseDepth(args[i + 1], &depth))
+            if (i + 1 == args.size() || !parseDepth(args[i + 1], &options.depth))
                 return usageError("--depth takes 8, 24 or 32");
             ++i;
+        } else if (args[i] == "-o") {
+            if (i + 1 == args.size()) return usageError("-o takes a folder");
+            options.outputDir = args[++i];
+        } else if (args[i] == "--quiet" || args[i] == "-q") {
+            options.quiet = true;
         } else if (args[i].size() > 1 && args[i][0] == '-') {
             return usageError("unknown option " + args[i]);
         } else {
@@ -149,14 +204,7 @@ int run(const std::vector<std::string>& args) {
         }
     }
     if (command == "info") return infoCommand(operands);
-    if (command == "decode") {
-        if (operands.size() != 2) return usageError("decode takes IN.qvr OUT.png");
-        return decodeCommand(operands[0], operands[1]);
-    }
-    if (command == "encode") {
-        if (operands.size() != 2) return usageError("encode takes IN.png OUT.qvr");
-        return encodeCommand(operands[0], operands[1], depth);
-    }
+    if (command == "decode" || command == "encode") return convertCommand(command, operands, options);
     return usageError("unknown command " + command);
 }
 
