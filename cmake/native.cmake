@@ -30,6 +30,8 @@ if(QVR_BUILD_TOOLS)
   add_executable(make_samples tools/make_samples/main.cpp)
   target_link_libraries(make_samples PRIVATE qvr_tool_common)
   qvr_warnings(make_samples)
+
+  add_subdirectory(bench)
 endif()
 
 if(QVR_BUILD_TESTS)

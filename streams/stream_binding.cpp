@@ -126,8 +126,44 @@ int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, 
 
 // ---- memory ----
 
+StreamProcs MemoryStream::procs() {
+    StreamProcs table = StreamBinding::procs();
+    table.read = quickRead;
+    table.write = quickWrite;
+    return table;
+}
+
+int32_t MemoryStream::quickRead(void* userData, void* buffer, int32_t count) {
+    auto* stream = static_cast<MemoryStream*>(static_cast<StreamBinding*>(userData));
+    if (count == 1 && !stream->failed() && stream->position_ < stream->size_) {
+        *static_cast<uint8_t*>(buffer) = stream->bytes_[stream->position_++];
+        return 1;
+    }
+    return read(userData, buffer, count);
+}
+
+int32_t MemoryStream::quickWrite(void* userData, const void* buffer, int32_t count) {
+    auto* stream = static_cast<MemoryStream*>(static_cast<StreamBinding*>(userData));
+    const size_t end = stream->position_ + 2;
+    if (count <= 2 && count > 0 && !stream->failed() && stream->position_ == stream->size_ &&
+        end <= stream->bytes_.size()) {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        uint8_t* out = stream->bytes_.data() + stream->position_;
+        out[0] = bytes[0];
+        if (count == 2) out[1] = bytes[1];
+        stream->position_ += static_cast<size_t>(count);
+        stream->size_ = stream->position_;
+        return count;
+    }
+    return write(userData, buffer, count);
+}
+
+void MemoryStream::reserveFor(size_t end) {
+    if (end > bytes_.size()) bytes_.resize(end < 2 * bytes_.size() ? 2 * bytes_.size() : end + 4096);
+}
+
 int32_t MemoryStream::readBytes(void* buffer, int32_t count) {
-    const size_t available = bytes_.size() - position_;
+    const size_t available = size_ - position_;
     const size_t n = available < static_cast<size_t>(count) ? available : static_cast<size_t>(count);
     if (n == 0) return 0;
     std::memcpy(buffer, bytes_.data() + position_, n);
@@ -137,14 +173,15 @@ int32_t MemoryStream::readBytes(void* buffer, int32_t count) {
 
 int32_t MemoryStream::writeBytes(const void* buffer, int32_t count) {
     const size_t n = static_cast<size_t>(count);
-    if (position_ + n > bytes_.size()) bytes_.resize(position_ + n);
+    reserveFor(position_ + n + 2);  // two spare bytes keep the next small write on the quick path
     std::memcpy(bytes_.data() + position_, buffer, n);
     position_ += n;
+    if (position_ > size_) size_ = position_;
     return count;
 }
 
 int32_t MemoryStream::seekTo(int64_t target) {
-    if (target < 0 || target > static_cast<int64_t>(bytes_.size())) return -1;
+    if (target < 0 || target > static_cast<int64_t>(size_)) return -1;
     position_ = static_cast<size_t>(target);
     return static_cast<int32_t>(target);
 }

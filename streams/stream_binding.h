@@ -43,7 +43,7 @@ public:
     virtual ~StreamBinding() = default;
 
     // The procedure table, bound to this object; row transfers use `image`.
-    StreamProcs procs();
+    virtual StreamProcs procs();
     void attachImage(RasterImage* image) { image_ = image; }
 
     StreamFailure failure() const { return failure_; }
@@ -58,6 +58,11 @@ public:
     }
 
 protected:
+    bool failed() const { return failure_ != StreamFailure::None; }
+    // The general procedures, which keep the first-failure rule.
+    static int32_t read(void* self, void* buffer, int32_t count);
+    static int32_t write(void* self, const void* buffer, int32_t count);
+
     // Each returns bytes moved, 0 at the end of the data, or -1 on failure.
     virtual int32_t readBytes(void* buffer, int32_t count) = 0;
     virtual int32_t writeBytes(const void* buffer, int32_t count) = 0;
@@ -66,8 +71,6 @@ protected:
     virtual int64_t position() const = 0;
 
 private:
-    static int32_t read(void* self, void* buffer, int32_t count);
-    static int32_t write(void* self, const void* buffer, int32_t count);
     static int32_t seek(void* self, int32_t offset, int32_t origin);
     static int32_t putRows(void* self, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
                            int32_t top, int32_t width, int32_t height);
@@ -92,9 +95,16 @@ private:
 class MemoryStream : public StreamBinding {
 public:
     MemoryStream() = default;  // an empty buffer to write into
-    explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)) {}
+    explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)), size_(bytes_.size()) {}
 
-    const std::vector<uint8_t>& bytes() const { return bytes_; }
+    // The data: what was given, or what has been written.
+    const std::vector<uint8_t>& bytes() {
+        bytes_.resize(size_);
+        return bytes_;
+    }
+    // The general table, with reads and writes that take the codec's usual
+    // one- and two-byte requests without any further call.
+    StreamProcs procs() override;
 
 protected:
     int32_t readBytes(void* buffer, int32_t count) override;
@@ -103,7 +113,13 @@ protected:
     int64_t position() const override { return static_cast<int64_t>(position_); }
 
 private:
-    std::vector<uint8_t> bytes_;
+    static int32_t quickRead(void* self, void* buffer, int32_t count);
+    static int32_t quickWrite(void* self, const void* buffer, int32_t count);
+
+    void reserveFor(size_t end);
+
+    std::vector<uint8_t> bytes_;  // storage; only the first size_ bytes are data
+    size_t size_ = 0;
     size_t position_ = 0;
 };
 
