@@ -6,8 +6,11 @@
 namespace qvr {
 namespace {
 
-using ByteRing = RowRing<uint8_t, 0>;
-using PixelRing = RowRing<uint16_t, 0>;
+// A few spare samples after the last slot let the encoders look a little past
+// a row's end with whole-word loads; what they see there is masked out.
+constexpr int32_t WRITER_SPARE_SAMPLES = 8;
+using ByteRing = RowRing<uint8_t, WRITER_SPARE_SAMPLES>;
+using PixelRing = RowRing<uint16_t, WRITER_SPARE_SAMPLES>;
 
 constexpr uint16_t RESERVED1_VALUE = 0xFFFF;
 
@@ -22,6 +25,34 @@ constexpr int32_t CAP_COPY_16 = 257, CAP_FILL_16 = 258, CAP_PAIR_16 = 514, CAP_P
 constexpr int32_t MIN_COPY_16 = 2, MIN_FILL_16 = 3, MIN_PAIR_16 = 4, MIN_PACKED_16 = 2;
 
 inline int32_t minOf(int32_t a, int32_t b) { return a < b ? a : b; }
+
+template <typename Word>
+inline Word load(const void* p) {
+    Word w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+// True unless every candidate certainly falls short of its minimum at `p`:
+// a quick whole-word look that lets the usual literal skip the measuring.
+inline bool anyCandidate8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
+    const uint32_t here = load<uint32_t>(p);
+    const bool copyUp = ((here ^ load<uint32_t>(above)) & 0xFFFFFF) == 0;
+    const bool copyUp2 = ((here ^ load<uint32_t>(above2)) & 0xFFFFFF) == 0;
+    const bool fill = here == (here & 0xFF) * 0x01010101u;
+    const bool pair = load<uint32_t>(p + 2) == here;
+    return copyUp | copyUp2 | fill | pair;
+}
+
+inline bool anyCandidate16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
+    const uint32_t here = load<uint32_t>(p);
+    const bool copyUp = here == load<uint32_t>(above);
+    const bool copyUp2 = here == load<uint32_t>(above2);
+    const bool fill = (p[1] == p[0]) & (p[2] == p[0]);
+    const bool pair = load<uint32_t>(p + 2) == here;
+    const bool neighbour = (above[-1] == p[0]) | (above[1] == p[0]);
+    return copyUp | copyUp2 | fill | pair | neighbour;
+}
 inline int32_t keptOrZero(int32_t length, int32_t minimum) { return length >= minimum ? length : 0; }
 
 template <typename Unit>
@@ -44,28 +75,33 @@ int32_t chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8_t* up2
                        int32_t i, int32_t width, int32_t* lengths) {
     const int32_t rem = width - i;
     for (int32_t k = 0; k < C8_COUNT; ++k) lengths[k] = 0;
+    if (!anyCandidate8(cur + i, up + i, up2 + i)) return -1;
     bool capped = false;
-    if (rem >= MIN_COPY_8 && r >= 1) {
+    // Each candidate is measured only when its first samples show that it can
+    // reach its minimum; otherwise its length would be set to 0 anyway.
+    const uint8_t* p = cur + i;
+    if (rem >= MIN_COPY_8 && r >= 1 && p[0] == up[i] && p[1] == up[i + 1] && p[2] == up[i + 2]) {
         const int32_t cap = minOf(rem, CAP_COPY_8);
-        lengths[C8_COPY_UP] = keptOrZero(matchLength(cur + i, up + i, cap), MIN_COPY_8);
+        lengths[C8_COPY_UP] = keptOrZero(matchLength(p, up + i, cap), MIN_COPY_8);
         capped = lengths[C8_COPY_UP] >= cap;
     }
-    if (!capped && rem >= MIN_COPY_8 && r >= 2) {
+    if (!capped && rem >= MIN_COPY_8 && r >= 2 && p[0] == up2[i] && p[1] == up2[i + 1] &&
+        p[2] == up2[i + 2]) {
         const int32_t cap = minOf(rem, CAP_COPY_8);
-        lengths[C8_COPY_UP2] = keptOrZero(matchLength(cur + i, up2 + i, cap), MIN_COPY_8);
+        lengths[C8_COPY_UP2] = keptOrZero(matchLength(p, up2 + i, cap), MIN_COPY_8);
         capped = lengths[C8_COPY_UP2] >= cap;
     }
-    if (!capped && rem >= MIN_FILL_8) {
+    if (!capped && rem >= MIN_FILL_8 && p[1] == p[0] && p[2] == p[0] && p[3] == p[0]) {
         const int32_t cap = minOf(rem, CAP_FILL_8);
-        lengths[C8_FILL] = keptOrZero(runLength8(cur + i, cap), MIN_FILL_8);
+        lengths[C8_FILL] = keptOrZero(runLength8(p, cap), MIN_FILL_8);
         capped = lengths[C8_FILL] >= cap;
     }
-    if (!capped && rem >= MIN_PAIR_8) {
+    if (!capped && rem >= MIN_PAIR_8 && p[2] == p[0] && p[3] == p[1] && p[4] == p[0] && p[5] == p[1]) {
         const int32_t cap = minOf(rem, CAP_PAIR_8);
-        lengths[C8_PAIR] = keptOrZero(2 * runLength16(cur + i, cap / 2), MIN_PAIR_8);
+        lengths[C8_PAIR] = keptOrZero(2 * runLength16(p, cap / 2), MIN_PAIR_8);
     }
-    const int32_t chosen = pickLongest(lengths, C8_COUNT);
-    return lengths[chosen] > 0 ? chosen : -1;
+    if ((lengths[0] | lengths[1] | lengths[2] | lengths[3]) == 0) return -1;  // the usual case
+    return pickLongest(lengths, C8_COUNT);
 }
 
 // Emits the command chosen at position i and returns how many samples it covers.
@@ -109,27 +145,29 @@ int32_t chooseCommand16(const uint16_t* cur, const uint16_t* up, const uint16_t*
                         int32_t j, int32_t width, int32_t* lengths) {
     const int32_t rem = width - j;
     for (int32_t k = 0; k < C16_COUNT; ++k) lengths[k] = 0;
+    if (!anyCandidate16(cur + j, up + j, up2 + j)) return -1;
     bool capped = false;
-    if (rem >= MIN_COPY_16 && r >= 1) {
+    // As in the 8-bit encoder, a candidate whose first pixels cannot reach its
+    // minimum is not measured.
+    const uint16_t* p = cur + j;
+    if (rem >= MIN_COPY_16 && r >= 1 && p[0] == up[j] && p[1] == up[j + 1]) {
         const int32_t cap = minOf(rem, CAP_COPY_16);
-        lengths[C16_COPY_UP] =
-            keptOrZero(matchLength(cur + j, up + j, 2 * cap) / 2, MIN_COPY_16);
+        lengths[C16_COPY_UP] = keptOrZero(matchLength(p, up + j, 2 * cap) / 2, MIN_COPY_16);
         capped = lengths[C16_COPY_UP] >= cap;
     }
-    if (!capped && rem >= MIN_COPY_16 && r >= 2) {
+    if (!capped && rem >= MIN_COPY_16 && r >= 2 && p[0] == up2[j] && p[1] == up2[j + 1]) {
         const int32_t cap = minOf(rem, CAP_COPY_16);
-        lengths[C16_COPY_UP2] =
-            keptOrZero(matchLength(cur + j, up2 + j, 2 * cap) / 2, MIN_COPY_16);
+        lengths[C16_COPY_UP2] = keptOrZero(matchLength(p, up2 + j, 2 * cap) / 2, MIN_COPY_16);
         capped = lengths[C16_COPY_UP2] >= cap;
     }
-    if (!capped && rem >= MIN_FILL_16) {
+    if (!capped && rem >= MIN_FILL_16 && p[1] == p[0] && p[2] == p[0]) {
         const int32_t cap = minOf(rem, CAP_FILL_16);
-        lengths[C16_FILL] = keptOrZero(runLength16(cur + j, cap), MIN_FILL_16);
+        lengths[C16_FILL] = keptOrZero(runLength16(p, cap), MIN_FILL_16);
         capped = lengths[C16_FILL] >= cap;
     }
-    if (!capped && rem >= MIN_PAIR_16) {
+    if (!capped && rem >= MIN_PAIR_16 && p[2] == p[0] && p[3] == p[1]) {
         const int32_t cap = minOf(rem, CAP_PAIR_16);
-        lengths[C16_PAIR] = keptOrZero(2 * runLength32(cur + j, cap / 2), MIN_PAIR_16);
+        lengths[C16_PAIR] = keptOrZero(2 * runLength32(p, cap / 2), MIN_PAIR_16);
         capped = lengths[C16_PAIR] >= cap;
     }
     if (!capped) {
