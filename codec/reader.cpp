@@ -29,6 +29,7 @@ int32_t decodePlane8(CodecContext* ctx, const FileHeader& header) {
     const int32_t width = static_cast<int32_t>(header.width);
     const int32_t height = static_cast<int32_t>(header.height);
     static_assert(sizeof(ByteRing) < 40000);
+    const StreamProcs procs = ctx->procs;
     ByteRing ring;
     std::memset(&ring, 0, sizeof ring);  // stray back references read 0
 
@@ -38,15 +39,15 @@ int32_t decodePlane8(CodecContext* ctx, const FileHeader& header) {
         const uint8_t* up2 = ring.slot(r - 2);
         int32_t i = 0;
         while (i < width) {
-            const int32_t c = readByte(ctx);
+            const int32_t c = readByte(procs);
             switch (c) {
             case CMD_ESCAPE:
-                cur[i++] = static_cast<uint8_t>(operand8(readByte(ctx)));
+                cur[i++] = static_cast<uint8_t>(operand8(readByte(procs)));
                 break;
             case CMD_PAIR: {
-                const int32_t n = readByte(ctx) + PAIR_BIAS_8;
-                const uint8_t a = static_cast<uint8_t>(operand8(readByte(ctx)));
-                const uint8_t b = static_cast<uint8_t>(operand8(readByte(ctx)));
+                const int32_t n = readByte(procs) + PAIR_BIAS_8;
+                const uint8_t a = static_cast<uint8_t>(operand8(readByte(procs)));
+                const uint8_t b = static_cast<uint8_t>(operand8(readByte(procs)));
                 for (int32_t k = 0; k < n; ++k) {
                     cur[i + 2 * k] = a;
                     cur[i + 2 * k + 1] = b;
@@ -55,14 +56,14 @@ int32_t decodePlane8(CodecContext* ctx, const FileHeader& header) {
                 break;
             }
             case CMD_FILL: {
-                const int32_t n = readByte(ctx) + FILL_BIAS_8;
-                fill8(cur + i, n, operand8(readByte(ctx)));
+                const int32_t n = readByte(procs) + FILL_BIAS_8;
+                fill8(cur + i, n, operand8(readByte(procs)));
                 i += n;
                 break;
             }
             case CMD_COPY_UP2:
             case CMD_COPY_UP: {
-                const int32_t n = readByte(ctx) + COPY_BIAS_8;
+                const int32_t n = readByte(procs) + COPY_BIAS_8;
                 std::memmove(cur + i, (c == CMD_COPY_UP ? up : up2) + i, static_cast<size_t>(n));
                 i += n;
                 break;
@@ -73,8 +74,8 @@ int32_t decodePlane8(CodecContext* ctx, const FileHeader& header) {
             }
         }
         if (i > width) return r;
-        ctx->procs.putRows(ctx->procs.userData, cur, ROW_SLOT_SAMPLES, kind, 0, r, width, 1);
-        ctx->procs.progress(ctx->procs.userData, r + 1, height);
+        procs.putRows(procs.userData, cur, ROW_SLOT_SAMPLES, kind, 0, r, width, 1);
+        procs.progress(procs.userData, r + 1, height);
     }
     return NO_OVERRUN;
 }
@@ -84,6 +85,7 @@ int32_t decodePlane8(CodecContext* ctx, const FileHeader& header) {
 int32_t decodePlane16(CodecContext* ctx, const FileHeader& header) {
     const int32_t width = static_cast<int32_t>(header.width);
     const int32_t height = static_cast<int32_t>(header.height);
+    const StreamProcs procs = ctx->procs;
     PixelRing ring;
     std::memset(&ring, 0, sizeof ring);
     uint8_t rgbRow[RGB_ROW_BYTES];
@@ -94,15 +96,15 @@ int32_t decodePlane16(CodecContext* ctx, const FileHeader& header) {
         const uint16_t* up2 = ring.slot(r - 2);
         int32_t i = 0;
         while (i < width) {
-            const int32_t c = readByte(ctx);
+            const int32_t c = readByte(procs);
             switch (c) {
             case CMD_ESCAPE:
-                cur[i++] = static_cast<uint16_t>(readWord(ctx));
+                cur[i++] = static_cast<uint16_t>(readWord(procs));
                 break;
             case CMD_PACKED: {
-                const int32_t n = readByte(ctx) + PACKED_BIAS_16;
-                const int32_t shared = readByte(ctx);
-                for (int32_t k = 0; k < n; ++k) cur[i + k] = packedPixel(shared, readByte(ctx));
+                const int32_t n = readByte(procs) + PACKED_BIAS_16;
+                const int32_t shared = readByte(procs);
+                for (int32_t k = 0; k < n; ++k) cur[i + k] = packedPixel(shared, readByte(procs));
                 i += n;
                 break;
             }
@@ -115,9 +117,9 @@ int32_t decodePlane16(CodecContext* ctx, const FileHeader& header) {
                 ++i;
                 break;
             case CMD_PAIR: {
-                const int32_t n = readByte(ctx) + PAIR_BIAS_16;
-                const uint16_t a = static_cast<uint16_t>(readWord(ctx));
-                const uint16_t b = static_cast<uint16_t>(readWord(ctx));
+                const int32_t n = readByte(procs) + PAIR_BIAS_16;
+                const uint16_t a = static_cast<uint16_t>(readWord(procs));
+                const uint16_t b = static_cast<uint16_t>(readWord(procs));
                 for (int32_t k = 0; k < n; ++k) {
                     cur[i + 2 * k] = a;
                     cur[i + 2 * k + 1] = b;
@@ -126,21 +128,21 @@ int32_t decodePlane16(CodecContext* ctx, const FileHeader& header) {
                 break;
             }
             case CMD_FILL: {
-                const int32_t n = readByte(ctx) + FILL_BIAS_16;
-                fill16(cur + i, n, static_cast<uint16_t>(readWord(ctx)));
+                const int32_t n = readByte(procs) + FILL_BIAS_16;
+                fill16(cur + i, n, static_cast<uint16_t>(readWord(procs)));
                 i += n;
                 break;
             }
             case CMD_COPY_UP2:
             case CMD_COPY_UP: {
-                const int32_t n = readByte(ctx) + COPY_BIAS_16;
+                const int32_t n = readByte(procs) + COPY_BIAS_16;
                 std::memmove(cur + i, (c == CMD_COPY_UP ? up : up2) + i,
                              static_cast<size_t>(n) * sizeof(uint16_t));
                 i += n;
                 break;
             }
             default: {  // a literal: low byte c, then the high byte; a missing command gives 0xFFFF
-                const int32_t high = readByte(ctx);
+                const int32_t high = readByte(procs);
                 cur[i++] = c < 0 ? uint16_t{0xFFFF} : static_cast<uint16_t>(c | (high & 0xFF) << 8);
                 break;
             }
@@ -148,8 +150,8 @@ int32_t decodePlane16(CodecContext* ctx, const FileHeader& header) {
         }
         if (i > width) return r;
         rgbFrom565(rgbRow, cur, width);
-        ctx->procs.putRows(ctx->procs.userData, rgbRow, RGB_ROW_BYTES, ROW_KIND_RGB, 0, r, width, 1);
-        ctx->procs.progress(ctx->procs.userData, r + 1, height);
+        procs.putRows(procs.userData, rgbRow, RGB_ROW_BYTES, ROW_KIND_RGB, 0, r, width, 1);
+        procs.progress(procs.userData, r + 1, height);
     }
     return NO_OVERRUN;
 }

@@ -59,20 +59,23 @@ struct RowRing {
     Sample* slot(int32_t row) { return samples + 1 + (row & (RING_SLOTS - 1)) * ROW_SLOT_SAMPLES; }
 };
 
-// Reader primitives: one read() call per byte.
-inline int32_t readByte(CodecContext* ctx) {
+// Reader primitives: one read() call per byte. The decoders pass a local copy
+// of the table, which the compiler can keep in registers across the calls.
+inline int32_t readByte(const StreamProcs& procs) {
     uint8_t byte;
-    if (ctx->procs.read(ctx->procs.userData, &byte, 1) <= 0) return -1;
+    if (procs.read(procs.userData, &byte, 1) <= 0) return -1;
     return byte;
 }
+inline int32_t readByte(CodecContext* ctx) { return readByte(ctx->procs); }
 
 // Low byte first. A missing byte counts as -1 and is combined as a 32-bit
 // value, so callers that keep the low 16 bits see 0xFFFF, or 0xFF00 plus the
 // first byte when only the second is missing.
-inline int32_t readWord(CodecContext* ctx) {
-    int32_t first = readByte(ctx);
-    int32_t second = readByte(ctx);
+inline int32_t readWord(const StreamProcs& procs) {
+    int32_t first = readByte(procs);
+    int32_t second = readByte(procs);
     return static_cast<int32_t>(static_cast<uint32_t>(second & 0xFFFF) << 8) | first;
 }
+inline int32_t readWord(CodecContext* ctx) { return readWord(ctx->procs); }
 
 }  // namespace qvr

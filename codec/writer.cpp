@@ -1,5 +1,6 @@
 #include "codec/writer.h"
 
+#include <bit>
 #include <climits>
 #include <cstring>
 
@@ -55,18 +56,29 @@ inline bool anyCandidate16(const uint16_t* p, const uint16_t* above, const uint1
 }
 inline int32_t keptOrZero(int32_t length, int32_t minimum) { return length >= minimum ? length : 0; }
 
+// A 1-, 2- or 4-byte unit repeated across eight bytes.
+template <typename Unit>
+uint64_t repeated(Unit unit) {
+    uint64_t word = unit;
+    for (size_t bytes = sizeof(Unit); bytes < 8; bytes *= 2) word |= word << (8 * bytes);
+    return word;
+}
+
+// Counts the units from p equal to the first, at most cap and at least 1,
+// eight bytes at a time: the lowest differing byte ends the run.
 template <typename Unit>
 int32_t runLength(const void* p, int32_t cap) {
     const auto* bytes = static_cast<const uint8_t*>(p);
-    Unit first, next;
-    std::memcpy(&first, bytes, sizeof first);
-    int32_t n = 1;
-    while (n < cap) {
-        std::memcpy(&next, bytes + n * sizeof(Unit), sizeof next);
-        if (next != first) break;
-        ++n;
+    const Unit first = load<Unit>(bytes);
+    const uint64_t pattern = repeated(first);
+    constexpr int32_t UNITS_PER_WORD = 8 / sizeof(Unit);
+    int32_t n = 0;
+    for (; n + UNITS_PER_WORD <= cap; n += UNITS_PER_WORD) {
+        const uint64_t diff = load<uint64_t>(bytes + n * sizeof(Unit)) ^ pattern;
+        if (diff) return n + std::countr_zero(diff) / static_cast<int32_t>(8 * sizeof(Unit));
     }
-    return n;
+    while (n < cap && load<Unit>(bytes + n * sizeof(Unit)) == first) ++n;
+    return n > 0 ? n : 1;
 }
 
 // Measures the four candidates at position i of row r; a candidate that reaches
@@ -105,38 +117,38 @@ int32_t chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8_t* up2
 }
 
 // Emits the command chosen at position i and returns how many samples it covers.
-int32_t emitCommand8(CodecContext* ctx, const uint8_t* cur, int32_t i, int32_t chosen, int32_t length) {
-    putByte(ctx, 0xFF - chosen);
+int32_t emitCommand8(const StreamProcs& out, const uint8_t* cur, int32_t i, int32_t chosen, int32_t length) {
+    putByte(out, 0xFF - chosen);
     switch (chosen) {
     case C8_COPY_UP:
     case C8_COPY_UP2:
-        putByte(ctx, length - COPY_BIAS_8);
+        putByte(out, length - COPY_BIAS_8);
         break;
     case C8_FILL:
-        putByte(ctx, length - FILL_BIAS_8);
-        putByte(ctx, cur[i]);
+        putByte(out, length - FILL_BIAS_8);
+        putByte(out, cur[i]);
         break;
     default:  // C8_PAIR
-        putByte(ctx, length / 2 - PAIR_BIAS_8);
-        putByte(ctx, cur[i]);
-        putByte(ctx, cur[i + 1]);
+        putByte(out, length / 2 - PAIR_BIAS_8);
+        putByte(out, cur[i]);
+        putByte(out, cur[i + 1]);
         break;
     }
     return length;
 }
 
-void encodeRow8(CodecContext* ctx, const uint8_t* cur, const uint8_t* up, const uint8_t* up2,
+void encodeRow8(const StreamProcs& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2,
                 int32_t r, int32_t width) {
     int32_t lengths[C8_COUNT];
     int32_t i = 0;
     while (i < width) {
         const int32_t chosen = chooseCommand8(cur, up, up2, r, i, width, lengths);
         if (chosen >= 0) {
-            i += emitCommand8(ctx, cur, i, chosen, lengths[chosen]);
+            i += emitCommand8(out, cur, i, chosen, lengths[chosen]);
             continue;
         }
-        if (cur[i] >= FIRST_COMMAND_BYTE) putByte(ctx, CMD_ESCAPE);
-        putByte(ctx, cur[i]);
+        if (cur[i] >= FIRST_COMMAND_BYTE) putByte(out, CMD_ESCAPE);
+        putByte(out, cur[i]);
         ++i;
     }
 }
@@ -178,21 +190,21 @@ int32_t chooseCommand16(const uint16_t* cur, const uint16_t* up, const uint16_t*
     return lengths[chosen] > 0 ? chosen : -1;
 }
 
-int32_t emitCommand16(CodecContext* ctx, const uint16_t* cur, int32_t j, int32_t chosen, int32_t length) {
-    putByte(ctx, 0xFF - chosen);
+int32_t emitCommand16(const StreamProcs& out, const uint16_t* cur, int32_t j, int32_t chosen, int32_t length) {
+    putByte(out, 0xFF - chosen);
     switch (chosen) {
     case C16_COPY_UP:
     case C16_COPY_UP2:
-        putByte(ctx, length - COPY_BIAS_16);
+        putByte(out, length - COPY_BIAS_16);
         break;
     case C16_FILL:
-        putByte(ctx, length - FILL_BIAS_16);
-        putWord(ctx, cur[j]);
+        putByte(out, length - FILL_BIAS_16);
+        putWord(out, cur[j]);
         break;
     case C16_PAIR:
-        putByte(ctx, length / 2 - PAIR_BIAS_16);
-        putWord(ctx, cur[j]);
-        putWord(ctx, cur[j + 1]);
+        putByte(out, length / 2 - PAIR_BIAS_16);
+        putWord(out, cur[j]);
+        putWord(out, cur[j + 1]);
         break;
     default:  // C16_UP_LEFT, C16_UP_RIGHT: the command byte alone
         break;
@@ -201,28 +213,28 @@ int32_t emitCommand16(CodecContext* ctx, const uint16_t* cur, int32_t j, int32_t
 }
 
 // A packed run when at least two pixels share their high bits, else one literal.
-int32_t emitPackedOrLiteral16(CodecContext* ctx, const uint16_t* cur, int32_t j, int32_t width) {
+int32_t emitPackedOrLiteral16(const StreamProcs& out, const uint16_t* cur, int32_t j, int32_t width) {
     const int32_t n = packedRunLength(cur + j, minOf(width - j, CAP_PACKED_16));
     if (n >= MIN_PACKED_16) {
-        putByte(ctx, CMD_PACKED);
-        putByte(ctx, n - PACKED_BIAS_16);
-        putByte(ctx, packedSharedByte(cur[j]));
-        for (int32_t k = 0; k < n; ++k) putByte(ctx, packedPixelByte(cur[j + k]));
+        putByte(out, CMD_PACKED);
+        putByte(out, n - PACKED_BIAS_16);
+        putByte(out, packedSharedByte(cur[j]));
+        for (int32_t k = 0; k < n; ++k) putByte(out, packedPixelByte(cur[j + k]));
         return n;
     }
-    if ((cur[j] & 0xFF) >= FIRST_COMMAND_BYTE) putByte(ctx, CMD_ESCAPE);
-    putWord(ctx, cur[j]);
+    if ((cur[j] & 0xFF) >= FIRST_COMMAND_BYTE) putByte(out, CMD_ESCAPE);
+    putWord(out, cur[j]);
     return 1;
 }
 
-void encodeRow16(CodecContext* ctx, const uint16_t* cur, const uint16_t* up, const uint16_t* up2,
+void encodeRow16(const StreamProcs& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2,
                  int32_t r, int32_t width) {
     int32_t lengths[C16_COUNT];
     int32_t j = 0;
     while (j < width) {
         const int32_t chosen = chooseCommand16(cur, up, up2, r, j, width, lengths);
-        j += chosen >= 0 ? emitCommand16(ctx, cur, j, chosen, lengths[chosen])
-                         : emitPackedOrLiteral16(ctx, cur, j, width);
+        j += chosen >= 0 ? emitCommand16(out, cur, j, chosen, lengths[chosen])
+                         : emitPackedOrLiteral16(out, cur, j, width);
     }
 }
 
@@ -243,20 +255,26 @@ void writeAlphaPass(CodecContext* ctx, FileHeader* header) {
 
 }  // namespace
 
-int32_t putByte(CodecContext* ctx, int32_t value) {
+int32_t putByte(const StreamProcs& procs, int32_t value) {
     const uint8_t byte = static_cast<uint8_t>(value);
-    return ctx->procs.write(ctx->procs.userData, &byte, 1) > 0 ? value : -1;
+    return procs.write(procs.userData, &byte, 1) > 0 ? value : -1;
 }
+int32_t putByte(CodecContext* ctx, int32_t value) { return putByte(ctx->procs, value); }
 
-int32_t putWord(CodecContext* ctx, int32_t value) {
+int32_t putWord(const StreamProcs& procs, int32_t value) {
     const uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
-    return ctx->procs.write(ctx->procs.userData, bytes, 2) > 0 ? value : -1;
+    return procs.write(procs.userData, bytes, 2) > 0 ? value : -1;
 }
+int32_t putWord(CodecContext* ctx, int32_t value) { return putWord(ctx->procs, value); }
 
 int32_t matchLength(const void* a, const void* b, int32_t cap) {
     const auto* x = static_cast<const uint8_t*>(a);
     const auto* y = static_cast<const uint8_t*>(b);
     int32_t n = 0;
+    for (; n + 8 <= cap; n += 8) {  // eight bytes at a time; the lowest differing byte ends it
+        const uint64_t diff = load<uint64_t>(x + n) ^ load<uint64_t>(y + n);
+        if (diff) return n + std::countr_zero(diff) / 8;
+    }
     while (n < cap && x[n] == y[n]) ++n;
     return n;
 }
@@ -313,11 +331,12 @@ int32_t encode8(CodecContext* ctx, const FileHeader& header) {
     const int32_t kind = header.bitsPerPixel == 8 ? ROW_KIND_INDEX : ROW_KIND_ALPHA;
     ByteRing ring;  // cleared so that a row the host failed to fill reads as zeros
     std::memset(&ring, 0, sizeof ring);
+    const StreamProcs procs = ctx->procs;  // a local copy stays in registers across the calls
     for (int32_t r = 0; r < ctx->height; ++r) {
         uint8_t* cur = ring.slot(r);
-        ctx->procs.getRows(ctx->procs.userData, cur, ROW_SLOT_SAMPLES, kind, 0, r, ctx->width, 1);
-        encodeRow8(ctx, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx->width);
-        ctx->procs.progress(ctx->procs.userData, r + 1, ctx->height);
+        procs.getRows(procs.userData, cur, ROW_SLOT_SAMPLES, kind, 0, r, ctx->width, 1);
+        encodeRow8(procs, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx->width);
+        procs.progress(procs.userData, r + 1, ctx->height);
     }
     return 1;
 }
@@ -327,12 +346,13 @@ int32_t encode16(CodecContext* ctx, FileHeader* header) {
     uint8_t rgbRow[RGB_ROW_BYTES];
     std::memset(&ring, 0, sizeof ring);
     std::memset(rgbRow, 0, sizeof rgbRow);
+    const StreamProcs procs = ctx->procs;
     for (int32_t r = 0; r < ctx->height; ++r) {
         uint16_t* cur = ring.slot(r);
-        ctx->procs.getRows(ctx->procs.userData, rgbRow, RGB_ROW_BYTES, ROW_KIND_RGB, 0, r, ctx->width, 1);
+        procs.getRows(procs.userData, rgbRow, RGB_ROW_BYTES, ROW_KIND_RGB, 0, r, ctx->width, 1);
         rgbTo565(cur, rgbRow, ctx->width);
-        encodeRow16(ctx, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx->width);
-        ctx->procs.progress(ctx->procs.userData, r + 1, ctx->height);
+        encodeRow16(procs, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx->width);
+        procs.progress(procs.userData, r + 1, ctx->height);
     }
     if (ctx->depth == 32) writeAlphaPass(ctx, header);
     return 1;

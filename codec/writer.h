@@ -24,9 +24,12 @@ int32_t encode8(CodecContext* ctx, const FileHeader& header);
 // the header with the alpha stream's offset.
 int32_t encode16(CodecContext* ctx, FileHeader* header);
 
-// Output primitives: the value, or -1 when write() moved nothing.
+// Output primitives: the value, or -1 when write() moved nothing. The forms
+// over a StreamProcs let the encoders work from a local copy of the table.
 int32_t putByte(CodecContext* ctx, int32_t value);
 int32_t putWord(CodecContext* ctx, int32_t value);
+int32_t putByte(const StreamProcs& procs, int32_t value);
+int32_t putWord(const StreamProcs& procs, int32_t value);
 
 // Measuring primitives. Sequences may start at any byte address.
 int32_t matchLength(const void* a, const void* b, int32_t cap);  // common byte prefix, at most cap

@@ -241,6 +241,30 @@ TEST(Primitives, MeasuringAndPicking) {
     EXPECT_EQ(pickLongest(tie, 1), 0);
 }
 
+// The measures work a word at a time; a byte-by-byte count must agree at
+// every offset, cap and kind of run, including runs that end inside a word.
+TEST(Primitives, WordwiseMeasuresAgreeWithByteByByteCounting) {
+    std::vector<uint8_t> a(1400), b(1400);  // room for 300 four-byte units past offset 63
+    uint32_t seed = 12345;
+    auto next = [&seed] { return seed = seed * 1103515245u + 12345u, static_cast<uint8_t>(seed >> 24); };
+    for (int trial = 0; trial < 200; ++trial) {
+        const uint8_t v = next();
+        for (size_t i = 0; i < a.size(); ++i) a[i] = b[i] = (next() % 16 == 0) ? next() : v;
+        const int32_t at = next() % 64, cap = next() % 300;
+        int32_t match = 0;
+        b[static_cast<size_t>(at + next() % 200)] ^= 1;
+        while (match < cap && a[static_cast<size_t>(at + match)] == b[static_cast<size_t>(at + match)]) ++match;
+        EXPECT_EQ(matchLength(&a[static_cast<size_t>(at)], &b[static_cast<size_t>(at)], cap), match);
+        for (size_t unit : {size_t{1}, size_t{2}, size_t{4}}) {
+            const uint8_t* p = &a[static_cast<size_t>(at)];
+            int32_t run = 1;
+            while (run < cap && std::memcmp(p + static_cast<size_t>(run) * unit, p, unit) == 0) ++run;
+            const int32_t got = unit == 1 ? runLength8(p, cap) : unit == 2 ? runLength16(p, cap) : runLength32(p, cap);
+            EXPECT_EQ(got, run) << "unit " << unit << " at " << at << " cap " << cap;
+        }
+    }
+}
+
 TEST(Primitives, PutByteAndPutWordReportFailedWrites) {
     Recorder r;
     CodecContext ctx = r.context();
