@@ -21,6 +21,23 @@ inline void fill16(uint16_t* out, int32_t n, uint16_t v) {
     for (int32_t k = 0; k < n; ++k) out[k] = v;
 }
 
+// Keeps the widened row above in a buffer of its own and widens only the
+// groups of four pixels that differ from it: flat and repeating images then
+// skip most of the widening. Row 0 is widened whole.
+constexpr int32_t WIDEN_GROUP = 4;
+void widenChangedPixels(uint8_t* widened, const uint16_t* cur, const uint16_t* up, int32_t row,
+                        int32_t width) {
+    if (row == 0) {
+        rgbFrom565(widened, cur, width);
+        return;
+    }
+    int32_t k = 0;
+    for (; k + WIDEN_GROUP <= width; k += WIDEN_GROUP)
+        if (std::memcmp(cur + k, up + k, WIDEN_GROUP * sizeof(uint16_t)) != 0)
+            rgbFrom565(widened + 3 * k, cur + k, WIDEN_GROUP);
+    rgbFrom565(widened + 3 * k, cur + k, width - k);
+}
+
 // Decodes one 8-bit plane from the current position. Returns the row that ran
 // past the width, or NO_OVERRUN. Rows never leave the ring: the spare samples
 // take the largest command that starts at the last position of the last slot.
@@ -88,7 +105,8 @@ int32_t decodePlane16(CodecContext* ctx, const FileHeader& header) {
     const StreamProcs procs = ctx->procs;
     PixelRing ring;
     std::memset(&ring, 0, sizeof ring);
-    uint8_t rgbRow[RGB_ROW_BYTES];
+    uint8_t rgbRow[RGB_ROW_BYTES];    // handed to the host
+    uint8_t widened[RGB_ROW_BYTES];   // the same pixels, never handed out
 
     for (int32_t r = 0; r < height; ++r) {
         uint16_t* cur = ring.slot(r);
@@ -149,7 +167,8 @@ int32_t decodePlane16(CodecContext* ctx, const FileHeader& header) {
             }
         }
         if (i > width) return r;
-        rgbFrom565(rgbRow, cur, width);
+        widenChangedPixels(widened, cur, up, r, width);
+        std::memcpy(rgbRow, widened, 3 * static_cast<size_t>(width));
         procs.putRows(procs.userData, rgbRow, RGB_ROW_BYTES, ROW_KIND_RGB, 0, r, width, 1);
         procs.progress(procs.userData, r + 1, height);
     }
