@@ -49,6 +49,11 @@ StreamProcs StreamBinding::procs() {
                        &StreamBinding::putRows, &StreamBinding::getRows, &StreamBinding::progress};
 }
 
+void StreamBinding::fail(StreamFailure failure) {
+    failure_ = failure;
+    onFailure();
+}
+
 int32_t StreamBinding::rowsMoved(int32_t kind) const {
     const int32_t slot = kindSlot(kind);
     return slot < 0 ? 0 : rowsMoved_[slot];
@@ -58,8 +63,8 @@ int32_t StreamBinding::read(void* userData, void* buffer, int32_t count) {
     StreamBinding* binding = self(userData);
     if (binding->failure_ != StreamFailure::None || count <= 0) return 0;
     const int32_t moved = binding->readBytes(buffer, count);
-    if (moved < 0) binding->failure_ = StreamFailure::ReadError;
-    if (moved == 0) binding->failure_ = StreamFailure::EndOfData;
+    if (moved < 0) binding->fail(StreamFailure::ReadError);
+    if (moved == 0) binding->fail(StreamFailure::EndOfData);
     return moved > 0 ? moved : 0;
 }
 
@@ -68,7 +73,7 @@ int32_t StreamBinding::write(void* userData, const void* buffer, int32_t count) 
     if (binding->failure_ != StreamFailure::None || count <= 0) return 0;
     const int32_t moved = binding->writeBytes(buffer, count);
     if (moved <= 0) {
-        binding->failure_ = StreamFailure::WriteError;
+        binding->fail(StreamFailure::WriteError);
         return 0;
     }
     return moved;
@@ -113,7 +118,7 @@ int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, 
     const bool fits = plane && left == 0 && height == 1 && width == image_->width && top >= 0 &&
                       top < image_->height && rowBytes >= width * bytesPerPixel;
     if (!fits) {
-        failure_ = StreamFailure::RowRefused;
+        fail(StreamFailure::RowRefused);
         return 0;
     }
     const size_t rowSize = static_cast<size_t>(width) * static_cast<size_t>(bytesPerPixel);
@@ -135,7 +140,7 @@ StreamProcs MemoryStream::procs() {
 
 int32_t MemoryStream::quickRead(void* userData, void* buffer, int32_t count) {
     auto* stream = static_cast<MemoryStream*>(static_cast<StreamBinding*>(userData));
-    if (count == 1 && !stream->failed() && stream->position_ < stream->size_) {
+    if (count == 1 && !stream->failed() && !stream->appendCursor_ && stream->position_ < stream->size_) {
         *static_cast<uint8_t*>(buffer) = stream->bytes_[stream->position_++];
         return 1;
     }
@@ -144,18 +149,35 @@ int32_t MemoryStream::quickRead(void* userData, void* buffer, int32_t count) {
 
 int32_t MemoryStream::quickWrite(void* userData, const void* buffer, int32_t count) {
     auto* stream = static_cast<MemoryStream*>(static_cast<StreamBinding*>(userData));
-    const size_t end = stream->position_ + 2;
-    if (count <= 2 && count > 0 && !stream->failed() && stream->position_ == stream->size_ &&
-        end <= stream->bytes_.size()) {
-        const auto* bytes = static_cast<const uint8_t*>(buffer);
-        uint8_t* out = stream->bytes_.data() + stream->position_;
-        out[0] = bytes[0];
-        if (count == 2) out[1] = bytes[1];
-        stream->position_ += static_cast<size_t>(count);
-        stream->size_ = stream->position_;
-        return count;
+    uint8_t* cursor = stream->appendCursor_;
+    if (count == 1 && cursor < stream->appendLimit_) {
+        *cursor = *static_cast<const uint8_t*>(buffer);
+        stream->appendCursor_ = cursor + 1;
+        return 1;
     }
-    return write(userData, buffer, count);
+    if (count == 2 && cursor + 1 < stream->appendLimit_) {
+        std::memcpy(cursor, buffer, 2);
+        stream->appendCursor_ = cursor + 2;
+        return 2;
+    }
+    stream->settle();
+    const int32_t moved = write(userData, buffer, count);
+    stream->armAppending();
+    return moved;
+}
+
+void MemoryStream::settle() {
+    if (appendCursor_) {
+        position_ = static_cast<size_t>(appendCursor_ - bytes_.data());
+        if (position_ > size_) size_ = position_;
+    }
+    appendCursor_ = appendLimit_ = nullptr;
+}
+
+void MemoryStream::armAppending() {
+    if (failed() || position_ != size_) return;
+    appendCursor_ = bytes_.data() + position_;
+    appendLimit_ = bytes_.data() + bytes_.size();
 }
 
 void MemoryStream::reserveFor(size_t end) {
@@ -163,6 +185,7 @@ void MemoryStream::reserveFor(size_t end) {
 }
 
 int32_t MemoryStream::readBytes(void* buffer, int32_t count) {
+    settle();
     const size_t available = size_ - position_;
     const size_t n = available < static_cast<size_t>(count) ? available : static_cast<size_t>(count);
     if (n == 0) return 0;
@@ -172,8 +195,9 @@ int32_t MemoryStream::readBytes(void* buffer, int32_t count) {
 }
 
 int32_t MemoryStream::writeBytes(const void* buffer, int32_t count) {
+    settle();
     const size_t n = static_cast<size_t>(count);
-    reserveFor(position_ + n + 2);  // two spare bytes keep the next small write on the quick path
+    reserveFor(position_ + n);
     std::memcpy(bytes_.data() + position_, buffer, n);
     position_ += n;
     if (position_ > size_) size_ = position_;
@@ -181,6 +205,7 @@ int32_t MemoryStream::writeBytes(const void* buffer, int32_t count) {
 }
 
 int32_t MemoryStream::seekTo(int64_t target) {
+    settle();
     if (target < 0 || target > static_cast<int64_t>(size_)) return -1;
     position_ = static_cast<size_t>(target);
     return static_cast<int32_t>(target);

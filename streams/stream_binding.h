@@ -59,6 +59,9 @@ public:
 
 protected:
     bool failed() const { return failure_ != StreamFailure::None; }
+    void fail(StreamFailure failure);
+    // Called when the first failure is recorded.
+    virtual void onFailure() {}
     // The general procedures, which keep the first-failure rule.
     static int32_t read(void* self, void* buffer, int32_t count);
     static int32_t write(void* self, const void* buffer, int32_t count);
@@ -99,6 +102,7 @@ public:
 
     // The data: what was given, or what has been written.
     const std::vector<uint8_t>& bytes() {
+        settle();
         bytes_.resize(size_);
         return bytes_;
     }
@@ -110,17 +114,28 @@ protected:
     int32_t readBytes(void* buffer, int32_t count) override;
     int32_t writeBytes(const void* buffer, int32_t count) override;
     int32_t seekTo(int64_t target) override;
-    int64_t position() const override { return static_cast<int64_t>(position_); }
+    int64_t position() const override {
+        return appendCursor_ ? appendCursor_ - bytes_.data() : static_cast<int64_t>(position_);
+    }
+    void onFailure() override { settle(); }
 
 private:
     static int32_t quickRead(void* self, void* buffer, int32_t count);
     static int32_t quickWrite(void* self, const void* buffer, int32_t count);
 
     void reserveFor(size_t end);
+    // Quick appending: while appendCursor_ is set, small writes land there and
+    // it marks both the position and the end of the data. settle() folds it
+    // back into position_ and size_ and stops it; armAppending() starts it
+    // again when writing at the end of the data without a failure.
+    void settle();
+    void armAppending();
 
     std::vector<uint8_t> bytes_;  // storage; only the first size_ bytes are data
     size_t size_ = 0;
     size_t position_ = 0;
+    uint8_t* appendCursor_ = nullptr;
+    uint8_t* appendLimit_ = nullptr;
 };
 
 // Over a file opened for reading or created for writing.

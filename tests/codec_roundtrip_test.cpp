@@ -189,6 +189,23 @@ TEST(Binding, AfterTheFirstFailureNothingMoves) {
     EXPECT_EQ(stream.failure(), StreamFailure::EndOfData);
 }
 
+TEST(Binding, WritesStopAtTheFirstFailureOnTheQuickPathToo) {
+    MemoryStream stream;
+    RasterImage image;
+    image.allocate(4, 1, 8);
+    stream.attachImage(&image);
+    StreamProcs procs = stream.procs();
+    const uint8_t bytes[2] = {1, 2};
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(procs.write(procs.userData, bytes, 1 + i % 2), 1 + i % 2);
+    EXPECT_EQ(procs.seek(procs.userData, 0, SEEK_FROM_CURRENT), 150);
+    uint8_t row[8192] = {0};
+    EXPECT_EQ(procs.getRows(procs.userData, row, 8192, ROW_KIND_RGB, 0, 0, 4, 1), 0);  // wrong kind
+    EXPECT_EQ(procs.write(procs.userData, bytes, 1), 0);
+    EXPECT_EQ(procs.write(procs.userData, bytes, 2), 0);
+    EXPECT_EQ(stream.bytes().size(), 150u);
+    EXPECT_EQ(stream.bytes()[149], 2);
+}
+
 TEST(Binding, RowsThatDoNotFitAreRefused) {
     MemoryStream stream;
     RasterImage image;
