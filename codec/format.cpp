@@ -52,15 +52,8 @@ inline uint16_t pixelFrom(uint32_t r, uint32_t g, uint32_t b) {
 }  // namespace
 
 void rgbTo565(uint16_t* pixels, const uint8_t* rgb, int32_t count) {
-    // All but the last pixel are read as one little-endian word: red, green,
-    // blue and the next pixel's red, which is ignored.
-    int32_t k = 0;
-    for (; k + 1 < count; ++k) {
-        uint32_t w;
-        std::memcpy(&w, rgb + 3 * k, sizeof w);
-        pixels[k] = static_cast<uint16_t>(((w & 0xF8) << 8) | ((w >> 5) & 0x7E0) | ((w >> 19) & 0x1F));
-    }
-    if (k < count) pixels[k] = pixelFrom(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]);
+    for (int32_t k = 0; k < count; ++k)
+        pixels[k] = pixelFrom(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]);
 }
 
 }  // namespace qvr

@@ -140,11 +140,16 @@ StreamProcs MemoryStream::procs() {
 
 int32_t MemoryStream::quickRead(void* userData, void* buffer, int32_t count) {
     auto* stream = static_cast<MemoryStream*>(static_cast<StreamBinding*>(userData));
-    if (count == 1 && !stream->failed() && !stream->appendCursor_ && stream->position_ < stream->size_) {
-        *static_cast<uint8_t*>(buffer) = stream->bytes_[stream->position_++];
+    const uint8_t* cursor = stream->readCursor_;
+    if (count == 1 && cursor < stream->readLimit_) {
+        *static_cast<uint8_t*>(buffer) = *cursor;
+        stream->readCursor_ = cursor + 1;
         return 1;
     }
-    return read(userData, buffer, count);
+    stream->settle();
+    const int32_t moved = read(userData, buffer, count);
+    stream->armReading();
+    return moved;
 }
 
 int32_t MemoryStream::quickWrite(void* userData, const void* buffer, int32_t count) {
@@ -171,7 +176,15 @@ void MemoryStream::settle() {
         position_ = static_cast<size_t>(appendCursor_ - bytes_.data());
         if (position_ > size_) size_ = position_;
     }
+    if (readCursor_) position_ = static_cast<size_t>(readCursor_ - bytes_.data());
     appendCursor_ = appendLimit_ = nullptr;
+    readCursor_ = readLimit_ = nullptr;
+}
+
+void MemoryStream::armReading() {
+    if (failed() || appendCursor_) return;
+    readCursor_ = bytes_.data() + position_;
+    readLimit_ = bytes_.data() + size_;
 }
 
 void MemoryStream::armAppending() {
@@ -206,9 +219,10 @@ int32_t MemoryStream::writeBytes(const void* buffer, int32_t count) {
 
 int32_t MemoryStream::seekTo(int64_t target) {
     settle();
-    if (target < 0 || target > static_cast<int64_t>(size_)) return -1;
-    position_ = static_cast<size_t>(target);
-    return static_cast<int32_t>(target);
+    const bool inside = target >= 0 && target <= static_cast<int64_t>(size_);
+    if (inside) position_ = static_cast<size_t>(target);
+    armReading();
+    return inside ? static_cast<int32_t>(target) : -1;
 }
 
 // ---- file ----

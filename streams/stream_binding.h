@@ -98,7 +98,9 @@ private:
 class MemoryStream : public StreamBinding {
 public:
     MemoryStream() = default;  // an empty buffer to write into
-    explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)), size_(bytes_.size()) {}
+    explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)), size_(bytes_.size()) {
+        armReading();
+    }
 
     // The data: what was given, or what has been written.
     const std::vector<uint8_t>& bytes() {
@@ -115,7 +117,9 @@ protected:
     int32_t writeBytes(const void* buffer, int32_t count) override;
     int32_t seekTo(int64_t target) override;
     int64_t position() const override {
-        return appendCursor_ ? appendCursor_ - bytes_.data() : static_cast<int64_t>(position_);
+        if (appendCursor_) return appendCursor_ - bytes_.data();
+        if (readCursor_) return readCursor_ - bytes_.data();
+        return static_cast<int64_t>(position_);
     }
     void onFailure() override { settle(); }
 
@@ -124,18 +128,22 @@ private:
     static int32_t quickWrite(void* self, const void* buffer, int32_t count);
 
     void reserveFor(size_t end);
-    // Quick appending: while appendCursor_ is set, small writes land there and
-    // it marks both the position and the end of the data. settle() folds it
-    // back into position_ and size_ and stops it; armAppending() starts it
-    // again when writing at the end of the data without a failure.
+    // Quick paths. While appendCursor_ is set, small writes land there and it
+    // marks both the position and the end of the data; while readCursor_ is
+    // set, one-byte reads come from it up to readLimit_. settle() folds either
+    // back into position_ and size_ and stops both; the arm functions start
+    // them again where no failure stands in the way.
     void settle();
     void armAppending();
+    void armReading();
 
     std::vector<uint8_t> bytes_;  // storage; only the first size_ bytes are data
     size_t size_ = 0;
     size_t position_ = 0;
     uint8_t* appendCursor_ = nullptr;
     uint8_t* appendLimit_ = nullptr;
+    const uint8_t* readCursor_ = nullptr;
+    const uint8_t* readLimit_ = nullptr;
 };
 
 // Over a file opened for reading or created for writing.
