@@ -125,7 +125,7 @@ int encodeFile(const std::string& in, const std::string& out, const Options& opt
     bool lossy = false;
     problem = imageAtDepth(png.image, options.depth, image, &lossy);
     if (!problem.empty()) return fileError(in, problem);
-    if (lossy) std::fprintf(stderr, "qvr: %s: note: 256 colours; one of them reads back as white\n", in.c_str());
+    if (lossy) std::fprintf(stderr, "qvr: %s: note: more than 254 colours besides white; the extra ones read back as white\n", in.c_str());
     FileStream stream(out, FileStream::Mode::Write);
     if (!stream.isOpen()) return fileError(out, "cannot create");
     ProgressBar bar(in, image.depth == 32 ? 2 : 1, !options.quiet && stderrIsTerminal());
