@@ -23,13 +23,11 @@ void warnMissing(HINSTANCE instance, double hostVersion, bool newerSuite) {
 }  // namespace
 
 bool bufferSuiteUsable(const BufferProcs* procs, bool* newerSuite) {
-    if (!procs) return false;
-    if (procs->bufferProcsVersion != kCurrentBufferProcsVersion) {
-        if (newerSuite && procs->bufferProcsVersion > kCurrentBufferProcsVersion) *newerSuite = true;
-        return false;
-    }
-    return static_cast<uint16_t>(procs->numBufferProcs) >= kMinBufferProcs && procs->allocateProc &&
-           procs->lockProc && procs->unlockProc && procs->freeProc && procs->spaceProc;
+    return procs &&
+           suiteHeaderUsable(procs->bufferProcsVersion, kCurrentBufferProcsVersion,
+                             procs->numBufferProcs, kMinBufferProcs, newerSuite) &&
+           procs->allocateProc && procs->lockProc && procs->unlockProc && procs->freeProc &&
+           procs->spaceProc;
 }
 
 bool requireBufferSuite(const BufferProcs* procs, HINSTANCE instance) {

@@ -66,14 +66,20 @@ void storeCall(PluginGlobals* globals, int16_t* result, FormatRecord* paramBlock
 
 }  // namespace
 
-bool handleSuiteUsable(const HandleProcs* procs, bool* newerSuite) {
-    if (!procs) return false;
-    if (procs->handleProcsVersion != kCurrentHandleProcsVersion) {
-        if (newerSuite && procs->handleProcsVersion > kCurrentHandleProcsVersion) *newerSuite = true;
+bool suiteHeaderUsable(int16_t version, int16_t current, int16_t count, int16_t minimum,
+                       bool* newerSuite) {
+    if (version != current) {
+        if (newerSuite && version > current) *newerSuite = true;
         return false;
     }
-    return static_cast<uint16_t>(procs->numHandleProcs) >= kMinHandleProcs && procs->newProc &&
-           procs->disposeProc && procs->getSizeProc && procs->setSizeProc;
+    return static_cast<uint16_t>(count) >= static_cast<uint16_t>(minimum);
+}
+
+bool handleSuiteUsable(const HandleProcs* procs, bool* newerSuite) {
+    return procs &&
+           suiteHeaderUsable(procs->handleProcsVersion, kCurrentHandleProcsVersion,
+                             procs->numHandleProcs, kMinHandleProcs, newerSuite) &&
+           procs->newProc && procs->disposeProc && procs->getSizeProc && procs->setSizeProc;
 }
 
 Handle handleNew(HandleProcs* procs, int32_t size) {

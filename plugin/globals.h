@@ -35,6 +35,10 @@ PluginGlobals* acquireGlobals(int16_t* result, FormatRecord* paramBlock, HandleP
                               intptr_t* slot);
 
 bool handleSuiteUsable(const HandleProcs* procs, bool* newerSuite);
+// The version and count test every host suite passes: exactly the version this
+// module knows (a newer one sets `newerSuite`) and at least `minimum` procedures.
+bool suiteHeaderUsable(int16_t version, int16_t current, int16_t count, int16_t minimum,
+                       bool* newerSuite);
 Handle handleNew(HandleProcs* procs, int32_t size);
 void handleDispose(HandleProcs* procs, Handle handle);
 Ptr handleLock(HandleProcs* procs, Handle handle);
