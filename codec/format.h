@@ -80,7 +80,6 @@ constexpr int32_t PACKED_BIAS_16 = 1, PAIR_BIAS_16 = 2, FILL_BIAS_16 = 3, COPY_B
 //   shared byte bits 7..0 = pixel bits 15 14 13 10 9 4 3 2
 //   pixel byte  bits 7..0 = pixel bits 12 11 8 7 6 5 1 0
 constexpr uint16_t PACKED_SHARED_MASK = 0xE61C;
-constexpr uint16_t PACKED_PIXEL_MASK = 0x19E3;
 
 // Both bytes may be -1 (missing data); the masks then supply all ones.
 constexpr uint16_t packedPixel(int32_t shared, int32_t pixelByte) {

@@ -101,14 +101,13 @@ int32_t StreamBinding::getRows(void* userData, void* buffer, int32_t rowBytes, i
 
 int32_t StreamBinding::progress(void* userData, int32_t done, int32_t total) {
     StreamBinding* binding = self(userData);
-    binding->progress_.emplace_back(done, total);
     if (binding->report_) binding->report_(binding->reportContext_, done, total);
     return 0;
 }
 
 int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, int32_t kind,
                                int32_t left, int32_t top, int32_t width, int32_t height) {
-    if (failure_ != StreamFailure::None) return 0;
+    if (failed()) return 0;
     const int32_t slot = kindSlot(kind);
     std::vector<uint8_t>* plane = nullptr;
     int32_t bytesPerPixel = 1;

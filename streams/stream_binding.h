@@ -49,8 +49,6 @@ public:
     StreamFailure failure() const { return failure_; }
     // Rows handed over successfully, per kind (index, RGB, alpha).
     int32_t rowsMoved(int32_t kind) const;
-    // The (done, total) of every progress call, in order.
-    const std::vector<std::pair<int32_t, int32_t>>& progressCalls() const { return progress_; }
     // Called on every progress report, for example to draw a progress bar.
     void onProgress(void (*report)(void* context, int32_t done, int32_t total), void* context) {
         report_ = report;
@@ -89,7 +87,6 @@ private:
     RasterImage* image_ = nullptr;
     StreamFailure failure_ = StreamFailure::None;
     int32_t rowsMoved_[3] = {0, 0, 0};
-    std::vector<std::pair<int32_t, int32_t>> progress_;
     void (*report_)(void*, int32_t, int32_t) = nullptr;
     void* reportContext_ = nullptr;
 };

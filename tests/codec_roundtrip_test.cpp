@@ -65,18 +65,6 @@ RasterImage expectedAfterRoundTrip(const RasterImage& in) {
     return out;
 }
 
-void expectSameImage(const RasterImage& got, const RasterImage& want, const std::string& what) {
-    EXPECT_EQ(got.width, want.width) << what;
-    EXPECT_EQ(got.height, want.height) << what;
-    EXPECT_EQ(got.depth, want.depth) << what;
-    EXPECT_TRUE(got.indices == want.indices) << what;
-    EXPECT_TRUE(got.rgb == want.rgb) << what;
-    EXPECT_TRUE(got.alpha == want.alpha) << what;
-    if (want.depth == 8) {
-        EXPECT_TRUE(got.palette == want.palette) << what;
-    }
-}
-
 TEST(RoundTrip, EveryKindOverVariedImages) {
     const std::pair<int32_t, int32_t> sizes[] = {{2, 1}, {3, 2}, {17, 9}, {300, 7}, {600, 5}};
     for (int32_t depth : {8, 24, 32})

@@ -6,6 +6,7 @@
 #include "plugin/globals.h"
 #include "plugin_test_support.h"
 #include "streams/image_io.h"
+#include "test_support.h"
 #include "tools/host/document_convert.h"
 
 namespace qvr::test {
@@ -20,30 +21,18 @@ RasterImage converterDecode(const std::string& path) {
     return image;
 }
 
-std::vector<uint8_t> converterEncode(const RasterImage& image) {
-    MemoryStream stream;
-    EXPECT_EQ(saveQvr(stream, image), "");
-    return stream.bytes();
-}
-
 TEST(OpenAndSave, EveryKindMatchesTheConverter) {
     for (const char* name : {"sunset-indexed.qvr", "tiles-rgb.qvr", "badge-rgba.qvr"}) {
         TestHost host(moduleEntry());
         ASSERT_EQ(host.open(samplePath(name)), noErr) << name;
         const RasterImage opened = qvrhost::rasterFromDocument(host.document());
         const RasterImage decoded = converterDecode(samplePath(name));
-        EXPECT_EQ(opened.depth, decoded.depth) << name;
-        EXPECT_TRUE(opened.indices == decoded.indices) << name;
-        EXPECT_TRUE(opened.rgb == decoded.rgb) << name;
-        EXPECT_TRUE(opened.alpha == decoded.alpha) << name;
-        if (decoded.depth == 8) {
-            EXPECT_TRUE(opened.palette == decoded.palette) << name;
-        }
+        expectSameImage(opened, decoded, name);
         for (const auto& r : host.results) EXPECT_EQ(r.result, noErr) << qvrhost::selectorName(r.selector);
 
         const std::string saved = tempPath(std::string("saved-") + name);
         ASSERT_EQ(host.save(saved), noErr) << name;
-        EXPECT_EQ(readFile(saved), converterEncode(opened)) << name;
+        EXPECT_EQ(readFile(saved), encodeImage(opened)) << name;
     }
 }
 
@@ -52,7 +41,7 @@ TEST(OpenAndSave, ReadStartReportsTheImage) {
     const std::string path = tempPath("640x480.qvr");
     RasterImage image = sampleImage(640, 480, 8);
     image.palette[738] = image.palette[739] = image.palette[740] = 0;
-    writeFile(path, converterEncode(image));
+    writeFile(path, encodeImage(image));
     const intptr_t file = qvrhost::openHostFile(path, false);
     host.setDataFork(file);
     host.record().maxData = 12345;
@@ -76,7 +65,7 @@ TEST(OpenAndSave, PlanesFollowTheAlphaPlane) {
     for (int32_t depth : {24, 32}) {
         TestHost host(moduleEntry());
         const std::string path = tempPath("planes.qvr");
-        writeFile(path, converterEncode(sampleImage(9, 4, depth)));
+        writeFile(path, encodeImage(sampleImage(9, 4, depth)));
         ASSERT_EQ(host.open(path), noErr);
         EXPECT_EQ(host.record().imageMode, plugInModeRGBColor);
         EXPECT_EQ(host.record().planes, depth == 32 ? 4 : 3);

@@ -8,18 +8,13 @@
 
 #include "plugin_test_support.h"
 #include "streams/image_io.h"
+#include "test_support.h"
 #include "tools/host/document_convert.h"
 
 namespace qvr::test {
 namespace {
 
 using qvrhost::TestHost;
-
-std::vector<uint8_t> encoded(const RasterImage& image) {
-    MemoryStream stream;
-    EXPECT_EQ(saveQvr(stream, image), "");
-    return stream.bytes();
-}
 
 // Runs ReadStart and ReadContinue on `bytes` as a file.
 int16_t openBytes(TestHost& host, const std::vector<uint8_t>& bytes) {
@@ -29,7 +24,7 @@ int16_t openBytes(TestHost& host, const std::vector<uint8_t>& bytes) {
 }
 
 TEST(ReadFailures, EndOfFileStopsEveryLaterTransfer) {
-    const auto file = encoded(sampleImage(40, 12, 32));
+    const auto file = encodeImage(sampleImage(40, 12, 32));
     uint32_t aux;
     std::memcpy(&aux, file.data() + 36, 4);
     TestHost host(moduleEntry());
@@ -52,7 +47,7 @@ TEST(ReadFailures, ReadErrorOnABadHandle) {
 
 TEST(ReadFailures, CorruptStreamsAreReported) {
     // The first row of an indexed file fills past the width.
-    auto file = encoded(sampleImage(8, 3, 8));
+    auto file = encodeImage(sampleImage(8, 3, 8));
     file.resize(816);
     file.insert(file.end(), {0xFD, 0x10, 0x01});
     TestHost colour(moduleEntry());
@@ -60,7 +55,7 @@ TEST(ReadFailures, CorruptStreamsAreReported) {
     EXPECT_TRUE(colour.transfers.empty());
 
     // A complete colour plane, then an alpha plane whose second row overruns.
-    auto withAlpha = encoded(sampleImage(8, 3, 32));
+    auto withAlpha = encodeImage(sampleImage(8, 3, 32));
     uint32_t aux;
     std::memcpy(&aux, withAlpha.data() + 36, 4);
     withAlpha.resize(aux);
@@ -120,7 +115,7 @@ TEST(WriteFailures, UnreadableSizesAreRefusedBeforeAnyByte) {
 
 TEST(HostRows, RectanglesAndPlanesForEachKind) {
     TestHost host(moduleEntry());
-    const auto file = encoded(sampleImage(100, 8, 32));
+    const auto file = encodeImage(sampleImage(100, 8, 32));
     ASSERT_EQ(openBytes(host, file), noErr);
     ASSERT_EQ(host.transfers.size(), 16u);
     const qvrhost::Transfer& colourRow5 = host.transfers[5];

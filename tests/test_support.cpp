@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 
 #include "streams/image_io.h"
@@ -141,7 +143,20 @@ std::string decodeBytes(const Bytes& file, RasterImage& image) {
 Bytes encodeImage(const RasterImage& image) {
     MemoryStream stream;
     const std::string problem = saveQvr(stream, image);
+    EXPECT_EQ(problem, "");
     return problem.empty() ? stream.bytes() : Bytes{};
+}
+
+void expectSameImage(const RasterImage& got, const RasterImage& want, const std::string& what) {
+    EXPECT_EQ(got.width, want.width) << what;
+    EXPECT_EQ(got.height, want.height) << what;
+    EXPECT_EQ(got.depth, want.depth) << what;
+    EXPECT_TRUE(got.indices == want.indices) << what;
+    EXPECT_TRUE(got.rgb == want.rgb) << what;
+    EXPECT_TRUE(got.alpha == want.alpha) << what;
+    if (want.depth == 8) {
+        EXPECT_TRUE(got.palette == want.palette) << what;
+    }
 }
 
 }  // namespace qvr::test

@@ -47,6 +47,9 @@ Bytes colourFile(uint32_t width, uint32_t height, const Bytes& colour, const Byt
 
 // Decodes through the memory binding; the message is "" on success.
 std::string decodeBytes(const Bytes& file, RasterImage& image);
+// Encodes through the memory binding, expecting success.
 Bytes encodeImage(const RasterImage& image);
+// Same size, kind and planes; the palette too for indexed images.
+void expectSameImage(const RasterImage& got, const RasterImage& want, const std::string& what);
 
 }  // namespace qvr::test
