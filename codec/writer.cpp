@@ -86,8 +86,8 @@ int32_t runLength(const void* p, int32_t cap) {
 int32_t chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r,
                        int32_t i, int32_t width, int32_t* lengths) {
     const int32_t rem = width - i;
+    if (!anyCandidate8(cur + i, up + i, up2 + i)) return -1;  // lengths are read only for a chosen command
     for (int32_t k = 0; k < C8_COUNT; ++k) lengths[k] = 0;
-    if (!anyCandidate8(cur + i, up + i, up2 + i)) return -1;
     bool capped = false;
     // Each candidate is measured only when its first samples show that it can
     // reach its minimum; otherwise its length would be set to 0 anyway.
@@ -156,8 +156,8 @@ void encodeRow8(const StreamProcs& out, const uint8_t* cur, const uint8_t* up, c
 int32_t chooseCommand16(const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r,
                         int32_t j, int32_t width, int32_t* lengths) {
     const int32_t rem = width - j;
+    if (!anyCandidate16(cur + j, up + j, up2 + j)) return -1;  // lengths are read only for a chosen command
     for (int32_t k = 0; k < C16_COUNT; ++k) lengths[k] = 0;
-    if (!anyCandidate16(cur + j, up + j, up2 + j)) return -1;
     bool capped = false;
     // As in the 8-bit encoder, a candidate whose first pixels cannot reach its
     // minimum is not measured.
