@@ -8,7 +8,9 @@
 set -euo pipefail
 prefix=$1 samples=$2 pixbuf_test=$3 query_loaders=$4 work=$5
 fail() { echo "desktop_test: $*" >&2; exit 1; }
-rm -rf "$work" && mkdir -p "$work/data/mime/packages" "$work/home" "$work/damaged"
+source "$(dirname "$0")/../library/workdir.sh"
+fresh_workdir "$work"
+mkdir -p "$work/data/mime/packages" "$work/home" "$work/damaged"
 
 cp "$prefix/share/mime/packages/qvr.xml" "$work/data/mime/packages/"
 update-mime-database "$work/data/mime" >/dev/null 2>&1  # it notes that the folder is not searched yet

@@ -11,7 +11,9 @@
 set -euo pipefail
 prefix=$1 samples=$2 qvr=$3 pixbuf_test=$4 system_plugins=$5 work=$6
 fail() { echo "gimp_test: $*" >&2; exit 1; }
-rm -rf "$work" && mkdir -p "$work/gimp/gradients" "$work/in" "$work/ref" "$work/out"
+source "$(dirname "$0")/../library/workdir.sh"
+fresh_workdir "$work"
+mkdir -p "$work/gimp/gradients" "$work/in" "$work/ref" "$work/out"
 
 plugin=$(find "$prefix/lib" -path '*/plug-ins/file-qvr/file-qvr')
 [ -x "$plugin" ] || fail "no file-qvr plug-in under $prefix/lib"

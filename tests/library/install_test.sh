@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Checks the installed tree: every file at the place its host looks in, and a
-# C program built with `pkg-config --cflags --libs qvr` against it, run over
-# each sample. Usage: install_test.sh PREFIX SAMPLES CONSUMER.c WORKDIR [CFLAGS...]
+# Checks the installed tree: every file at the place its host looks in, a C
+# program built with `pkg-config --cflags --libs qvr` against it and run over
+# each sample, and the README's library example.
+# Usage: install_test.sh PREFIX SAMPLES CONSUMER.c README WORKDIR [CFLAGS...]
 set -euo pipefail
-prefix=$1 samples=$2 consumer=$3 work=$4
-shift 4
-rm -rf "$work" && mkdir -p "$work"
+prefix=$1 samples=$2 consumer=$3 readme=$4 work=$5
+shift 5
+source "$(dirname "$0")/workdir.sh"
+fresh_workdir "$work"
 
 fail() { echo "install_test: $*" >&2; exit 1; }
+qvr_kind() { "$prefix/bin/qvr" info "$1" | sed -n 's/.*, depth \([0-9]*\),.*/\1/p'; }
 expect() { [ -e "$prefix/$1" ] || fail "missing $prefix/$1"; }
 expect bin/qvr
 expect include/qvr/qvr.h
@@ -29,6 +32,14 @@ cc -std=c99 -Wall -Wextra -pedantic -Werror "$@" -o "$work/consumer" "$consumer"
 for sample in "$samples"/*.qvr; do
   LD_LIBRARY_PATH="$prefix/lib" "$work/consumer" "$sample" "$work/$(basename "$sample")"
 done
+# The README's example, as a reader would copy it.
+sed -n '/^## The library/,/^## /p' "$readme" | sed -n '/^```c$/,/^```$/p' | sed '1d;$d' >"$work/example.c"
+grep -q qvr_decode_file "$work/example.c" || fail "no example found in $readme"
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -Werror "$@" -o "$work/example" "$work/example.c" $(pkg-config --cflags --libs qvr)
+LD_LIBRARY_PATH="$prefix/lib" "$work/example" "$samples/sunset-indexed.qvr" "$work/example.qvr"
+[ "$(qvr_kind "$work/example.qvr")" = 32 ] || fail "the README's example did not write an RGBA file"
+
 # The static library alone, for programs that ship without libqvr.so.
 # shellcheck disable=SC2046
 cc -std=c99 "$@" -o "$work/consumer-static" "$consumer" $(pkg-config --cflags qvr) "$prefix/lib/libqvr.a" \
