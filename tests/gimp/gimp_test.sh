@@ -5,6 +5,7 @@
 #     exports it as PNG and as QVR; opens each through the thumbnail procedure;
 #   - opens PNGs (the bundled ones and the samples as `qvr decode` writes them)
 #     and exports them as QVR;
+#   - exports a greyscale image with alpha;
 #   - tries a damaged file, which must fail with the library's message.
 # Then the pixels must match `qvr decode` and the QVR bytes `qvr encode`.
 # Usage: gimp_test.sh PREFIX SAMPLES QVR PIXBUF_TEST GIMP_PLUGIN_DIR WORKDIR
@@ -44,6 +45,14 @@ pngs=("$samples"/*.png "$work"/ref/*.png)
 for png in "${pngs[@]}"; do
   batch+="(convert \"$png\" \"$work/out/$(basename "$png" .png).qvr\")"
 done
+# A greyscale image with alpha, which export must bring to RGBA. The PNG keeps
+# the colour of transparent pixels, so that `qvr encode` sees what GIMP holds.
+batch+="(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE \"$samples/badge.png\" \"badge.png\")))
+               (drawable (car (gimp-image-get-active-drawable image))))
+          (gimp-image-convert-grayscale image)
+          (file-png-save2 RUN-NONINTERACTIVE image drawable \"$work/in/grey.png\" \"grey.png\" 0 9 0 0 0 0 0 0 1)
+          (gimp-file-save RUN-NONINTERACTIVE image drawable \"$work/out/grey.qvr\" \"grey.qvr\")
+          (gimp-image-delete image))"
 head -c 2000 "$samples/${names[0]}.qvr" >"$work/in/damaged.qvr"
 batch+="(catch #f (convert \"$work/in/damaged.qvr\" \"$work/out/damaged.png\"))"
 
@@ -63,6 +72,10 @@ for png in "${pngs[@]}"; do
   cmp "$work/out/$name.qvr" "$work/out/$name.qvr-tool.qvr" || fail "GIMP's $name.qvr differs from qvr encode's"
 done
 echo "gimp_test: GIMP exports ${#pngs[@]} PNGs as the bytes qvr encode writes"
+"$qvr" encode --quiet "$work/in/grey.png" "$work/out/grey.qvr-tool.qvr"
+cmp "$work/out/grey.qvr" "$work/out/grey.qvr-tool.qvr" || fail "GIMP's greyscale export differs from qvr encode's"
+[ "$("$qvr" info "$work/out/grey.qvr" | grep -c 'depth 32')" = 1 ] || fail "greyscale with alpha did not become RGBA"
+echo "gimp_test: GIMP exports a greyscale image with alpha as qvr encode does"
 # PNG export clears the colour under full transparency; QVR export shows it was kept.
 for name in "${names[@]}"; do
   cmp "$work/out/$name.again.qvr" "$work/out/$name.qvr-tool.qvr" || fail "GIMP does not write $name back as qvr does"
