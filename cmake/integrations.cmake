@@ -32,6 +32,25 @@ if(QVR_DESKTOP)
 endif()
 
 if(QVR_BUILD_TESTS)
+  # The API's fuzz target, beside the codec's: a replayer of the committed corpora
+  # in every run, and a libFuzzer binary with QVR_FUZZ.
+  add_executable(library_replay fuzz/library_fuzzer.cpp fuzz/replay_main.cpp)
+  target_link_libraries(library_replay PRIVATE qvr_api)
+  qvr_warnings(library_replay)
+  add_test(NAME fuzz_replay_library COMMAND library_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/library
+                                            ${PROJECT_SOURCE_DIR}/fuzz/corpus/decode)
+  if(QVR_FUZZ)
+    add_executable(library_fuzzer fuzz/library_fuzzer.cpp)
+    target_link_libraries(library_fuzzer PRIVATE qvr_api)
+    target_compile_options(library_fuzzer PRIVATE -fsanitize=fuzzer)
+    target_link_options(library_fuzzer PRIVATE -fsanitize=fuzzer)
+  endif()
+  foreach(target library_replay library_fuzzer)
+    if(TARGET ${target})
+      set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+    endif()
+  endforeach()
+
   add_subdirectory(tests/library)
   if(QVR_GDK_PIXBUF AND QVR_DESKTOP)
     add_subdirectory(tests/desktop)
