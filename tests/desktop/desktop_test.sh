@@ -4,9 +4,12 @@
 #   - gio reports image/x-qvr for a sample with and without its extension;
 #   - pixbuf_test opens every sample and damaged variants through gdk-pixbuf;
 #   - the thumbnailer entry's command makes a thumbnail of the right size.
-# Usage: desktop_test.sh PREFIX SAMPLES PIXBUF_TEST QUERY_LOADERS WORKDIR
+# With SANITIZER_RUNTIMES (libraries to preload), the loader was built with the
+# sanitizers: the cache is built with them preloaded, pixbuf_test carries them
+# itself, and the thumbnailer, which cannot load such a loader, is left out.
+# Usage: desktop_test.sh PREFIX SAMPLES PIXBUF_TEST QUERY_LOADERS WORKDIR [SANITIZER_RUNTIMES]
 set -euo pipefail
-prefix=$1 samples=$2 pixbuf_test=$3 query_loaders=$4 work=$5
+prefix=$1 samples=$2 pixbuf_test=$3 query_loaders=$4 work=$5 sanitizer_runtimes=${6:-}
 fail() { echo "desktop_test: $*" >&2; exit 1; }
 source "$(dirname "$0")/../library/workdir.sh"
 fresh_workdir "$work"
@@ -18,7 +21,7 @@ export XDG_DATA_HOME="$work/home" XDG_DATA_DIRS="$work/data:/usr/local/share:/us
 
 loader=$(find "$prefix/lib" -name libpixbufloader-qvr.so)
 [ -n "$loader" ] || fail "no libpixbufloader-qvr.so under $prefix/lib"
-"$query_loaders" "$loader" >"$work/loaders.cache"
+ASAN_OPTIONS=detect_leaks=0 LD_PRELOAD="$sanitizer_runtimes" "$query_loaders" "$loader" >"$work/loaders.cache"
 grep -q '"image/x-qvr"' "$work/loaders.cache" || fail "the loaders cache does not list image/x-qvr"
 export GDK_PIXBUF_MODULE_FILE="$work/loaders.cache"
 
@@ -35,6 +38,7 @@ printf 'QV not really' >"$work/no-extension"
 echo "desktop_test: gio recognises QVR files by name and by content"
 
 "$pixbuf_test" loader "$samples" "$work/damaged"
+[ -z "$sanitizer_runtimes" ] || exit 0
 
 # The thumbnailer command from the installed entry, as a file manager runs it.
 exec_line=$(sed -n 's/^Exec=//p' "$prefix/share/thumbnailers/qvr.thumbnailer")
