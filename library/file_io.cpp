@@ -65,7 +65,8 @@ std::string folderOf(const std::string& path) {
 
 qvr_error readFilePrefix(const char* path, size_t limit, std::vector<uint8_t>& out) {
     out.clear();
-    Descriptor file(::open(path, O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO is refused below instead of waiting for a writer.
+    Descriptor file(::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.fd < 0) return QVR_ERROR_OPEN;
     struct stat info;
     if (::fstat(file.fd, &info) != 0) return QVR_ERROR_READ;

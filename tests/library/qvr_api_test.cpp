@@ -2,6 +2,7 @@
 // limit (checked before any allocation), damaged input, allocation failure,
 // safe file replacement and the error texts.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -142,6 +143,10 @@ TEST(QvrApi, InfoComesFromTheHeaderAlone) {
     qvr_info info;
     EXPECT_EQ(qvr_read_info_file("/nonexistent/picture.qvr", &info), QVR_ERROR_OPEN);
     EXPECT_EQ(qvr_read_info_file(QVR_SAMPLES_DIR, &info), QVR_ERROR_OPEN);  // a folder
+    const fs::path fifo = fs::temp_directory_path() / ("qvr-api-fifo-" + std::to_string(::getpid()));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(qvr_read_info_file(fifo.c_str(), &info), QVR_ERROR_OPEN);  // refused, not waited on
+    fs::remove(fifo);
     EXPECT_EQ(qvr_read_info_memory(nullptr, 0, &info), QVR_ERROR_NOT_QVR);
     EXPECT_EQ(qvr_read_info_memory(nullptr, 48, &info), QVR_ERROR_INVALID_ARGUMENT);
 }
