@@ -4,7 +4,7 @@
 # then through the plug-in module driven by the test host. Results go to out/.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps.sh native windows
+scripts/install-deps.sh native windows integrations
 scripts/build-windows.sh
 scripts/build.sh
 mkdir -p out
@@ -24,4 +24,7 @@ done
 echo "qvrhost save samples/badge.png"
 build/qvrhost save samples/badge.png out/badge.host.qvr
 cmp out/badge.qvr out/badge.host.qvr && echo "run: the module and the converter wrote the same bytes"
+# The library, the desktop files, the gdk-pixbuf loader and the GIMP plug-in, installed into out/installed.
+cmake --install build --prefix "$PWD/out/installed" >/dev/null
+echo "run: installed libqvr, qvr, the gdk-pixbuf loader, the MIME type, the thumbnailer and the GIMP plug-in under out/installed"
 echo "run: converted the samples; the results are in out/; the Windows module is build-win/qvr.8bi"

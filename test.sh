@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite:
-#   1. the native suite, with the Windows module's tests under Wine;
+#   1. the native suite, with the Windows module's tests under Wine and the library and
+#      integrations (gdk-pixbuf loader, MIME type, thumbnailer, GIMP plug-in) installed;
 #   2. the native suite again under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. each fuzz target for a bounded number of inputs with a fixed seed.
 set -euo pipefail
 cd "$(dirname "$0")"
-scripts/install-deps.sh native windows fuzz
+scripts/install-deps.sh native windows integrations fuzz
 jobs=$(nproc)
 
 scripts/build-windows.sh

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
-# Usage: scripts/install-deps.sh [native] [windows] [fuzz] [bench]  (default: native)
+# Usage: scripts/install-deps.sh [native] [windows] [integrations] [fuzz] [bench]  (default: native)
 #   windows: the cross compiler, Wine and Xvfb for building and testing qvr.8bi
+#   integrations: gdk-pixbuf, the MIME database tools, GIMP and its plug-in headers
 #   fuzz: clang and its libFuzzer runtime; bench: the peers and tools of the benchmark
 set -euo pipefail
 
@@ -13,6 +14,8 @@ for group in "${groups[@]}"; do
   case "$group" in
     native) packages+=(g++ cmake make pkg-config libspng-dev libgtest-dev) ;;
     windows) packages+=(g++-mingw-w64-i686 googletest wine wine32:i386 xvfb xauth) ;;
+    integrations) packages+=(libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info libglib2.0-bin
+                             xdg-utils libgimp2.0-dev gimp xvfb xauth) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     bench) packages+=(libqoi-dev libbenchmark-dev imagemagick webp) ;;
     *) echo "install-deps: unknown group $group" >&2; exit 2 ;;

@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 runs=${1:-20000}
 passes=0
 failures=0
-for target in decode entry roundtrip; do
+for target in decode entry roundtrip library; do
   scratch=$(mktemp -d)
   if build-fuzz/fuzz/${target}_fuzzer -seed=1 -runs="$runs" -rss_limit_mb=4096 \
        -artifact_prefix="$scratch/" "$scratch" "fuzz/corpus/$target" >"$scratch/log" 2>&1; then

@@ -74,4 +74,16 @@ std::string saveQvr(StreamBinding& stream, const RasterImage& image) {
     return "";
 }
 
+std::string loadQvrMemory(const uint8_t* data, size_t size, RasterImage& image) {
+    MemoryStream stream(std::vector<uint8_t>(data, data + size));
+    return loadQvr(stream, image);
+}
+
+std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out) {
+    MemoryStream stream;
+    const std::string problem = saveQvr(stream, image);
+    out = stream.bytes();
+    return problem;
+}
+
 }  // namespace qvr

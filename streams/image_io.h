@@ -2,7 +2,10 @@
 // person can act on. The tools, tests, fuzzers and benchmarks share these.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "codec/reader.h"
 #include "streams/stream_binding.h"
@@ -25,5 +28,10 @@ std::string loadQvr(StreamBinding& stream, RasterImage& image);
 
 // Writes `image` as a QVR file. Returns "" on success, else why not.
 std::string saveQvr(StreamBinding& stream, const RasterImage& image);
+
+// loadQvr and saveQvr over bytes in memory, for the library: the input is
+// borrowed for the call, the output replaces the contents of `out`.
+std::string loadQvrMemory(const uint8_t* data, size_t size, RasterImage& image);
+std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out);
 
 }  // namespace qvr

@@ -1,0 +1,61 @@
+# The installable library and the integrations built on it. Each integration
+# builds when its development files are found, unless switched off:
+#   QVR_GDK_PIXBUF  the gdk-pixbuf loader (viewers, file choosers, thumbnails)
+#   QVR_GIMP        the GIMP 2.10 file plug-in
+#   QVR_DESKTOP     the shared-mime-info definition and the thumbnailer entry
+add_subdirectory(library)
+if(QVR_BUILD_TOOLS)
+  install(TARGETS qvr)
+endif()
+
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(GDK_PIXBUF IMPORTED_TARGET gdk-pixbuf-2.0)
+pkg_check_modules(GIMP IMPORTED_TARGET gimp-2.0 gimpui-2.0)
+option(QVR_GDK_PIXBUF "Build the gdk-pixbuf loader" ${GDK_PIXBUF_FOUND})
+option(QVR_GIMP "Build the GIMP 2.10 file plug-in" ${GIMP_FOUND})
+option(QVR_DESKTOP "Install the MIME type definition and the thumbnailer entry" ON)
+
+if(QVR_GDK_PIXBUF)
+  if(NOT GDK_PIXBUF_FOUND)
+    message(FATAL_ERROR "QVR_GDK_PIXBUF needs gdk-pixbuf-2.0 (Debian: libgdk-pixbuf-2.0-dev)")
+  endif()
+  add_subdirectory(gdk-pixbuf)
+endif()
+if(QVR_GIMP)
+  if(NOT GIMP_FOUND)
+    message(FATAL_ERROR "QVR_GIMP needs gimp-2.0 and gimpui-2.0 (Debian: libgimp2.0-dev)")
+  endif()
+  add_subdirectory(gimp)
+endif()
+if(QVR_DESKTOP)
+  add_subdirectory(desktop)
+endif()
+
+if(QVR_BUILD_TESTS)
+  # The API's fuzz target, beside the codec's: a replayer of the committed corpora
+  # in every run, and a libFuzzer binary with QVR_FUZZ.
+  add_executable(library_replay fuzz/library_fuzzer.cpp fuzz/replay_main.cpp)
+  target_link_libraries(library_replay PRIVATE qvr_api)
+  qvr_warnings(library_replay)
+  add_test(NAME fuzz_replay_library COMMAND library_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/library
+                                            ${PROJECT_SOURCE_DIR}/fuzz/corpus/decode)
+  if(QVR_FUZZ)
+    add_executable(library_fuzzer fuzz/library_fuzzer.cpp)
+    target_link_libraries(library_fuzzer PRIVATE qvr_api)
+    target_compile_options(library_fuzzer PRIVATE -fsanitize=fuzzer)
+    target_link_options(library_fuzzer PRIVATE -fsanitize=fuzzer)
+  endif()
+  foreach(target library_replay library_fuzzer)
+    if(TARGET ${target})
+      set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+    endif()
+  endforeach()
+
+  add_subdirectory(tests/library)
+  if(QVR_GDK_PIXBUF AND QVR_DESKTOP)
+    add_subdirectory(tests/desktop)
+  endif()
+  if(QVR_GIMP AND QVR_GDK_PIXBUF AND QVR_BUILD_TOOLS)
+    add_subdirectory(tests/gimp)
+  endif()
+endif()

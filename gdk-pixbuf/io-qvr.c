@@ -1,0 +1,206 @@
+/* gdk-pixbuf loader module for QVR images, over libqvr.
+ *
+ * Indexed and RGB files load as RGB pixbufs, files with an alpha plane as RGBA.
+ * Whole-file loading decodes straight into the pixbuf's memory; incremental
+ * loading collects the bytes, reports the size as soon as the header is in,
+ * and decodes when the data is complete (the codec reads a file as a whole).
+ * Pixbufs with 8-bit RGB or RGBA save as 16 bpp files, with an alpha plane for RGBA.
+ */
+#include <stdio.h>
+#include <string.h>
+
+#define GDK_PIXBUF_ENABLE_BACKEND
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#undef GDK_PIXBUF_ENABLE_BACKEND
+
+#include "qvr/qvr.h"
+
+#define QVR_HEADER_BYTES 48
+
+typedef struct {
+    GdkPixbufModuleSizeFunc size_func;
+    GdkPixbufModulePreparedFunc prepared_func;
+    GdkPixbufModuleUpdatedFunc updated_func;
+    gpointer user_data;
+    GByteArray* data;
+    gboolean size_reported;
+    gboolean declined; /* the caller asked for the size only */
+} QvrLoadContext;
+
+static void set_qvr_error(GError** error, qvr_error code) {
+    int kind = GDK_PIXBUF_ERROR_FAILED;
+    switch (code) {
+    case QVR_ERROR_NOT_QVR: kind = GDK_PIXBUF_ERROR_UNKNOWN_TYPE; break;
+    case QVR_ERROR_DAMAGED: kind = GDK_PIXBUF_ERROR_CORRUPT_IMAGE; break;
+    case QVR_ERROR_OUT_OF_MEMORY:
+    case QVR_ERROR_TOO_LARGE: kind = GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY; break;
+    default: break;
+    }
+    g_set_error(error, GDK_PIXBUF_ERROR, kind, "Cannot read this QVR image: %s", qvr_error_string(code));
+}
+
+static void free_pixels(guchar* pixels, gpointer unused) {
+    (void)unused;
+    qvr_free(pixels);
+}
+
+/* The pixbuf takes over the decoded pixels; no copy. */
+static GdkPixbuf* decode_pixbuf(const guint8* data, gsize size, GError** error) {
+    qvr_info info;
+    qvr_error code = qvr_read_info_memory(data, size, &info);
+    qvr_image image;
+    if (code == QVR_OK)
+        code = qvr_decode_memory(data, size, info.kind == QVR_KIND_RGBA ? QVR_FORMAT_RGBA : QVR_FORMAT_RGB,
+                                 NULL, &image);
+    if (code != QVR_OK) {
+        set_qvr_error(error, code);
+        return NULL;
+    }
+    const gboolean alpha = image.format == QVR_FORMAT_RGBA;
+    const int channels = alpha ? 4 : 3;
+    return gdk_pixbuf_new_from_data(image.pixels, GDK_COLORSPACE_RGB, alpha, 8, (int)image.width,
+                                    (int)image.height, (int)image.width * channels, free_pixels, NULL);
+}
+
+static GdkPixbuf* qvr_image_load(FILE* file, GError** error) {
+    GByteArray* data = g_byte_array_new();
+    guint8 chunk[65536];
+    size_t got;
+    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) g_byte_array_append(data, chunk, (guint)got);
+    GdkPixbuf* pixbuf = NULL;
+    if (ferror(file))
+        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Cannot read this QVR file");
+    else
+        pixbuf = decode_pixbuf(data->data, data->len, error);
+    g_byte_array_unref(data);
+    return pixbuf;
+}
+
+static gpointer qvr_begin_load(GdkPixbufModuleSizeFunc size_func, GdkPixbufModulePreparedFunc prepared_func,
+                               GdkPixbufModuleUpdatedFunc updated_func, gpointer user_data, GError** error) {
+    (void)error;
+    QvrLoadContext* context = g_new0(QvrLoadContext, 1);
+    context->size_func = size_func;
+    context->prepared_func = prepared_func;
+    context->updated_func = updated_func;
+    context->user_data = user_data;
+    context->data = g_byte_array_new();
+    return context;
+}
+
+/* Once the header is in: a damaged header fails at once, a sound one reports its size. */
+static gboolean report_size(QvrLoadContext* context, GError** error) {
+    qvr_info info;
+    const qvr_error code = qvr_read_info_memory(context->data->data, context->data->len, &info);
+    if (code != QVR_OK) {
+        set_qvr_error(error, code);
+        return FALSE;
+    }
+    context->size_reported = TRUE;
+    int width = (int)info.width;
+    int height = (int)info.height;
+    if (context->size_func != NULL) context->size_func(&width, &height, context->user_data);
+    if (width == 0 || height == 0) context->declined = TRUE;
+    return TRUE;
+}
+
+static gboolean qvr_load_increment(gpointer data, const guchar* buffer, guint size, GError** error) {
+    QvrLoadContext* context = data;
+    if (context->declined) return TRUE;
+    g_byte_array_append(context->data, buffer, size);
+    if (!context->size_reported && context->data->len >= QVR_HEADER_BYTES) return report_size(context, error);
+    return TRUE;
+}
+
+static gboolean qvr_stop_load(gpointer data, GError** error) {
+    QvrLoadContext* context = data;
+    gboolean ok = TRUE;
+    if (!context->declined) {
+        if (!context->size_reported) ok = report_size(context, error);
+        GdkPixbuf* pixbuf = ok && !context->declined
+                                ? decode_pixbuf(context->data->data, context->data->len, error)
+                                : NULL;
+        if (pixbuf != NULL) {
+            if (context->prepared_func != NULL) context->prepared_func(pixbuf, NULL, context->user_data);
+            if (context->updated_func != NULL)
+                context->updated_func(pixbuf, 0, 0, gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf),
+                                      context->user_data);
+            g_object_unref(pixbuf);
+        } else if (ok && !context->declined) {
+            ok = FALSE;
+        }
+    }
+    g_byte_array_unref(context->data);
+    g_free(context);
+    return ok;
+}
+
+static gboolean qvr_image_save(FILE* file, GdkPixbuf* pixbuf, gchar** keys, gchar** values, GError** error) {
+    (void)keys;
+    (void)values;
+    if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8) {
+        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_UNSUPPORTED_OPERATION,
+                            "QVR files take 8-bit RGB or RGBA pixbufs");
+        return FALSE;
+    }
+    const int width = gdk_pixbuf_get_width(pixbuf);
+    const int height = gdk_pixbuf_get_height(pixbuf);
+    const int channels = gdk_pixbuf_get_n_channels(pixbuf);
+    const int rowstride = gdk_pixbuf_get_rowstride(pixbuf);
+    const guint8* source = gdk_pixbuf_read_pixels(pixbuf);
+    qvr_image image;
+    memset(&image, 0, sizeof image);
+    image.width = (uint32_t)width;
+    image.height = (uint32_t)height;
+    image.format = channels == 4 ? QVR_FORMAT_RGBA : QVR_FORMAT_RGB;
+    image.pixels = g_try_malloc((gsize)width * (gsize)height * (gsize)channels);
+    if (image.pixels == NULL) {
+        set_qvr_error(error, QVR_ERROR_OUT_OF_MEMORY);
+        return FALSE;
+    }
+    for (int y = 0; y < height; ++y)
+        memcpy(image.pixels + (gsize)y * (gsize)width * (gsize)channels, source + (gsize)y * (gsize)rowstride,
+               (gsize)width * (gsize)channels);
+    void* encoded = NULL;
+    size_t encoded_size = 0;
+    const qvr_error code = qvr_encode_memory(&image, &encoded, &encoded_size);
+    g_free(image.pixels);
+    if (code != QVR_OK) {
+        g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Cannot write this image as QVR: %s",
+                    qvr_error_string(code));
+        return FALSE;
+    }
+    const gboolean written = fwrite(encoded, 1, encoded_size, file) == encoded_size;
+    qvr_free(encoded);
+    if (!written)
+        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Cannot write the QVR file");
+    return written;
+}
+
+G_MODULE_EXPORT void fill_vtable(GdkPixbufModule* module);
+G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info);
+
+G_MODULE_EXPORT void fill_vtable(GdkPixbufModule* module) {
+    module->load = qvr_image_load;
+    module->begin_load = qvr_begin_load;
+    module->load_increment = qvr_load_increment;
+    module->stop_load = qvr_stop_load;
+    module->save = qvr_image_save;
+}
+
+G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
+    /* "QV", version 1 and header size 48 as little-endian 16-bit values; 'z' marks a zero byte. */
+    static GdkPixbufModulePattern signature[] = {
+        {"QV\001x0x", "   z z", 100},
+        {NULL, NULL, 0},
+    };
+    static gchar* mime_types[] = {"image/x-qvr", NULL};
+    static gchar* extensions[] = {"qvr", NULL};
+    info->name = "qvr";
+    info->signature = signature;
+    info->description = "QVR image";
+    info->mime_types = mime_types;
+    info->extensions = extensions;
+    info->flags = GDK_PIXBUF_FORMAT_WRITABLE | GDK_PIXBUF_FORMAT_THREADSAFE;
+    info->license = "";
+}

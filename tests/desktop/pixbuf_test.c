@@ -1,0 +1,235 @@
+/* The gdk-pixbuf loader as GTK programs meet it, through the loaders cache
+ * and MIME database in the environment (GDK_PIXBUF_MODULE_FILE, XDG_DATA_DIRS).
+ *
+ *   pixbuf_test loader SAMPLES WORKDIR  every sample and a set of damaged files,
+ *                                       whole and fed in small pieces, against libqvr;
+ *                                       saving through gdk-pixbuf
+ *   pixbuf_test size FILE WIDTH HEIGHT  the image's size is exactly this
+ *   pixbuf_test same FILE FILE          the two images have the same pixels (fully
+ *                                       transparent ones may differ in colour)
+ */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+
+#include "qvr/qvr.h"
+
+#define PIECE_BYTES 7 /* small and odd, so that the header arrives split */
+
+static int failures = 0;
+
+static void fail(const char* what, const char* file, const char* detail) {
+    fprintf(stderr, "pixbuf_test: %s: %s%s%s\n", file, what, detail ? ": " : "", detail ? detail : "");
+    ++failures;
+}
+
+/* Same size, channels and pixels; rowstrides may differ. With `hidden_alike`,
+ * fully transparent pixels match whatever their colour (PNG writers may clear it). */
+static gboolean same_pixels_as(GdkPixbuf* a, GdkPixbuf* b, gboolean hidden_alike) {
+    const int width = gdk_pixbuf_get_width(a), height = gdk_pixbuf_get_height(a);
+    const int channels = gdk_pixbuf_get_n_channels(a);
+    if (width != gdk_pixbuf_get_width(b) || height != gdk_pixbuf_get_height(b) ||
+        channels != gdk_pixbuf_get_n_channels(b))
+        return FALSE;
+    for (int y = 0; y < height; ++y) {
+        const guint8* row_a = gdk_pixbuf_read_pixels(a) + (gsize)y * (gsize)gdk_pixbuf_get_rowstride(a);
+        const guint8* row_b = gdk_pixbuf_read_pixels(b) + (gsize)y * (gsize)gdk_pixbuf_get_rowstride(b);
+        for (int x = 0; x < width * channels; x += channels) {
+            const gboolean hidden = hidden_alike && channels == 4 && row_a[x + 3] == 0 && row_b[x + 3] == 0;
+            if (!hidden && memcmp(row_a + x, row_b + x, (gsize)channels) != 0) return FALSE;
+        }
+    }
+    return TRUE;
+}
+
+static gboolean same_pixels(GdkPixbuf* a, GdkPixbuf* b) { return same_pixels_as(a, b, FALSE); }
+
+/* The library's reading of a file as the pixbuf the loader should give: RGBA
+ * for files with alpha, RGB otherwise. NULL when the library refuses the file. */
+static GdkPixbuf* library_pixbuf(const char* path) {
+    qvr_info info;
+    qvr_image image;
+    if (qvr_read_info_file(path, &info) != QVR_OK) return NULL;
+    const qvr_format format = info.kind == QVR_KIND_RGBA ? QVR_FORMAT_RGBA : QVR_FORMAT_RGB;
+    if (qvr_decode_file(path, format, NULL, &image) != QVR_OK) return NULL;
+    const int channels = qvr_format_channels(format);
+    GBytes* bytes = g_bytes_new_with_free_func(image.pixels, (gsize)image.width * image.height * (gsize)channels,
+                                               qvr_free, image.pixels);
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_bytes(bytes, GDK_COLORSPACE_RGB, channels == 4, 8, (int)image.width,
+                                                  (int)image.height, (int)image.width * channels);
+    g_bytes_unref(bytes);
+    return pixbuf;
+}
+
+typedef struct {
+    int width, height;
+} Size;
+
+static void on_size_prepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
+    (void)loader;
+    Size* size = data;
+    size->width = width;
+    size->height = height;
+}
+
+/* Feeds the file in PIECE_BYTES pieces; the size must be known before the end. */
+static GdkPixbuf* load_in_pieces(const char* path, GError** error, Size* size_seen) {
+    gchar* data;
+    gsize length;
+    if (!g_file_get_contents(path, &data, &length, error)) return NULL;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(on_size_prepared), size_seen);
+    gboolean ok = TRUE;
+    for (gsize at = 0; ok && at < length; at += PIECE_BYTES)
+        ok = gdk_pixbuf_loader_write(loader, (const guchar*)data + at, MIN(PIECE_BYTES, length - at), error);
+    ok = gdk_pixbuf_loader_close(loader, ok ? error : NULL) && ok;
+    GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : NULL;
+    if (pixbuf != NULL) g_object_ref(pixbuf);
+    g_object_unref(loader);
+    g_free(data);
+    return pixbuf;
+}
+
+/* Whole and in pieces, the loader gives what the library gives, or a GError when it refuses the file. */
+static void check_file(const char* path, gboolean must_load) {
+    GdkPixbuf* want = library_pixbuf(path);
+    if (must_load && want == NULL) fail("libqvr cannot read it", path, NULL);
+    GError* error = NULL;
+    GdkPixbuf* whole = gdk_pixbuf_new_from_file(path, &error);
+    if (want != NULL && (whole == NULL || !same_pixels(whole, want)))
+        fail("gdk_pixbuf_new_from_file differs from libqvr", path, error ? error->message : NULL);
+    if (want == NULL && (whole != NULL || error == NULL || error->domain != GDK_PIXBUF_ERROR))
+        fail("gdk_pixbuf_new_from_file gave no GdkPixbufError for a damaged file", path, NULL);
+    g_clear_error(&error);
+
+    Size size_seen = {0, 0};
+    GdkPixbuf* pieces = load_in_pieces(path, &error, &size_seen);
+    if (want != NULL && (pieces == NULL || !same_pixels(pieces, want)))
+        fail("the incremental loader differs from libqvr", path, error ? error->message : NULL);
+    if (want != NULL && (size_seen.width != gdk_pixbuf_get_width(want) || size_seen.height != gdk_pixbuf_get_height(want)))
+        fail("the incremental loader reported a wrong size", path, NULL);
+    if (want == NULL && (pieces != NULL || error == NULL))
+        fail("the incremental loader gave no error for a damaged file", path, NULL);
+    if (want == NULL && error != NULL) {
+        gchar* name = g_path_get_basename(path);
+        printf("  %s: %s\n", name, error->message);
+        g_free(name);
+    }
+    g_clear_error(&error);
+    g_clear_object(&whole);
+    g_clear_object(&pieces);
+    g_clear_object(&want);
+}
+
+/* Saving through gdk-pixbuf writes what libqvr reads back as the same pixels.
+ * Only for 16 bpp files, whose colours are already at 5-6-5 precision. */
+static void check_save(const char* path, const char* workdir) {
+    qvr_info info;
+    if (qvr_read_info_file(path, &info) != QVR_OK || info.kind == QVR_KIND_INDEXED) return;
+    GError* error = NULL;
+    GdkPixbuf* pixbuf = gdk_pixbuf_new_from_file(path, &error);
+    gchar* saved = g_build_filename(workdir, "saved.qvr", NULL);
+    if (pixbuf == NULL || !gdk_pixbuf_save(pixbuf, saved, "qvr", &error, NULL)) {
+        fail("cannot save through gdk-pixbuf", path, error ? error->message : NULL);
+    } else {
+        GdkPixbuf* back = library_pixbuf(saved);
+        if (back == NULL || !same_pixels(back, pixbuf)) fail("saved pixels differ", path, NULL);
+        g_clear_object(&back);
+    }
+    g_clear_error(&error);
+    g_clear_object(&pixbuf);
+    g_free(saved);
+}
+
+static void write_variant(const char* path, const gchar* data, gsize length) {
+    GError* error = NULL;
+    if (!g_file_set_contents(path, data, (gssize)length, &error)) {
+        fail("cannot write a test file", path, error->message);
+        g_clear_error(&error);
+    }
+}
+
+/* Cuts, a broken header and changed bytes of one sample, each checked. */
+static void check_damaged(const char* sample, const char* workdir) {
+    gchar* data;
+    gsize length;
+    if (!g_file_get_contents(sample, &data, &length, NULL)) {
+        fail("cannot read", sample, NULL);
+        return;
+    }
+    gchar* base = g_path_get_basename(sample);
+    const gsize cuts[] = {20, 48, 60, length / 2, length - 1};
+    for (size_t i = 0; i < G_N_ELEMENTS(cuts); ++i) {
+        gchar* path = g_strdup_printf("%s/cut%zu-%s", workdir, cuts[i], base);
+        write_variant(path, data, cuts[i]);
+        check_file(path, FALSE);
+        g_free(path);
+    }
+    gchar* path = g_strdup_printf("%s/badheader-%s", workdir, base);
+    data[4] = 47; /* header size */
+    write_variant(path, data, length);
+    check_file(path, FALSE);
+    data[4] = 48;
+    g_free(path);
+    for (gsize at = 60; at < length; at += length / 5) {
+        path = g_strdup_printf("%s/changed%zu-%s", workdir, at, base);
+        data[at] = (gchar)~data[at];
+        write_variant(path, data, length);
+        data[at] = (gchar)~data[at];
+        check_file(path, FALSE);
+        g_free(path);
+    }
+    g_free(base);
+    g_free(data);
+}
+
+static int run_loader(const char* samples, const char* workdir) {
+    GDir* dir = g_dir_open(samples, 0, NULL);
+    const char* name;
+    int count = 0;
+    while (dir != NULL && (name = g_dir_read_name(dir)) != NULL) {
+        if (!g_str_has_suffix(name, ".qvr")) continue;
+        gchar* path = g_build_filename(samples, name, NULL);
+        check_file(path, TRUE);
+        check_save(path, workdir);
+        check_damaged(path, workdir);
+        g_free(path);
+        ++count;
+    }
+    if (dir != NULL) g_dir_close(dir);
+    if (count == 0) fail("no samples", samples, NULL);
+    printf("pixbuf_test: %d samples and their damaged variants: %s\n", count, failures ? "FAILED" : "ok");
+    return failures ? 1 : 0;
+}
+
+static int run_size(const char* path, int width, int height) {
+    int got_width = 0, got_height = 0;
+    if (gdk_pixbuf_get_file_info(path, &got_width, &got_height) == NULL || got_width != width ||
+        got_height != height) {
+        fprintf(stderr, "pixbuf_test: %s is %d x %d, not %d x %d\n", path, got_width, got_height, width, height);
+        return 1;
+    }
+    return 0;
+}
+
+static int run_same(const char* a, const char* b) {
+    GError* error = NULL;
+    GdkPixbuf* first = gdk_pixbuf_new_from_file(a, &error);
+    GdkPixbuf* second = first ? gdk_pixbuf_new_from_file(b, &error) : NULL;
+    const gboolean same = first != NULL && second != NULL && same_pixels_as(first, second, TRUE);
+    if (!same) fprintf(stderr, "pixbuf_test: %s and %s differ%s%s\n", a, b, error ? ": " : "", error ? error->message : "");
+    g_clear_error(&error);
+    g_clear_object(&first);
+    g_clear_object(&second);
+    return same ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 4 && strcmp(argv[1], "loader") == 0) return run_loader(argv[2], argv[3]);
+    if (argc == 5 && strcmp(argv[1], "size") == 0) return run_size(argv[2], atoi(argv[3]), atoi(argv[4]));
+    if (argc == 4 && strcmp(argv[1], "same") == 0) return run_same(argv[2], argv[3]);
+    fprintf(stderr, "usage: pixbuf_test loader SAMPLES WORKDIR | size FILE W H | same A B\n");
+    return 2;
+}

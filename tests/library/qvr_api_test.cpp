@@ -1,0 +1,354 @@
+// The public C API: every layout against the codec's own decode, the pixel
+// limit (checked before any allocation), damaged input, allocation failure,
+// safe file replacement and the error texts.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "qvr/qvr.h"
+#include "tests/test_support.h"
+
+// Every C++ allocation in this program passes here: the tests read the
+// largest request and can make large requests fail.
+namespace {
+size_t largestRequest = 0;
+size_t failAbove = SIZE_MAX;
+}  // namespace
+
+void* operator new(size_t size) {
+    if (size > largestRequest) largestRequest = size;
+    if (size > failAbove) throw std::bad_alloc();
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+// The compiler cannot see that operator new above comes from malloc.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, size_t) noexcept { std::free(p); }
+
+namespace qvr::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const SAMPLES[] = {"sunset-indexed.qvr", "tiles-rgb.qvr", "badge-rgba.qvr"};
+
+Bytes readSample(const std::string& name) {
+    std::ifstream in(std::string(QVR_SAMPLES_DIR) + "/" + name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string samplePath(const std::string& name) { return std::string(QVR_SAMPLES_DIR) + "/" + name; }
+
+// Owns a decoded image for the length of a test.
+struct Decoded {
+    qvr_image image{};
+    qvr_error error = QVR_OK;
+    ~Decoded() { qvr_free(image.pixels); }
+};
+
+// What the codec gives for a pixel, in a layout of the API.
+Bytes expectedPixels(const RasterImage& image, qvr_format format) {
+    Bytes out;
+    const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
+    for (size_t i = 0; i < pixels; ++i) {
+        if (format == QVR_FORMAT_INDEXED) {
+            out.push_back(image.indices[i]);
+            continue;
+        }
+        const uint8_t* rgb = image.depth == 8 ? &image.palette[3 * image.indices[i]] : &image.rgb[3 * i];
+        out.insert(out.end(), rgb, rgb + 3);
+        if (format == QVR_FORMAT_RGBA) out.push_back(image.depth == 32 ? image.alpha[i] : 255);
+    }
+    return out;
+}
+
+Bytes pixelsOf(const qvr_image& image) {
+    const size_t size = static_cast<size_t>(image.width) * image.height *
+                        static_cast<size_t>(qvr_format_channels(image.format));
+    return Bytes(image.pixels, image.pixels + size);
+}
+
+void expectEmpty(const qvr_image& image) {
+    EXPECT_EQ(image.pixels, nullptr);
+    EXPECT_EQ(image.width, 0u);
+    EXPECT_EQ(image.height, 0u);
+}
+
+TEST(QvrApi, EveryLayoutOfEverySampleMatchesTheCodec) {
+    for (const char* name : SAMPLES) {
+        const Bytes file = readSample(name);
+        RasterImage reference;
+        ASSERT_EQ(decodeBytes(file, reference), "") << name;
+        const qvr_format native = reference.depth == 8    ? QVR_FORMAT_INDEXED
+                                  : reference.depth == 24 ? QVR_FORMAT_RGB
+                                                          : QVR_FORMAT_RGBA;
+        for (qvr_format format : {QVR_FORMAT_AUTO, QVR_FORMAT_INDEXED, QVR_FORMAT_RGB, QVR_FORMAT_RGBA}) {
+            SCOPED_TRACE(std::string(name) + " format " + std::to_string(format));
+            Decoded fromMemory, fromFile;
+            fromMemory.error = qvr_decode_memory(file.data(), file.size(), format, nullptr, &fromMemory.image);
+            fromFile.error = qvr_decode_file(samplePath(name).c_str(), format, nullptr, &fromFile.image);
+            if (format == QVR_FORMAT_INDEXED && reference.depth != 8) {
+                EXPECT_EQ(fromMemory.error, QVR_ERROR_CONVERSION);
+                EXPECT_EQ(fromFile.error, QVR_ERROR_CONVERSION);
+                expectEmpty(fromMemory.image);
+                continue;
+            }
+            ASSERT_EQ(fromMemory.error, QVR_OK);
+            ASSERT_EQ(fromFile.error, QVR_OK);
+            const qvr_format want = format == QVR_FORMAT_AUTO ? native : format;
+            EXPECT_EQ(fromMemory.image.format, want);
+            EXPECT_EQ(fromMemory.image.width, static_cast<uint32_t>(reference.width));
+            EXPECT_EQ(fromMemory.image.height, static_cast<uint32_t>(reference.height));
+            EXPECT_EQ(pixelsOf(fromMemory.image), expectedPixels(reference, want));
+            EXPECT_EQ(pixelsOf(fromFile.image), pixelsOf(fromMemory.image));
+            if (reference.depth == 8) {
+                EXPECT_EQ(0, std::memcmp(fromMemory.image.palette, reference.palette.data(), 768));
+            }
+        }
+    }
+}
+
+TEST(QvrApi, InfoComesFromTheHeaderAlone) {
+    const struct {
+        const char* name;
+        qvr_kind kind;
+        int depth;
+    } cases[] = {{"sunset-indexed.qvr", QVR_KIND_INDEXED, 8},
+                 {"tiles-rgb.qvr", QVR_KIND_RGB, 24},
+                 {"badge-rgba.qvr", QVR_KIND_RGBA, 32}};
+    for (const auto& c : cases) {
+        const Bytes file = readSample(c.name);
+        qvr_info fromHeader, fromFile;
+        ASSERT_EQ(qvr_read_info_memory(file.data(), 48, &fromHeader), QVR_OK) << c.name;
+        ASSERT_EQ(qvr_read_info_file(samplePath(c.name).c_str(), &fromFile), QVR_OK) << c.name;
+        EXPECT_EQ(fromHeader.kind, c.kind);
+        EXPECT_EQ(fromHeader.depth, c.depth);
+        EXPECT_EQ(fromFile.kind, c.kind);
+        EXPECT_EQ(fromFile.width, fromHeader.width);
+        EXPECT_EQ(fromFile.height, fromHeader.height);
+        // A cut header is refused whole, even where the missing bytes could read as zeros.
+        for (size_t size : {36, 40, 47})
+            EXPECT_EQ(qvr_read_info_memory(file.data(), size, &fromHeader), QVR_ERROR_NOT_QVR) << c.name << size;
+    }
+    qvr_info info;
+    EXPECT_EQ(qvr_read_info_file("/nonexistent/picture.qvr", &info), QVR_ERROR_OPEN);
+    EXPECT_EQ(qvr_read_info_file(QVR_SAMPLES_DIR, &info), QVR_ERROR_OPEN);  // a folder
+    const fs::path fifo = fs::temp_directory_path() / ("qvr-api-fifo-" + std::to_string(::getpid()));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(qvr_read_info_file(fifo.c_str(), &info), QVR_ERROR_OPEN);  // refused, not waited on
+    fs::remove(fifo);
+    EXPECT_EQ(qvr_read_info_memory(nullptr, 0, &info), QVR_ERROR_NOT_QVR);
+    EXPECT_EQ(qvr_read_info_memory(nullptr, 48, &info), QVR_ERROR_INVALID_ARGUMENT);
+}
+
+TEST(QvrApi, PixelLimitRefusesFromTheHeaderBeforeAllocating) {
+    const Bytes file = readSample("tiles-rgb.qvr");  // 128 x 96
+    Decoded atLimit, overLimit;
+    const qvr_limits exact{128 * 96}, under{128 * 96 - 1};
+    EXPECT_EQ(qvr_decode_memory(file.data(), file.size(), QVR_FORMAT_RGB, &exact, &atLimit.image), QVR_OK);
+    EXPECT_EQ(qvr_decode_memory(file.data(), file.size(), QVR_FORMAT_RGB, &under, &overLimit.image),
+              QVR_ERROR_TOO_LARGE);
+    expectEmpty(overLimit.image);
+    EXPECT_EQ(qvr_decode_file(samplePath("tiles-rgb.qvr").c_str(), QVR_FORMAT_RGB, &under, &overLimit.image),
+              QVR_ERROR_TOO_LARGE);
+
+    // The largest header over a few bytes of data: refused without any large request.
+    const Bytes huge = colourFile(8191, 8191, Bytes(16, 0));
+    const qvr_limits million{1000000};
+    largestRequest = 0;
+    EXPECT_EQ(qvr_decode_memory(huge.data(), huge.size(), QVR_FORMAT_RGBA, &million, &overLimit.image),
+              QVR_ERROR_TOO_LARGE);
+    EXPECT_LT(largestRequest, 4096u);
+}
+
+TEST(QvrApi, DamagedInputFailsCleanly) {
+    for (const char* name : SAMPLES) {
+        const Bytes file = readSample(name);
+        RasterImage reference;
+        ASSERT_EQ(decodeBytes(file, reference), "");
+        // Every cut of the file: a short header is no QVR file, a short body is damaged.
+        for (size_t size = 0; size < file.size(); size += (size < 64 ? 1 : 37)) {
+            Decoded cut;
+            cut.error = qvr_decode_memory(file.data(), size, QVR_FORMAT_AUTO, nullptr, &cut.image);
+            EXPECT_EQ(cut.error, size < 48 ? QVR_ERROR_NOT_QVR : QVR_ERROR_DAMAGED) << name << " cut at " << size;
+            expectEmpty(cut.image);
+        }
+        // Single-byte changes in the body: the API agrees with the codec on success or failure.
+        for (size_t at = 48; at < file.size(); at += 53) {
+            Bytes changed = file;
+            changed[at] ^= 0xA5;
+            RasterImage codec;
+            const bool codecOk = decodeBytes(changed, codec).empty();
+            Decoded api;
+            api.error = qvr_decode_memory(changed.data(), changed.size(), QVR_FORMAT_AUTO, nullptr, &api.image);
+            EXPECT_EQ(api.error, codecOk ? QVR_OK : QVR_ERROR_DAMAGED) << name << " byte " << at;
+            if (codecOk && api.error == QVR_OK) {
+                EXPECT_EQ(pixelsOf(api.image), expectedPixels(codec, api.image.format));
+            }
+        }
+    }
+    Bytes notQvr = readSample("tiles-rgb.qvr");
+    notQvr[0] = 'X';
+    Decoded bad;
+    EXPECT_EQ(qvr_decode_memory(notQvr.data(), notQvr.size(), QVR_FORMAT_AUTO, nullptr, &bad.image),
+              QVR_ERROR_NOT_QVR);
+    EXPECT_EQ(qvr_decode_memory(notQvr.data(), notQvr.size(), static_cast<qvr_format>(2), nullptr, &bad.image),
+              QVR_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(qvr_decode_file("/nonexistent/picture.qvr", QVR_FORMAT_AUTO, nullptr, &bad.image), QVR_ERROR_OPEN);
+}
+
+TEST(QvrApi, AllocationFailureIsReportedNotThrown) {
+    const Bytes file = readSample("badge-rgba.qvr");
+    Bytes pixels(8191 * 100 * 3, 7);
+    qvr_image image{8191, 100, QVR_FORMAT_RGB, pixels.data(), {}};
+    void* encoded = nullptr;
+    size_t encodedSize = 0;
+    Decoded decoded;
+    failAbove = 1024;
+    decoded.error = qvr_decode_memory(file.data(), file.size(), QVR_FORMAT_RGBA, nullptr, &decoded.image);
+    failAbove = pixels.size() - 1;  // the library's copy of the pixels fails
+    const qvr_error encodeError = qvr_encode_memory(&image, &encoded, &encodedSize);
+    failAbove = SIZE_MAX;
+    EXPECT_EQ(decoded.error, QVR_ERROR_OUT_OF_MEMORY);
+    expectEmpty(decoded.image);
+    EXPECT_EQ(encodeError, QVR_ERROR_OUT_OF_MEMORY);
+    EXPECT_EQ(encoded, nullptr);
+    EXPECT_EQ(encodedSize, 0u);
+}
+
+TEST(QvrApi, EncodingMatchesTheCodecAndReadsBack) {
+    for (const char* name : SAMPLES) {
+        SCOPED_TRACE(name);
+        const Bytes file = readSample(name);
+        Decoded native;
+        ASSERT_EQ(qvr_decode_memory(file.data(), file.size(), QVR_FORMAT_AUTO, nullptr, &native.image), QVR_OK);
+        void* encoded = nullptr;
+        size_t size = 0;
+        ASSERT_EQ(qvr_encode_memory(&native.image, &encoded, &size), QVR_OK);
+        const Bytes bytes(static_cast<uint8_t*>(encoded), static_cast<uint8_t*>(encoded) + size);
+        qvr_free(encoded);
+        RasterImage reference;
+        ASSERT_EQ(decodeBytes(file, reference), "");
+        EXPECT_EQ(bytes, encodeImage(reference));  // the API hands the codec the same planes
+        Decoded again;
+        ASSERT_EQ(qvr_decode_memory(bytes.data(), bytes.size(), QVR_FORMAT_AUTO, nullptr, &again.image), QVR_OK);
+        EXPECT_EQ(pixelsOf(again.image), pixelsOf(native.image));  // what a file keeps is stable
+    }
+}
+
+TEST(QvrApi, EncodingKeepsWhatTheFormatKeeps) {
+    // Full-scale colour survives 5-6-5; alpha 255 reads back as 246; index 255 as 246.
+    uint8_t rgba[2 * 4] = {255, 255, 255, 255, 0, 0, 0, 17};
+    qvr_image image{2, 1, QVR_FORMAT_RGBA, rgba, {}};
+    void* encoded = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(qvr_encode_memory(&image, &encoded, &size), QVR_OK);
+    Decoded back;
+    ASSERT_EQ(qvr_decode_memory(encoded, size, QVR_FORMAT_AUTO, nullptr, &back.image), QVR_OK);
+    qvr_free(encoded);
+    EXPECT_EQ(back.image.format, QVR_FORMAT_RGBA);
+    EXPECT_EQ(pixelsOf(back.image), (Bytes{255, 255, 255, 246, 0, 0, 0, 17}));
+
+    uint8_t indices[3] = {0, 255, 9};
+    qvr_image indexed{3, 1, QVR_FORMAT_INDEXED, indices, {}};
+    indexed.palette[3 * 9] = 200;
+    ASSERT_EQ(qvr_encode_memory(&indexed, &encoded, &size), QVR_OK);
+    Decoded indexedBack;
+    ASSERT_EQ(qvr_decode_memory(encoded, size, QVR_FORMAT_RGB, nullptr, &indexedBack.image), QVR_OK);
+    qvr_free(encoded);
+    EXPECT_EQ(pixelsOf(indexedBack.image), (Bytes{0, 0, 0, 255, 255, 255, 200, 0, 0}));  // 255 -> 246, white
+}
+
+TEST(QvrApi, EncodingRefusesWhatNoFileHolds) {
+    uint8_t pixels[4 * 3] = {};
+    void* encoded = nullptr;
+    size_t size = 0;
+    for (uint32_t width : {0u, 1u, 8192u, 0x80000002u}) {
+        const qvr_image image{width, 1, QVR_FORMAT_RGB, pixels, {}};
+        EXPECT_EQ(qvr_encode_memory(&image, &encoded, &size), QVR_ERROR_SIZE_UNSUPPORTED) << width;
+    }
+    const qvr_image noPixels{2, 2, QVR_FORMAT_RGB, nullptr, {}};
+    const qvr_image autoFormat{2, 2, QVR_FORMAT_AUTO, pixels, {}};
+    EXPECT_EQ(qvr_encode_memory(&noPixels, &encoded, &size), QVR_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(qvr_encode_memory(&autoFormat, &encoded, &size), QVR_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(qvr_encode_memory(nullptr, &encoded, &size), QVR_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(encoded, nullptr);
+}
+
+class EncodeFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder = fs::temp_directory_path() / ("qvr-api-" + std::to_string(::getpid()));
+        fs::remove_all(folder);
+        fs::create_directories(folder);
+    }
+    void TearDown() override { fs::remove_all(folder); }
+    std::set<std::string> entries() const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
+        return names;
+    }
+    static Bytes contents(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return Bytes(std::istreambuf_iterator<char>(in), {});
+    }
+    fs::path folder;
+    uint8_t pixels[2 * 2 * 3] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+    qvr_image image{2, 2, QVR_FORMAT_RGB, pixels, {}};
+};
+
+TEST_F(EncodeFile, ReplacesTheFileWholeAndKeepsItsPermissions) {
+    const fs::path target = folder / "out.qvr";
+    std::ofstream(target) << "old contents";
+    ::chmod(target.c_str(), 0640);
+    ASSERT_EQ(qvr_encode_file(&image, target.c_str()), QVR_OK);
+    void* expected = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(qvr_encode_memory(&image, &expected, &size), QVR_OK);
+    EXPECT_EQ(contents(target), Bytes(static_cast<uint8_t*>(expected), static_cast<uint8_t*>(expected) + size));
+    qvr_free(expected);
+    struct stat info;
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(entries(), std::set<std::string>{"out.qvr"});  // no temporary file left behind
+}
+
+TEST_F(EncodeFile, LeavesTheFolderAsItWasOnFailure) {
+    const fs::path target = folder / "keep.qvr";
+    std::ofstream(target) << "precious";
+    qvr_image tooSmall = image;
+    tooSmall.width = 1;
+    EXPECT_EQ(qvr_encode_file(&tooSmall, target.c_str()), QVR_ERROR_SIZE_UNSUPPORTED);
+    fs::create_directory(folder / "sub.qvr");
+    EXPECT_EQ(qvr_encode_file(&image, (folder / "sub.qvr").c_str()), QVR_ERROR_OPEN);
+    EXPECT_EQ(qvr_encode_file(&image, (folder / "missing" / "x.qvr").c_str()), QVR_ERROR_OPEN);
+    EXPECT_EQ(qvr_encode_file(&image, ""), QVR_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(contents(target), (Bytes{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
+    EXPECT_EQ(entries(), (std::set<std::string>{"keep.qvr", "sub.qvr"}));
+    EXPECT_TRUE(fs::is_empty(folder / "sub.qvr"));
+}
+
+TEST(QvrApi, EveryErrorHasItsOwnText) {
+    std::set<std::string> texts;
+    for (int code = QVR_OK; code <= QVR_ERROR_WRITE; ++code) {
+        const char* text = qvr_error_string(static_cast<qvr_error>(code));
+        ASSERT_NE(text, nullptr);
+        EXPECT_GT(std::strlen(text), 5u);
+        texts.insert(text);
+    }
+    EXPECT_EQ(texts.size(), static_cast<size_t>(QVR_ERROR_WRITE + 1));
+    EXPECT_STREQ(qvr_error_string(static_cast<qvr_error>(15)), "unknown error code");
+}
+
+}  // namespace
+}  // namespace qvr::test
