@@ -24,4 +24,5 @@ done
 echo "qvrhost save samples/badge.png"
 build/qvrhost save samples/badge.png out/badge.host.qvr
 cmp out/badge.qvr out/badge.host.qvr && echo "run: the module and the converter wrote the same bytes"
-echo "run: converted the samples; the results are in out/; the Windows module is build-win/qvr.8bi"
+echo "run: converted the samples; the results are in out/"
+echo "run: the Windows modules are build-win/qvr.8bi (32-bit) and build-win64/qvr.8bi (64-bit)"

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
 # Usage: scripts/install-deps.sh [native] [windows] [fuzz] [bench]  (default: native)
-#   windows: the cross compiler, Wine and Xvfb for building and testing qvr.8bi
+#   windows: the cross compilers (32-bit and x86-64), Wine for both, Xvfb and zip for
+#            building, testing and packaging the two qvr.8bi modules
 #   fuzz: clang and its libFuzzer runtime; bench: the peers and tools of the benchmark
 set -euo pipefail
 
@@ -12,7 +13,8 @@ packages=()
 for group in "${groups[@]}"; do
   case "$group" in
     native) packages+=(g++ cmake make pkg-config libspng-dev libgtest-dev) ;;
-    windows) packages+=(g++-mingw-w64-i686 googletest wine wine32:i386 xvfb xauth) ;;
+    windows) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb
+                        xauth zip) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;
     bench) packages+=(libqoi-dev libbenchmark-dev imagemagick webp) ;;
     *) echo "install-deps: unknown group $group" >&2; exit 2 ;;

@@ -204,12 +204,17 @@ int16_t TestHost::save(const std::string& path) {
     if (result != noErr) return result;
     const intptr_t file = openHostFile(path, true);
     if (file == NO_FILE) return -43;
+    result = writeHandle(file);
+    closeHostFile(file);
+    return result;
+}
+
+int16_t TestHost::writeHandle(intptr_t file) {
     record_.dataFork = file;
     direction_ = Direction::OutOfDocument;
-    result = run({formatSelectorWritePrepare, formatSelectorWriteStart, formatSelectorWriteContinue,
-                  formatSelectorWriteFinish});
+    const int16_t result = run({formatSelectorWritePrepare, formatSelectorWriteStart,
+                                formatSelectorWriteContinue, formatSelectorWriteFinish});
     direction_ = Direction::None;
-    closeHostFile(file);
     record_.dataFork = NO_FILE;
     return result;
 }
