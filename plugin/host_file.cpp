@@ -77,6 +77,11 @@ void fileBegin(PluginGlobals* globals) {
 
 UINT fileRead(PluginGlobals* globals, LPVOID buffer, UINT count) {
     FileBlock& block = blockOf(globals);
+    if (block.state == FILE_READING && block.end - block.next >= count) {  // the usual byte
+        std::memcpy(buffer, block.bytes + block.next, count);
+        block.next += count;
+        return count;
+    }
     if (block.state == FILE_DIRECT) return _lread(handleOf(globals), buffer, count);
     if (block.state == FILE_WRITING) {
         const UINT pending = block.end;
@@ -104,6 +109,11 @@ UINT fileRead(PluginGlobals* globals, LPVOID buffer, UINT count) {
 
 UINT fileWrite(PluginGlobals* globals, LPCSTR buffer, UINT count) {
     FileBlock& block = blockOf(globals);
+    if (block.state == FILE_WRITING && FILE_BLOCK_BYTES - block.end > count) {  // the usual byte
+        std::memcpy(block.bytes + block.end, buffer, count);
+        block.end += count;
+        return count;
+    }
     if (block.state == FILE_DIRECT) return _lwrite(handleOf(globals), buffer, count);
     if (block.state == FILE_READING && !returnReadAhead(globals)) return NO_FILE_RESULT;
     block.state = FILE_WRITING;
