@@ -27,4 +27,5 @@ cmp out/badge.qvr out/badge.host.qvr && echo "run: the module and the converter 
 # The library, the desktop files, the gdk-pixbuf loader and the GIMP plug-in, installed into out/installed.
 cmake --install build --prefix "$PWD/out/installed" >/dev/null
 echo "run: installed libqvr, qvr, the gdk-pixbuf loader, the MIME type, the thumbnailer and the GIMP plug-in under out/installed"
-echo "run: converted the samples; the results are in out/; the Windows module is build-win/qvr.8bi"
+echo "run: converted the samples; the results are in out/"
+echo "run: the Windows modules are build-win/qvr.8bi (32-bit) and build-win64/qvr.8bi (64-bit)"

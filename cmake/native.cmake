@@ -5,6 +5,28 @@ target_link_libraries(qvr_plugin PUBLIC qvr_codec)
 target_compile_options(qvr_plugin PRIVATE -fno-exceptions -fno-rtti)
 qvr_warnings(qvr_plugin)
 
+# The 64-bit module's variant, whose file calls go through a block: a second
+# copy of the module in which everything but its entry point, renamed
+# bufferedEntryPoint, is made local, so that tests drive both variants in one
+# process over the same portable services and compare them.
+add_library(qvr_plugin_buffered_objects OBJECT ${QVR_PLUGIN_SOURCES})
+target_include_directories(qvr_plugin_buffered_objects PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_compile_definitions(qvr_plugin_buffered_objects PRIVATE QVR_BUFFERED_FILE=1)
+target_compile_options(qvr_plugin_buffered_objects PRIVATE -fno-exceptions -fno-rtti)
+qvr_warnings(qvr_plugin_buffered_objects)
+set(QVR_BUFFERED_OBJECT ${CMAKE_CURRENT_BINARY_DIR}/qvr_plugin_buffered.o)
+add_custom_command(
+  OUTPUT ${QVR_BUFFERED_OBJECT}
+  COMMAND ${CMAKE_LINKER} -r -o ${QVR_BUFFERED_OBJECT}.all $<TARGET_OBJECTS:qvr_plugin_buffered_objects>
+  COMMAND ${CMAKE_OBJCOPY} --keep-global-symbol=ENTRYPOINT ${QVR_BUFFERED_OBJECT}.all ${QVR_BUFFERED_OBJECT}.local
+  COMMAND ${CMAKE_OBJCOPY} --redefine-sym ENTRYPOINT=bufferedEntryPoint ${QVR_BUFFERED_OBJECT}.local
+          ${QVR_BUFFERED_OBJECT}
+  DEPENDS qvr_plugin_buffered_objects $<TARGET_OBJECTS:qvr_plugin_buffered_objects>
+  COMMAND_EXPAND_LISTS VERBATIM)
+add_library(qvr_plugin_buffered STATIC ${QVR_BUFFERED_OBJECT})
+set_target_properties(qvr_plugin_buffered PROPERTIES LINKER_LANGUAGE CXX)
+target_link_libraries(qvr_plugin_buffered PUBLIC qvr_plugin)
+
 add_library(qvr_native_module STATIC tools/host/module_loader_native.cpp)
 target_link_libraries(qvr_native_module PUBLIC qvr_plugin)
 qvr_warnings(qvr_native_module)

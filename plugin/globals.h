@@ -9,10 +9,26 @@
 extern HINSTANCE moduleInstance;  // set once, when the process attaches the module
 extern int16_t lastHandleError;   // outcome of the last fallback allocation or disposal
 
-// The per-document block; both fields are rewritten at the start of every call.
+#if QVR_BUFFERED_FILE
+// The 64-bit module's file block (plugin/host_file.cpp): reads are served from
+// it, writes collect in it. Every binding starts it empty, so it carries
+// nothing from one call to the next.
+constexpr UINT FILE_BLOCK_BYTES = 0x10000;
+struct FileBlock {
+    int32_t state;  // what the bytes are: FILE_IDLE, FILE_READING, FILE_WRITING, FILE_DIRECT
+    UINT next;      // reading: the next byte to hand out
+    UINT end;       // reading: the bytes the block holds; writing: the bytes collected
+    char bytes[FILE_BLOCK_BYTES];
+};
+#endif
+
+// The per-document block; result and paramBlock are rewritten at the start of every call.
 struct PluginGlobals {
     int16_t* result;            // the host's result code of the current call
     FormatRecord* paramBlock;   // the host's parameter block of the current call
+#if QVR_BUFFERED_FILE
+    FileBlock file;             // the current call's file block
+#endif
 };
 
 // The fallback's handle value is the address of this master block.

@@ -5,6 +5,7 @@
 #include "codec/reader.h"
 #include "codec/writer.h"
 #include "plugin/checks.h"
+#include "plugin/host_file.h"
 
 using qvr::CodecContext;
 
@@ -62,6 +63,7 @@ int32_t depthFromRecord(const FormatRecord* record) {
 
 void bindStreams(CodecContext* ctx, PluginGlobals* globals) {
     ctx->procs = qvr::StreamProcs{globals, hostRead, hostWrite, hostSeek, hostRows, hostRows, hostProgress};
+    fileBegin(globals);
 }
 
 namespace {
@@ -79,26 +81,32 @@ int32_t transferOutcome(PluginGlobals* globals, UINT moved, OSErr failedCode, OS
 // The count travels as an unsigned 16-bit value, as _lread and _lwrite take it.
 UINT transferCount(int32_t count) { return static_cast<uint16_t>(count); }
 
-HFILE fileOf(const PluginGlobals* globals) { return static_cast<HFILE>(globals->paramBlock->dataFork); }
+// Hands the bytes the file layer still holds to the file, recorded like a write.
+void flushWrites(PluginGlobals* globals) {
+    if (!failed(globals) && filePending(globals) != 0)
+        transferOutcome(globals, fileFlush(globals), writErr, dskFulErr);
+}
 
 }  // namespace
 
 int32_t hostRead(void* userData, void* buffer, int32_t count) {
     PluginGlobals* globals = globalsOf(userData);
     if (failed(globals)) return 0;
-    return transferOutcome(globals, _lread(fileOf(globals), buffer, transferCount(count)), readErr, eofErr);
+    return transferOutcome(globals, fileRead(globals, buffer, transferCount(count)), readErr, eofErr);
 }
 
 int32_t hostWrite(void* userData, const void* buffer, int32_t count) {
     PluginGlobals* globals = globalsOf(userData);
     if (failed(globals)) return 0;
     return transferOutcome(globals,
-                           _lwrite(fileOf(globals), static_cast<LPCSTR>(buffer), transferCount(count)),
+                           fileWrite(globals, static_cast<LPCSTR>(buffer), transferCount(count)),
                            writErr, dskFulErr);
 }
 
 int32_t hostSeek(void* userData, int32_t offset, int32_t origin) {
-    return _llseek(fileOf(globalsOf(userData)), offset, origin);
+    PluginGlobals* globals = globalsOf(userData);
+    flushWrites(globals);  // what was written reaches the file before it moves
+    return fileSeek(globals, offset, origin);
 }
 
 int32_t hostRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
@@ -211,6 +219,7 @@ void onWriteStart(PluginGlobals* globals) {
         }
     }
     qvr::writeImage(&ctx);
+    flushWrites(globals);
     record->data = nullptr;
 }
 

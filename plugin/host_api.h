@@ -1,6 +1,8 @@
 // The host's format-module interface as this module uses it: the parameter
 // blocks, callbacks, suites, selectors, image modes and result codes, laid out
-// as the host lays them out on 32-bit Windows.
+// as the host lays them out on 32-bit and on 64-bit Windows: one declaration
+// whose pointers, handles and file handle take the width of the platform's
+// pointers, while counts, sizes and coordinates keep theirs.
 #pragma once
 
 #include <cstddef>
@@ -89,9 +91,11 @@ struct AboutRecord {
     void* platformData;  // a PlatformData
     void* sSPBasic;
     void* plugInRef;
-    char reserved[256 - 3 * sizeof(void*)];
+    char reserved[244];
 };
 
+// Packed to 4 on Windows, as hosts declare it: on Win64 that leaves 8-byte
+// pointers at offsets that are only multiples of 4 (data at 852).
 #if defined(_WIN32)
 #pragma pack(push, 4)
 #endif
@@ -193,6 +197,45 @@ static_assert(offsetof(AboutRecord, platformData) == 0 && sizeof(AboutRecord) ==
 static_assert(sizeof(PlatformData) == 4);
 #endif
 
+#if defined(_WIN64)
+static_assert(sizeof(Point) == 4 && sizeof(Rect) == 8 && sizeof(PlugInMonitor) == 40);
+static_assert(offsetof(FormatRecord, progressProc) == 12);
+static_assert(offsetof(FormatRecord, maxData) == 20);
+static_assert(offsetof(FormatRecord, minDataBytes) == 24);
+static_assert(offsetof(FormatRecord, maxDataBytes) == 28);
+static_assert(offsetof(FormatRecord, dataFork) == 40 && sizeof(FormatRecord::dataFork) == 8);
+static_assert(offsetof(FormatRecord, imageMode) == 64);
+static_assert(offsetof(FormatRecord, imageSize) == 66);
+static_assert(offsetof(FormatRecord, imageSize.h) == 68);
+static_assert(offsetof(FormatRecord, depth) == 70);
+static_assert(offsetof(FormatRecord, planes) == 72);
+static_assert(offsetof(FormatRecord, redLUT) == 84);
+static_assert(offsetof(FormatRecord, greenLUT) == 340);
+static_assert(offsetof(FormatRecord, blueLUT) == 596);
+static_assert(offsetof(FormatRecord, data) == 852 && sizeof(FormatRecord::data) == 8);
+static_assert(offsetof(FormatRecord, theRect) == 860);
+static_assert(offsetof(FormatRecord, theRect.right) == 866);
+static_assert(offsetof(FormatRecord, loPlane) == 868);
+static_assert(offsetof(FormatRecord, hiPlane) == 870);
+static_assert(offsetof(FormatRecord, colBytes) == 872);
+static_assert(offsetof(FormatRecord, rowBytes) == 876 && sizeof(FormatRecord::rowBytes) == 4);
+static_assert(offsetof(FormatRecord, planeBytes) == 880);
+static_assert(offsetof(FormatRecord, platformData) == 1012);
+static_assert(offsetof(FormatRecord, bufferProcs) == 1020);
+static_assert(offsetof(FormatRecord, handleProcs) == 1052);
+static_assert(offsetof(FormatRecord, advanceState) == 1072);
+static_assert(offsetof(HandleProcs, numHandleProcs) == 2 && offsetof(HandleProcs, newProc) == 8);
+static_assert(offsetof(HandleProcs, disposeProc) == 16 && offsetof(HandleProcs, getSizeProc) == 24);
+static_assert(offsetof(HandleProcs, setSizeProc) == 32 && offsetof(HandleProcs, lockProc) == 40);
+static_assert(offsetof(HandleProcs, unlockProc) == 48 && sizeof(HandleProcs) == 72);
+static_assert(offsetof(BufferProcs, allocateProc) == 8 && offsetof(BufferProcs, lockProc) == 16);
+static_assert(offsetof(BufferProcs, unlockProc) == 24 && offsetof(BufferProcs, freeProc) == 32);
+static_assert(offsetof(BufferProcs, spaceProc) == 40);
+static_assert(offsetof(AboutRecord, platformData) == 0 && offsetof(AboutRecord, sSPBasic) == 8);
+static_assert(offsetof(AboutRecord, plugInRef) == 16 && sizeof(AboutRecord) == 272);
+static_assert(sizeof(PlatformData) == 8);
+#endif
+
 // ---- selectors ----
 enum : int16_t {
     formatSelectorAbout = 0,
@@ -243,6 +286,7 @@ constexpr int16_t kMinHandleProcs = 7;
 constexpr int16_t kCurrentBufferProcsVersion = 2;
 constexpr int16_t kMinBufferProcs = 5;
 
-// The entry point the host calls for every selector.
+// The entry point the host calls for every selector. `data` is the document's
+// slot: pointer-sized, so on Win64 the globals handle in it is 8 bytes.
 using PluginEntryProc = void(HOST_API*)(int16_t selector, void* paramBlock, intptr_t* data,
                                         int16_t* result);

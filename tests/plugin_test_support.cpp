@@ -2,6 +2,9 @@
 
 #include "plugin/globals.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <fstream>
 #include <iterator>
 
@@ -25,6 +28,14 @@ void releaseFallbackGlobals(qvrhost::TestHost& host) {
     EXPECT_EQ(lastHandleError, 0);
     host.slot = 0;
 }
+
+MemoryFile::MemoryFile(const std::vector<uint8_t>& bytes) : fd_(memfd_create("qvr-test", 0)) {
+    if (!bytes.empty()) {
+        EXPECT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+}
+MemoryFile::~MemoryFile() { ::close(fd_); }
+std::string MemoryFile::path() const { return "/proc/self/fd/" + std::to_string(fd_); }
 
 std::string tempPath(const std::string& name) { return ::testing::TempDir() + "qvr_plugin_" + name; }
 

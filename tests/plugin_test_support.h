@@ -37,6 +37,19 @@ inline PluginEntryProc moduleEntry() { return qvrhost::loadModule("", nullptr); 
 // module itself never releases (the slot belongs to the host).
 void releaseFallbackGlobals(qvrhost::TestHost& host);
 
+// A file in memory that the host can open by name.
+class MemoryFile {
+public:
+    explicit MemoryFile(const std::vector<uint8_t>& bytes);
+    ~MemoryFile();
+    MemoryFile(const MemoryFile&) = delete;
+    MemoryFile& operator=(const MemoryFile&) = delete;
+    std::string path() const;
+
+private:
+    int fd_;
+};
+
 std::string tempPath(const std::string& name);
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);

@@ -3,9 +3,6 @@
 // over almost no data. Nothing may crash or touch memory outside its buffers
 // (the sanitizer run checks that), a file cut short must fail, and no row
 // reaches the host after the first failure.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstring>
 
 #include "plugin_test_support.h"
@@ -18,21 +15,6 @@ namespace {
 using qvrhost::TestHost;
 
 const char* const SAMPLES[] = {"sunset-indexed.qvr", "tiles-rgb.qvr", "badge-rgba.qvr"};
-
-// A file in memory that the host can open by name.
-class MemoryFile {
-public:
-    explicit MemoryFile(const Bytes& bytes) : fd_(memfd_create("qvr-test", 0)) {
-        if (!bytes.empty()) {
-            EXPECT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        }
-    }
-    ~MemoryFile() { ::close(fd_); }
-    std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
-
-private:
-    int fd_;
-};
 
 // The plane a transfer went to, and the row of the document it filled.
 int32_t planeOf(const qvrhost::Transfer& t) { return t.loPlane; }

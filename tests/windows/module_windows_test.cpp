@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "streams/image_io.h"
+#include "tools/host/document_convert.h"
 #include "tools/host/module_loader.h"
 #include "tools/host/test_host.h"
 
@@ -62,7 +64,12 @@ Bytes expectedPipl() {
     property(w, "kind", data([](ByteWriter& d) { d.code("8BIF"); }));
     property(w, "name", data([](ByteWriter& d) { d.pstr("Brimwater QVR"), d.zeros(2); }));
     property(w, "vers", data([](ByteWriter& d) { d.u32(0x00010000); }));
+    // The code property names this module's architecture only.
+#if defined(_WIN64)
+    property(w, "8664", data([](ByteWriter& d) { d.text("ENTRYPOINT"), d.zeros(2); }));
+#else
     property(w, "wx86", data([](ByteWriter& d) { d.text("ENTRYPOINT"), d.zeros(2); }));
+#endif
     property(w, "hstm", data([](ByteWriter& d) {
                  d.u32(0), d.code("qvr "), d.code("null"), d.u16(16000);
                  d.text("Quil  Brimwater QVR");
@@ -115,6 +122,7 @@ TEST(Resources, PropertyListByteForByte) {
     const std::string text(pipl.begin(), pipl.end());
     EXPECT_NE(text.find("dnik"), std::string::npos);
     EXPECT_NE(text.find("QVR "), std::string::npos);
+    EXPECT_EQ(text.find(sizeof(void*) == 8 ? "68xw" : "4668"), std::string::npos);
 }
 
 TEST(Resources, TerminologyByteForByte) { EXPECT_EQ(resourceBytes("AETE"), expectedAete()); }
@@ -228,6 +236,133 @@ TEST_F(MessageBoxes, CapabilityAlertsNameTheHostVersion) {
         EXPECT_EQ(boxes[0].caption, "Error");  // the system's default caption
         EXPECT_EQ(boxes[0].icon, LoadIconA(nullptr, MAKEINTRESOURCEA(32515)));  // IDI_WARNING
     }
+}
+
+// ---- the file layer over real Windows file handles ----
+
+std::string tempFile(const char* name) {
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    return std::string(folder) + name;
+}
+
+Bytes fileBytes(const std::string& path) {
+    Bytes bytes;
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return bytes;
+    for (int c; (c = std::fgetc(file)) != EOF;) bytes.push_back(static_cast<uint8_t>(c));
+    std::fclose(file);
+    return bytes;
+}
+
+void putFile(const std::string& path, const Bytes& bytes) {
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+// A noisy RGBA image whose file spans several of the 64-bit module's blocks.
+qvr::RasterImage largeImage() {
+    qvr::RasterImage image;
+    image.allocate(320, 240, 32);
+    uint32_t state = 99;
+    auto next = [&state] { return static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24); };
+    for (size_t i = 0; i < image.rgb.size(); ++i) image.rgb[i] = static_cast<uint8_t>(i / 960 + (next() & 15));
+    for (uint8_t& a : image.alpha) a = next() & 3 ? 255 : next();
+    return image;
+}
+
+Bytes memoryEncoding(const qvr::RasterImage& image) {
+    qvr::MemoryStream stream;
+    EXPECT_EQ(qvr::saveQvr(stream, image), "");
+    return stream.bytes();
+}
+
+TEST(FileLayer, LargeFilesRoundTripThroughTheModule) {
+    const qvr::RasterImage image = largeImage();
+    const Bytes expected = memoryEncoding(image);
+    ASSERT_GT(expected.size(), 2u * 65536u);
+    const std::string path = tempFile("qvr-large.qvr");
+    qvrhost::TestHost saver(theEntry());
+    saver.document() = qvrhost::documentFromRaster(image);
+    ASSERT_EQ(saver.save(path), noErr);
+    EXPECT_EQ(fileBytes(path), expected);
+
+    qvrhost::TestHost opener(theEntry());
+    ASSERT_EQ(opener.open(path), noErr);
+    qvr::MemoryStream stream(expected);
+    qvr::RasterImage decoded;
+    ASSERT_EQ(qvr::loadQvr(stream, decoded), "");
+    EXPECT_EQ(opener.document().pixels, qvrhost::documentFromRaster(decoded).pixels);
+    EXPECT_EQ(opener.transfers.size(), 480u);
+}
+
+TEST(FileLayer, FailuresKeepTheirCodes) {
+    const Bytes whole = memoryEncoding(largeImage());
+    const std::string path = tempFile("qvr-cut.qvr");
+    putFile(path, Bytes(whole.begin(), whole.begin() + 100000));
+    qvrhost::TestHost cut(theEntry());
+    EXPECT_EQ(cut.open(path), eofErr);
+    ASSERT_FALSE(cut.transfers.empty());
+    EXPECT_LT(cut.transfers.size(), 240u);  // the colour plane stops where the data does
+    for (size_t row = 0; row < cut.transfers.size(); ++row) EXPECT_EQ(cut.transfers[row].rect.top, row);
+
+    // A handle the host opened for reading only cannot take the file.
+    qvrhost::TestHost saver(theEntry());
+    saver.document() = qvrhost::documentFromRaster(largeImage());
+    saver.describeDocument();
+    HANDLE readOnly = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(readOnly, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(saver.writeHandle(reinterpret_cast<intptr_t>(readOnly)), writErr);
+    CloseHandle(readOnly);
+    EXPECT_EQ(fileBytes(path).size(), 100000u);
+}
+
+// ---- the data slot ----
+
+// Handles far above 4 GiB on a 64-bit host, so that a slot kept in 32 bits would lose them.
+Handle HOST_API highHandle(int32_t size) {
+    const SIZE_T bytes = sizeof(char*) + static_cast<SIZE_T>(size) + 16;
+    auto* block = static_cast<char*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN,
+                                                  PAGE_READWRITE));
+    if (!block) return nullptr;
+    auto handle = reinterpret_cast<Handle>(block);
+    *handle = block + sizeof(char*) + 8;
+    return handle;
+}
+void HOST_API freeHighHandle(Handle handle) { VirtualFree(handle, 0, MEM_RELEASE); }
+Ptr HOST_API lockHighHandle(Handle handle, Boolean) { return handle ? *handle : nullptr; }
+
+TEST(DataSlot, TheGlobalsHandleFillsTheWholeSlot) {
+    qvrhost::TestHost host(theEntry());
+    host.handleSuite.newProc = highHandle;
+    host.handleSuite.disposeProc = freeHighHandle;
+    host.handleSuite.lockProc = lockHighHandle;
+    host.record().handleProcs = &host.handleSuite;
+    struct {
+        intptr_t before = 0x5A5A5A5A;
+        intptr_t slot = 0;
+        intptr_t after = 0x5A5A5A5A;
+    } guarded;
+    int16_t result = 1;
+    theEntry()(formatSelectorReadPrepare, &host.record(), &guarded.slot, &result);
+    ASSERT_EQ(result, noErr);
+    ASSERT_NE(guarded.slot, 0);
+    if (sizeof(intptr_t) == 8) {
+        EXPECT_NE(static_cast<uint64_t>(guarded.slot) >> 32, 0u) << "the host's handles lie above 4 GiB";
+    }
+    EXPECT_EQ(guarded.before, 0x5A5A5A5A);
+    EXPECT_EQ(guarded.after, 0x5A5A5A5A);
+    // The next call finds its globals again through the whole value.
+    const intptr_t kept = guarded.slot;
+    host.record().maxData = 77;
+    theEntry()(formatSelectorEstimatePrepare, &host.record(), &guarded.slot, &result);
+    EXPECT_EQ(result, noErr);
+    EXPECT_EQ(guarded.slot, kept);
+    EXPECT_EQ(host.record().maxData, 0);
+    freeHighHandle(reinterpret_cast<Handle>(kept));
 }
 
 }  // namespace

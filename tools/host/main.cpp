@@ -1,9 +1,13 @@
 // qvrhost: drives the QVR module through its entry point, as the editor would,
 // and prints the result code of every selector call.
+#include <chrono>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "streams/image_io.h"
 #include "tools/host/document_file.h"
 #include "tools/host/module_loader.h"
 #include "tools/host/test_host.h"
@@ -26,6 +30,7 @@ const char* const USAGE =
     "       qvrhost filter FILE\n"
     "       qvrhost estimate IN.png|IN.doc [--mode indexed|rgb|rgba]\n"
     "       qvrhost about\n"
+    "       qvrhost time IN.qvr OUT.qvr   (open and save through the module, then the codec over memory)\n"
     "  .doc files hold the host's document exactly as it holds it\n"
     "  [--module PATH] loads the module from PATH where modules are loaded at run time\n";
 
@@ -71,6 +76,45 @@ std::string writeDocument(const std::string& path, Document& document) {
 #endif
 }
 
+double millisecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Times an open of IN and a save of what it opened to OUT through the module,
+// then the codec decoding and encoding the same file in memory; the module must
+// write the bytes the codec writes.
+int timeModule(TestHost& host, const std::string& in, const std::string& out) {
+    auto start = std::chrono::steady_clock::now();
+    const int16_t opened = host.open(in);
+    const double openMs = millisecondsSince(start);
+    start = std::chrono::steady_clock::now();
+    const int16_t saved = opened == 0 ? host.save(out) : opened;
+    const double saveMs = millisecondsSince(start);
+    if (saved != 0) return report(host, saved);
+
+    qvr::MemoryStream source(fileBytes(in));
+    qvr::RasterImage image;
+    start = std::chrono::steady_clock::now();
+    std::string problem = qvr::loadQvr(source, image);
+    const double decodeMs = millisecondsSince(start);
+    qvr::MemoryStream encoded;
+    start = std::chrono::steady_clock::now();
+    if (problem.empty()) problem = qvr::saveQvr(encoded, image);
+    const double encodeMs = millisecondsSince(start);
+    if (!problem.empty() || encoded.bytes() != fileBytes(out)) {
+        std::fprintf(stderr, "qvrhost: the module and the codec disagree on %s %s\n", in.c_str(), problem.c_str());
+        return EXIT_FAILED;
+    }
+    std::printf("open through the module  %9.1f ms\nsave through the module  %9.1f ms\n", openMs, saveMs);
+    std::printf("decode in memory         %9.1f ms\nencode in memory         %9.1f ms\n", decodeMs, encodeMs);
+    return 0;
+}
+
 int run(const std::vector<std::string>& args) {
     if (args.empty()) return usage("no command given");
     std::vector<std::string> operands;
@@ -99,6 +143,7 @@ int run(const std::vector<std::string>& args) {
         host.about(0);
         return report(host, 0);
     }
+    if (command == "time" && operands.size() == 2) return timeModule(host, operands[0], operands[1]);
     if (command == "filter" && operands.size() == 1) return report(host, host.filterFile(operands[0]));
     if (command == "open" && operands.size() == 2) {
         const int16_t result = host.open(operands[0]);

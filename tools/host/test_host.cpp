@@ -158,6 +158,12 @@ void TestHost::adoptImageFromRecord() {
 int16_t TestHost::open(const std::string& path) {
     const intptr_t file = openHostFile(path, false);
     if (file == NO_FILE) return -43;
+    const int16_t result = openHandle(file);
+    closeHostFile(file);
+    return result;
+}
+
+int16_t TestHost::openHandle(intptr_t file) {
     record_.dataFork = file;
     int16_t result = run({formatSelectorReadPrepare, formatSelectorReadStart});
     if (result == noErr) {
@@ -166,7 +172,6 @@ int16_t TestHost::open(const std::string& path) {
         result = run({formatSelectorReadContinue, formatSelectorReadFinish});
         direction_ = Direction::None;
     }
-    closeHostFile(file);
     record_.dataFork = NO_FILE;
     return result;
 }
@@ -199,12 +204,17 @@ int16_t TestHost::save(const std::string& path) {
     if (result != noErr) return result;
     const intptr_t file = openHostFile(path, true);
     if (file == NO_FILE) return -43;
+    result = writeHandle(file);
+    closeHostFile(file);
+    return result;
+}
+
+int16_t TestHost::writeHandle(intptr_t file) {
     record_.dataFork = file;
     direction_ = Direction::OutOfDocument;
-    result = run({formatSelectorWritePrepare, formatSelectorWriteStart, formatSelectorWriteContinue,
-                  formatSelectorWriteFinish});
+    const int16_t result = run({formatSelectorWritePrepare, formatSelectorWriteStart,
+                                formatSelectorWriteContinue, formatSelectorWriteFinish});
     direction_ = Direction::None;
-    closeHostFile(file);
     record_.dataFork = NO_FILE;
     return result;
 }
