@@ -1,9 +1,11 @@
 #include "plugin_test_support.h"
 
-#include "plugin/globals.h"
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
+
+#include "plugin/globals.h"
 
 namespace qvr::test {
 
@@ -26,7 +28,10 @@ void releaseFallbackGlobals(qvrhost::TestHost& host) {
     host.slot = 0;
 }
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "qvr_plugin_" + name; }
+// ctest runs each test in a process of its own, side by side: one name per process.
+std::string tempPath(const std::string& name) {
+    return ::testing::TempDir() + "qvr_plugin_" + std::to_string(getpid()) + "_" + name;
+}
 
 std::vector<uint8_t> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
