@@ -199,6 +199,17 @@ TEST(Fidelity, IndexedImagesKeepTheirColoursOrAreRenumbered) {
     RasterImage renumbered;
     ASSERT_EQ(imageAtDepth(indexed, 0, renumbered), "");
     EXPECT_EQ(coloursAfterRoundTrip(renumbered), coloursOf(expandToRgb(indexed, 24)));
+
+    RasterImage full;  // 256 distinct colours in use: no 8 bpp file shows them all
+    full.allocate(16, 16, 8);
+    for (int i = 0; i < 256; ++i) {
+        full.indices[static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+        full.palette[3 * static_cast<size_t>(i)] = static_cast<uint8_t>(i);
+    }
+    RasterImage refused;
+    EXPECT_NE(imageAtDepth(full, 0, refused).find("at most 254 colours besides white"), std::string::npos);
+    RasterImage widened;
+    EXPECT_EQ(imageAtDepth(full, 24, widened), "");
 }
 
 TEST(Fidelity, TransparentPixelsAreRefusedAtDepthEight) {

@@ -13,9 +13,9 @@ constexpr uint8_t OPAQUE = 255;
 constexpr int32_t LAST_INDEX = 255;
 
 const char* const TOO_MANY_COLOURS =
-    "the image has more than 254 colours besides white, so it cannot be stored at depth 8 "
-    "(an 8 bpp file keeps at most 254 colours besides white: index 255 reads back as 246, "
-    "and entry 246 always reads back white)";
+    "the image has more than 254 colours besides white, and an 8 bpp file keeps at most 254 "
+    "colours besides white (index 255 reads back as 246, and entry 246 always reads back white); "
+    "store it as 16 bpp RGB instead";
 const char* const TRANSPARENT_AT_DEPTH_8 =
     "the image has transparent pixels and an 8 bpp file has no alpha plane (use --depth 32)";
 const char* const TRANSPARENT_PALETTE_AT_DEPTH_8 =
