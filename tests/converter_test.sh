@@ -213,5 +213,29 @@ expect_err "host save missing folder message" "badge.png: writing $work/nowhere/
 check "host open damaged" 1 "$qvrhost" open "$work/far.qvr" "$work/x.png"
 expect_err "host open damaged message" "far.qvr: reading: "
 
+# ---- batches in parallel: the same files, lines, order and status as one at a time ----
+mkdir -p "$work/many" "$work/seq" "$work/par"
+for i in $(seq -w 1 12); do "$fixture" rgb $((20 + 7 * 10#$i)) $((9 + 10#$i)) "$work/many/p$i.png"; done
+cp "$work/foreign.qvr" "$work/many/p05.png"  # one that fails, in the middle
+"$qvr" encode "$work"/many/*.png -o "$work/seq" -j 1 >"$work/seq.out" 2>"$work/seq.err"
+seq_status=$?
+"$qvr" encode "$work"/many/*.png -o "$work/par" -j 4 >"$work/par.out" 2>"$work/par.err"
+par_status=$?
+[ "$seq_status" -eq 1 ] && [ "$par_status" -eq 1 ] && passes=$((passes + 1)) ||
+  { echo "FAIL parallel status: $seq_status vs $par_status"; failures=$((failures + 1)); }
+sed "s#$work/seq#DIR#" "$work/seq.out" >"$work/seq.lines"
+sed "s#$work/par#DIR#" "$work/par.out" >"$work/par.lines"
+for kind in lines err; do
+  cmp -s "$work/seq.$kind" "$work/par.$kind" && passes=$((passes + 1)) ||
+    { echo "FAIL parallel $kind differ"; diff "$work/seq.$kind" "$work/par.$kind"; failures=$((failures + 1)); }
+done
+[ "$(wc -l <"$work/par.lines")" -eq 11 ] && passes=$((passes + 1)) || { echo "FAIL parallel line count"; failures=$((failures + 1)); }
+diff -r "$work/seq" "$work/par" >/dev/null && passes=$((passes + 1)) || { echo "FAIL parallel outputs differ"; failures=$((failures + 1)); }
+"$qvr" decode -q "$work"/par/*.qvr -o "$work/par-back" && "$qvr" decode -q -j1 "$work"/seq/*.qvr -o "$work/seq-back" &&
+  diff -r "$work/seq-back" "$work/par-back" >/dev/null && passes=$((passes + 1)) ||
+  { echo "FAIL parallel decode differs"; failures=$((failures + 1)); }
+check "jobs must be a count" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/par" -j 0
+check "jobs needs a count" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/par" -j
+
 echo "converter: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "streams/image_io.h"
@@ -25,12 +26,13 @@ using namespace qvr;
 
 constexpr int EXIT_FILE_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
+constexpr int MAX_JOBS = 1024;
 const char* const TOOL = "qvr";
 
 const char* const USAGE =
     "usage: qvr info FILE...\n"
-    "       qvr decode IN.qvr OUT.png | qvr decode IN.qvr... -o DIR\n"
-    "       qvr encode IN.png OUT.qvr | qvr encode IN.png... -o DIR   [--depth 8|24|32]\n"
+    "       qvr decode IN.qvr OUT.png | qvr decode IN.qvr... -o DIR [-j N]\n"
+    "       qvr encode IN.png OUT.qvr | qvr encode IN.png... -o DIR [-j N]   [--depth 8|24|32]\n"
     "       qvr --help\n";
 
 const char* const HELP =
@@ -50,6 +52,7 @@ const char* const HELP =
     "  -o DIR                  convert any number of files into DIR (made if missing),\n"
     "                          each named after its input; a file that fails does not\n"
     "                          stop the others; two inputs with one output name are refused\n"
+    "  -j N                    convert N files at a time with -o (default: one per core)\n"
     "  --quiet                 no progress bar and no line per converted file\n"
     "  --                      what follows is a file name, even if it starts with -\n"
     "\n"
@@ -66,6 +69,7 @@ struct Options {
     int32_t depth = 0;
     std::string outputDir;
     bool quiet = false;
+    int jobs = 0;  // 0: one per core
 };
 
 struct Job {
@@ -189,7 +193,14 @@ Outcome convertOne(Converter convert, const Job& job, const Options& options, Pr
     }
 }
 
-// Converts the files one after the other, with one progress display for the batch.
+int defaultJobs() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+// Converts the files, `options.jobs` at a time, with one progress display for
+// the batch. Each file's lines appear in input order whatever order the files
+// finish in, so that a parallel run prints what a sequential one does.
 int runBatch(Converter convert, const std::vector<Job>& jobs, const Options& options) {
     const bool terminal = !options.quiet && stderrIsTerminal();
     BatchProgress batch(jobs.size(), terminal);
@@ -218,7 +229,11 @@ int runBatch(Converter convert, const std::vector<Job>& jobs, const Options& opt
             printFinished();
         }
     };
+    const size_t workers = std::min(jobs.size(), static_cast<size_t>(options.jobs > 0 ? options.jobs : defaultJobs()));
+    std::vector<std::thread> threads;
+    for (size_t t = 1; t < workers; ++t) threads.emplace_back(work);
     work();
+    for (std::thread& thread : threads) thread.join();
     printFinished();
     return status;
 }
@@ -287,6 +302,13 @@ bool parseDepth(const std::string& text, int32_t* depth) {
     return false;
 }
 
+bool parseJobs(const std::string& text, int* jobs) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    *jobs = std::stoi(text);
+    return *jobs >= 1 && *jobs <= MAX_JOBS;
+}
+
 int run(const std::vector<std::string>& args) {
     if (args.empty()) return usageError("no command given");
     const std::string& command = args[0];
@@ -309,6 +331,12 @@ int run(const std::vector<std::string>& args) {
         } else if (arg == "-o") {
             if (!hasValue) return usageError("-o takes a folder");
             options.outputDir = args[++i];
+        } else if (arg == "-j" || arg == "--jobs") {
+            if (!hasValue || !parseJobs(args[i + 1], &options.jobs))
+                return usageError(arg + " takes a number of files at a time, 1 or more");
+            ++i;
+        } else if (arg.rfind("-j", 0) == 0 && parseJobs(arg.substr(2), &options.jobs)) {
+            continue;
         } else if (arg == "--quiet" || arg == "-q") {
             options.quiet = true;
         } else {
