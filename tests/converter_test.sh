@@ -179,6 +179,18 @@ expect_err "png bomb message" "bomb.png: reading: the image is 32767 x 32767"
 check "png bomb in the host" 1 "$qvrhost" save "$work/bomb.png" "$work/bomb.qvr"
 expect_err "png bomb host message" "bomb.png: reading: the image is 32767 x 32767"
 
+# An allocation that fails is a clear failure of that file, never an abort
+# (where an address-space limit can be set: sanitizer builds need more).
+"$fixture" header 8191 8191 "$work/huge.png"
+if (ulimit -v 150000; "$qvr" --help) >/dev/null 2>&1; then
+  (ulimit -v 150000; "$qvr" encode "$work/huge.png" "$work/huge.qvr") >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL out of memory exit status"; failures=$((failures + 1)); }
+  expect_err "out of memory message" "huge.png: reading: out of memory"
+  (ulimit -v 150000; "$qvrhost" save "$work/huge.png" "$work/huge.qvr") >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL host out of memory exit status"; failures=$((failures + 1)); }
+  expect_err "host out of memory message" "huge.png: reading: out of memory"
+fi
+
 # ---- fidelity: a palette with transparency keeps it ----
 "$fixture" palette-alpha "$work/trns.png"
 check "palette alpha encode" 0 "$qvr" encode "$work/trns.png" "$work/trns.qvr"

@@ -146,6 +146,9 @@ int openCommand(TestHost& host, const std::string& input, const std::string& out
     return status;
 }
 
+int runCommand(TestHost& host, const std::string& command, const std::vector<std::string>& operands,
+               const std::string& mode, std::string& step);
+
 int run(const std::vector<std::string>& args) {
     if (args.empty()) return usage("no command given");
     std::vector<std::string> operands;
@@ -176,7 +179,16 @@ int run(const std::vector<std::string>& args) {
     PluginEntryProc entry = loadModule(modulePath, &loadError);
     if (!entry) return failed(modulePath.empty() ? "qvr.8bi" : modulePath, "loading the module", loadError);
     TestHost host(entry);
-    const std::string& command = args[0];
+    std::string step = "reading";  // what a failed allocation interrupted
+    try {
+        return runCommand(host, args[0], operands, mode, step);
+    } catch (const std::bad_alloc&) {
+        return failed(operands.empty() ? args[0] : operands[0], step, "out of memory");
+    }
+}
+
+int runCommand(TestHost& host, const std::string& command, const std::vector<std::string>& operands,
+               const std::string& mode, std::string& step) {
     if (command == "about" && operands.empty()) {
         host.about(0);
         return report(host, 0);
@@ -190,6 +202,7 @@ int run(const std::vector<std::string>& args) {
     if ((command == "save" && operands.size() == 2) || (command == "estimate" && operands.size() == 1)) {
         const Problem problem = readDocument(operands[0], mode, host.document());
         if (!problem.reason.empty()) return failed(operands[0], problem.step, problem.reason);
+        step = command == "save" ? "writing " + operands[1] : "estimating";
         if (command == "save") return saveCommand(host, operands[0], operands[1]);
         int32_t minBytes = 0, maxBytes = 0;
         const int16_t result = host.estimate(&minBytes, &maxBytes);

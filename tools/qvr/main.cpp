@@ -143,7 +143,10 @@ int infoCommand(const std::vector<std::string>& files) {
     return status;
 }
 
-Outcome decodeFile(const Job& job, const Options& options, ProgressBar& bar) {
+// Each converter keeps `step` naming what it is doing, for a failure that
+// interrupts it (an allocation that fails).
+Outcome decodeFile(const Job& job, const Options& options, ProgressBar& bar, std::string& step) {
+    step = "reading";
     const std::string unreadable = inputProblem(job.in);
     if (!unreadable.empty()) return failure(job.in, "reading", unreadable);
     FileStream stream(job.in, FileStream::Mode::Read);
@@ -156,15 +159,18 @@ Outcome decodeFile(const Job& job, const Options& options, ProgressBar& bar) {
     const std::string problem = loadQvr(stream, image);
     bar.clear();
     if (!problem.empty()) return failure(job.in, "reading", problem);
+    step = "writing " + job.out;
     const std::string written = writePng(job.out, image);
     if (!written.empty()) return failure(job.in, "writing " + job.out, written);
     return converted(options, job, image);
 }
 
-Outcome encodeFile(const Job& job, const Options& options, ProgressBar& bar) {
+Outcome encodeFile(const Job& job, const Options& options, ProgressBar& bar, std::string& step) {
+    step = "reading";
     PngImage png;
     std::string problem = readPng(job.in, png, ProgressBar::report, &bar);
     if (!problem.empty()) return failure(job.in, "reading", problem);
+    step = "converting";
     RasterImage image;
     problem = pngAtDepth(png, options.depth, image);
     if (!problem.empty()) return failure(job.in, "converting", problem);
@@ -176,20 +182,22 @@ Outcome encodeFile(const Job& job, const Options& options, ProgressBar& bar) {
     bar.clear();
     if (!problem.empty()) return failure(job.in, "converting", problem);
     const std::vector<uint8_t>& bytes = stream.bytes();
+    step = "writing " + job.out;
     problem = writeFileSafely(job.out, bytes.data(), bytes.size());
     if (!problem.empty()) return failure(job.in, "writing " + job.out, problem);
     return converted(options, job, image);
 }
 
-using Converter = Outcome (*)(const Job&, const Options&, ProgressBar&);
+using Converter = Outcome (*)(const Job&, const Options&, ProgressBar&, std::string& step);
 
 // One file, with every failure (allocation included) an outcome of its own.
 Outcome convertOne(Converter convert, const Job& job, const Options& options, ProgressBar& bar) {
+    std::string step = "reading";
     try {
-        return convert(job, options, bar);
+        return convert(job, options, bar, step);
     } catch (const std::bad_alloc&) {
         bar.clear();
-        return failure(job.in, "converting", "out of memory");
+        return failure(job.in, step, "out of memory");
     }
 }
 
