@@ -70,24 +70,28 @@ std::vector<uint8_t> headerOnlyPng(uint32_t width, uint32_t height) {
     return png;
 }
 
-std::vector<uint8_t> transparentPalettePng() {
+std::vector<uint8_t> palettePng(uint32_t width, uint32_t height, const std::vector<uint8_t>& indices,
+                                const std::vector<std::array<uint8_t, 3>>& colours,
+                                const std::vector<uint8_t>& alphas) {
     spng_ihdr ihdr{};
-    ihdr.width = 8;
-    ihdr.height = 4;
+    ihdr.width = width;
+    ihdr.height = height;
     ihdr.bit_depth = 8;
     ihdr.color_type = SPNG_COLOR_TYPE_INDEXED;
     spng_plte plte{};
-    plte.n_entries = 4;
-    const uint8_t colours[4][3] = {{200, 10, 10}, {10, 200, 10}, {10, 10, 200}, {90, 90, 90}};
-    for (int i = 0; i < 4; ++i) plte.entries[i] = spng_plte_entry{colours[i][0], colours[i][1], colours[i][2], 255};
+    plte.n_entries = static_cast<uint32_t>(colours.size());
+    for (size_t i = 0; i < colours.size(); ++i)
+        plte.entries[i] = spng_plte_entry{colours[i][0], colours[i][1], colours[i][2], 255};
     spng_trns trns{};
-    trns.n_type3_entries = 3;
-    trns.type3_alpha[0] = 255;
-    trns.type3_alpha[1] = 0;
-    trns.type3_alpha[2] = 128;
-    std::vector<uint8_t> pixels(32);
-    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint8_t>(i % 4);
-    return encodePng(ihdr, pixels, &plte, &trns);
+    trns.n_type3_entries = static_cast<uint32_t>(alphas.size());
+    for (size_t i = 0; i < alphas.size(); ++i) trns.type3_alpha[i] = alphas[i];
+    return encodePng(ihdr, indices, &plte, alphas.empty() ? nullptr : &trns);
+}
+
+std::vector<uint8_t> transparentPalettePng() {
+    std::vector<uint8_t> indices(32);
+    for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>(i % 4);
+    return palettePng(8, 4, indices, {{200, 10, 10}, {10, 200, 10}, {10, 10, 200}, {90, 90, 90}}, {255, 0, 128});
 }
 
 bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {

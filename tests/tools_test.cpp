@@ -154,19 +154,9 @@ TEST(Fidelity, PaletteWithTransparencyKeepsItsAlpha) {
 
 TEST(Fidelity, OpaquePaletteWithTransparencyChunkStaysIndexed) {
     Scratch dir;
-    spng_ihdr ihdr{};
-    ihdr.width = 4;
-    ihdr.height = 2;
-    ihdr.bit_depth = 8;
-    ihdr.color_type = SPNG_COLOR_TYPE_INDEXED;
-    spng_plte plte{};
-    plte.n_entries = 2;
-    plte.entries[1] = spng_plte_entry{9, 8, 7, 255};
-    spng_trns trns{};
-    trns.n_type3_entries = 2;
-    trns.type3_alpha[0] = trns.type3_alpha[1] = 255;
     PngImage png;
-    ASSERT_EQ(readPngFile(dir / "opaque.png", encodePng(ihdr, {0, 1, 0, 1, 1, 0, 1, 0}, &plte, &trns), png), "");
+    const auto bytes = palettePng(4, 2, {0, 1, 0, 1, 1, 0, 1, 0}, {{0, 0, 0}, {9, 8, 7}}, {255, 255});
+    ASSERT_EQ(readPngFile(dir / "opaque.png", bytes, png), "");
     EXPECT_EQ(png.kind, PngKind::Palette);
     RasterImage image;
     ASSERT_EQ(pngAtDepth(png, 8, image), "");
