@@ -45,17 +45,18 @@ std::string progressLine(double fraction, const std::string& label, int columns)
     std::string line;
     if (barWidth > 0) {
         const int filled = static_cast<int>(fraction * barWidth);
-        line = "[" + std::string(static_cast<size_t>(filled), '=') +
-               std::string(static_cast<size_t>(barWidth - filled), ' ') + "]";
+        line.append("[").append(static_cast<size_t>(filled), '=');
+        line.append(static_cast<size_t>(barWidth - filled), ' ').append("]");
     }
     char number[16];
     std::snprintf(number, sizeof number, " %3d%% ", percent);
     line += number;
     const int left = room - static_cast<int>(line.size());
     if (left <= 0) return line.substr(0, static_cast<size_t>(room > 0 ? room : 0));
-    if (static_cast<int>(label.size()) <= left) return line + label;
-    if (left <= 3) return line + label.substr(label.size() - static_cast<size_t>(left));
-    return line + "..." + label.substr(label.size() - static_cast<size_t>(left - 3));  // keep the name's end
+    if (static_cast<int>(label.size()) <= left) return line.append(label);
+    if (left <= 3) return line.append(label, label.size() - static_cast<size_t>(left));
+    const size_t kept = static_cast<size_t>(left - 3);  // the name's end stays
+    return line.append("...").append(label, label.size() - kept);
 }
 
 ProgressBar::ProgressBar(std::string label, int32_t passes, bool enabled)
