@@ -18,10 +18,17 @@ const char* planeName(int32_t depth, bool alpha) {
     return depth == 8 ? "index plane" : "colour plane";
 }
 
+// What the binding recorded, with the system's reason when it gave one.
+std::string failureText(const StreamBinding& stream) {
+    std::string text = describeFailure(stream.failure());
+    if (stream.systemError() != 0) text += std::string(" (") + std::strerror(stream.systemError()) + ")";
+    return text;
+}
+
 std::string endedEarly(const StreamBinding& stream, const RasterImage& image) {
     const bool inAlpha = image.depth == 32 && stream.rowsMoved(ROW_KIND_RGB) == image.height;
     const int32_t kind = inAlpha ? ROW_KIND_ALPHA : image.depth == 8 ? ROW_KIND_INDEX : ROW_KIND_RGB;
-    return std::string(describeFailure(stream.failure())) + " in the " +
+    return failureText(stream) + " in the " +
            planeName(image.depth, inAlpha) + " at row " + std::to_string(stream.rowsMoved(kind)) +
            " of " + std::to_string(image.height);
 }
@@ -67,7 +74,7 @@ std::string loadQvr(StreamBinding& stream, RasterImage& image) {
     CodecContext ctx = contextFor(stream);
     FileHeader header;
     if (!readInfo(&ctx, &header)) {
-        if (stream.failure() == StreamFailure::ReadError) return describeFailure(stream.failure());
+        if (stream.failure() == StreamFailure::ReadError) return failureText(stream);
         return "not a QVR file (its header fails the format's tests)";
     }
     if (stream.failure() == StreamFailure::SeekOutside) return offsetOutside(stream, header);
@@ -101,7 +108,7 @@ std::string saveQvr(StreamBinding& stream, const RasterImage& image) {
     stream.attachImage(const_cast<RasterImage*>(&image));  // rows are only read from it
     writeImage(&ctx);
     stream.attachImage(nullptr);
-    if (stream.failure() != StreamFailure::None) return describeFailure(stream.failure());
+    if (stream.failure() != StreamFailure::None) return failureText(stream);
     return "";
 }
 

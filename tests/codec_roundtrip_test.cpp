@@ -282,6 +282,18 @@ TEST(Binding, AShortWriteIsAWriteError) {
     EXPECT_EQ(stream.written, (Bytes{1, 2, 1}));
 }
 
+TEST(Binding, ReadAndWriteErrorsCarryTheSystemsReason) {
+    FileStream folder(::testing::TempDir(), FileStream::Mode::Read);  // opens, but cannot be read
+    if (!folder.isOpen()) GTEST_SKIP() << "folders cannot be opened as files here";
+    RasterImage image;
+    EXPECT_EQ(loadQvr(folder, image), "read error (Is a directory)");
+
+    FileStream full("/dev/full", FileStream::Mode::Write);
+    if (!full.isOpen()) GTEST_SKIP() << "no /dev/full here";
+    const std::string problem = saveQvr(full, makeImage(300, 300, 24, Pattern::Noise));
+    EXPECT_EQ(problem, "write error (No space left on device)");
+}
+
 TEST(SaveQvr, RefusesPlanesThatDoNotMatchTheSize) {
     for (int32_t depth : {8, 24, 32}) {
         RasterImage image;
