@@ -36,12 +36,14 @@ if(QVR_BUILD_TOOLS)
   pkg_check_modules(SPNG REQUIRED IMPORTED_TARGET spng)
 
   add_library(qvr_tool_common STATIC tools/common/png_io.cpp tools/common/image_convert.cpp
-                                   tools/common/progress_bar.cpp)
+                                   tools/common/progress_bar.cpp tools/common/safe_output.cpp
+                                   tools/common/messages.cpp)
   target_link_libraries(qvr_tool_common PUBLIC qvr_streams PkgConfig::SPNG)
   qvr_warnings(qvr_tool_common)
 
+  find_package(Threads REQUIRED)
   add_executable(qvr tools/qvr/main.cpp)
-  target_link_libraries(qvr PRIVATE qvr_tool_common)
+  target_link_libraries(qvr PRIVATE qvr_tool_common Threads::Threads)
   qvr_warnings(qvr)
 
   add_executable(qvrhost tools/host/main.cpp)

@@ -68,14 +68,33 @@ void bindStreams(CodecContext* ctx, PluginGlobals* globals) {
 
 namespace {
 
-// Records what one _lread or _lwrite came to: a failed call, or one that moved
-// nothing, becomes the result code; anything else is the count moved.
-int32_t transferOutcome(PluginGlobals* globals, UINT moved, OSErr failedCode, OSErr nothingCode) {
+// Records what one _lread came to: a failed call, or one that moved nothing,
+// becomes the result code; anything else is the count moved.
+int32_t readOutcome(PluginGlobals* globals, UINT moved) {
     if (moved == static_cast<UINT>(HFILE_ERROR) || moved == 0) {
-        *globals->result = moved == 0 ? nothingCode : failedCode;
+        *globals->result = moved == 0 ? eofErr : readErr;
         return 0;
     }
     return static_cast<int32_t>(moved);
+}
+
+// Records what one _lwrite came to: a failed call is writErr; one that moved
+// fewer bytes than asked (nothing at all included) lost the rest to a full
+// disk; anything else is the count moved.
+int32_t writeOutcome(PluginGlobals* globals, UINT moved, UINT asked) {
+    if (moved == static_cast<UINT>(HFILE_ERROR)) {
+        *globals->result = writErr;
+        return 0;
+    }
+    if (moved < asked) *globals->result = dskFulErr;
+    return static_cast<int32_t>(moved);
+}
+
+// Records what one _llseek came to: a seek that fails is a failure of the
+// transfer (the first failure wins); either way the answer is passed on.
+int32_t seekOutcome(PluginGlobals* globals, LONG position, OSErr failedCode) {
+    if (position == HFILE_ERROR && !failed(globals)) *globals->result = failedCode;
+    return position;
 }
 
 // The count travels as an unsigned 16-bit value, as _lread and _lwrite take it.
@@ -83,8 +102,8 @@ UINT transferCount(int32_t count) { return static_cast<uint16_t>(count); }
 
 // Hands the bytes the file layer still holds to the file, recorded like a write.
 void flushWrites(PluginGlobals* globals) {
-    if (!failed(globals) && filePending(globals) != 0)
-        transferOutcome(globals, fileFlush(globals), writErr, dskFulErr);
+    const UINT pending = filePending(globals);
+    if (!failed(globals) && pending != 0) writeOutcome(globals, fileFlush(globals), pending);
 }
 
 }  // namespace
@@ -92,22 +111,45 @@ void flushWrites(PluginGlobals* globals) {
 int32_t hostRead(void* userData, void* buffer, int32_t count) {
     PluginGlobals* globals = globalsOf(userData);
     if (failed(globals)) return 0;
-    return transferOutcome(globals, fileRead(globals, buffer, transferCount(count)), readErr, eofErr);
+    return readOutcome(globals, fileRead(globals, buffer, transferCount(count)));
 }
 
 int32_t hostWrite(void* userData, const void* buffer, int32_t count) {
     PluginGlobals* globals = globalsOf(userData);
     if (failed(globals)) return 0;
-    return transferOutcome(globals,
-                           fileWrite(globals, static_cast<LPCSTR>(buffer), transferCount(count)),
-                           writErr, dskFulErr);
+    const UINT asked = transferCount(count);
+    return writeOutcome(globals, fileWrite(globals, static_cast<LPCSTR>(buffer), asked), asked);
 }
 
+// While reading, a seek to an offset the header gave that fails makes the
+// file a damaged one; failing to seek to the start means the file itself is
+// unusable, a read error.
 int32_t hostSeek(void* userData, int32_t offset, int32_t origin) {
     PluginGlobals* globals = globalsOf(userData);
     flushWrites(globals);  // what was written reaches the file before it moves
-    return fileSeek(globals, offset, origin);
+    const OSErr code = offset == 0 && origin == qvr::SEEK_FROM_START ? readErr : formatCannotRead;
+    return seekOutcome(globals, fileSeek(globals, offset, origin), code);
 }
+
+namespace {
+
+// While writing, a seek that fails leaves the file unwritten.
+int32_t hostSeekWhileWriting(void* userData, int32_t offset, int32_t origin) {
+    PluginGlobals* globals = globalsOf(userData);
+    flushWrites(globals);
+    return seekOutcome(globals, fileSeek(globals, offset, origin), writErr);
+}
+
+// Only indexed colour and RGB documents can be stored; every other mode is
+// refused before a byte is written, so that the user converts it first.
+bool refuseUnstorableMode(PluginGlobals* globals) {
+    const int16_t mode = globals->paramBlock->imageMode;
+    if (mode == plugInModeIndexedColor || mode == plugInModeRGBColor) return false;
+    *globals->result = formatBadParameters;
+    return true;
+}
+
+}  // namespace
 
 int32_t hostRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
                  int32_t top, int32_t columns, int32_t rows) {
@@ -194,6 +236,7 @@ void onOptionsStart(PluginGlobals* globals) {
 
 void onEstimateStart(PluginGlobals* globals) {
     if (!capabilityGate(globals)) return;
+    if (refuseUnstorableMode(globals)) return;
     CodecContext ctx{};
     bindStreams(&ctx, globals);
     contextFromRecord(&ctx, globals->paramBlock);
@@ -206,8 +249,10 @@ void onEstimateStart(PluginGlobals* globals) {
 
 void onWriteStart(PluginGlobals* globals) {
     if (!capabilityGate(globals)) return;
+    if (refuseUnstorableMode(globals)) return;
     CodecContext ctx{};
     bindStreams(&ctx, globals);
+    ctx.procs.seek = hostSeekWhileWriting;
     FormatRecord* record = globals->paramBlock;
     contextFromRecord(&ctx, record);
     if (refuseUnreadableSize(globals, ctx)) return;

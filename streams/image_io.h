@@ -16,9 +16,10 @@ struct QvrInfo {
     bool valid = false;  // the header passes every test
     FileHeader header{};
     int32_t depth = 0;
+    std::string offsetProblem;  // "" when every offset lies inside the file
 };
 
-// Reads and tests the header only.
+// Reads and tests the header, and seeks to each offset it gives.
 QvrInfo inspectQvr(StreamBinding& stream);
 
 // Reads the whole image into `image`. Returns "" on success, else what went
@@ -26,7 +27,8 @@ QvrInfo inspectQvr(StreamBinding& stream);
 // decoded before a failure stay in `image`.
 std::string loadQvr(StreamBinding& stream, RasterImage& image);
 
-// Writes `image` as a QVR file. Returns "" on success, else why not.
+// Writes `image` as a QVR file. Returns "" on success, else why not (a size
+// the format cannot hold, or planes that do not match the size and depth).
 std::string saveQvr(StreamBinding& stream, const RasterImage& image);
 
 // loadQvr and saveQvr over bytes in memory, for the library: the input is

@@ -1,5 +1,6 @@
 #include "streams/stream_binding.h"
 
+#include <cerrno>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -23,8 +24,9 @@ const char* describeFailure(StreamFailure failure) {
     case StreamFailure::None: return "no failure";
     case StreamFailure::EndOfData: return "the data ends too early";
     case StreamFailure::ReadError: return "read error";
-    case StreamFailure::WriteError: return "write error (is the disk full?)";
+    case StreamFailure::WriteError: return "write error";
     case StreamFailure::RowRefused: return "a row did not fit the image";
+    case StreamFailure::SeekOutside: return "an offset lies outside the file";
     }
     return "unknown failure";
 }
@@ -62,7 +64,9 @@ int32_t StreamBinding::rowsMoved(int32_t kind) const {
 int32_t StreamBinding::read(void* userData, void* buffer, int32_t count) {
     StreamBinding* binding = self(userData);
     if (binding->failure_ != StreamFailure::None || count <= 0) return 0;
+    errno = 0;
     const int32_t moved = binding->readBytes(buffer, count);
+    if (moved < 0) binding->systemError_ = errno;
     if (moved < 0) binding->fail(StreamFailure::ReadError);
     if (moved == 0) binding->fail(StreamFailure::EndOfData);
     return moved > 0 ? moved : 0;
@@ -71,20 +75,26 @@ int32_t StreamBinding::read(void* userData, void* buffer, int32_t count) {
 int32_t StreamBinding::write(void* userData, const void* buffer, int32_t count) {
     StreamBinding* binding = self(userData);
     if (binding->failure_ != StreamFailure::None || count <= 0) return 0;
+    errno = 0;
     const int32_t moved = binding->writeBytes(buffer, count);
-    if (moved <= 0) {
+    if (moved < count) {  // a short write loses the rest as surely as a failed one
+        binding->systemError_ = errno;
         binding->fail(StreamFailure::WriteError);
-        return 0;
     }
-    return moved;
+    return moved > 0 ? moved : 0;
 }
 
 int32_t StreamBinding::seek(void* userData, int32_t offset, int32_t origin) {
     StreamBinding* binding = self(userData);
     int64_t target = offset;
     if (origin == SEEK_FROM_CURRENT) target += binding->position();
-    else if (origin != SEEK_FROM_START) return -1;
-    return binding->seekTo(target);
+    const bool known = origin == SEEK_FROM_START || origin == SEEK_FROM_CURRENT;
+    const int32_t reached = known ? binding->seekTo(target) : -1;
+    if (reached < 0 && !binding->failed()) {
+        binding->failedSeekTarget_ = target;
+        binding->fail(StreamFailure::SeekOutside);
+    }
+    return reached;
 }
 
 int32_t StreamBinding::putRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind,
@@ -121,6 +131,10 @@ int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, 
         return 0;
     }
     const size_t rowSize = static_cast<size_t>(width) * static_cast<size_t>(bytesPerPixel);
+    if (plane->size() < (static_cast<size_t>(top) + 1) * rowSize) {  // planes smaller than the size
+        fail(StreamFailure::RowRefused);
+        return 0;
+    }
     uint8_t* row = plane->data() + static_cast<size_t>(top) * rowSize;
     if (toImage) std::memcpy(row, buffer, rowSize);
     else std::memcpy(buffer, row, rowSize);
@@ -159,7 +173,7 @@ int32_t MemoryStream::quickWrite(void* userData, const void* buffer, int32_t cou
         stream->appendCursor_ = cursor + 1;
         return 1;
     }
-    if (count == 2 && cursor + 1 < stream->appendLimit_) {
+    if (count == 2 && stream->appendLimit_ - cursor >= 2) {  // both null after a failure
         std::memcpy(cursor, buffer, 2);
         stream->appendCursor_ = cursor + 2;
         return 2;

@@ -2,7 +2,8 @@
 // over a byte buffer in memory or over a file, with rows moving to and from a
 // RasterImage. They keep the host binding's rule: the first failure wins, and
 // after it every read, write and row transfer does nothing and returns 0.
-// Seeks still run; a seek outside the data fails and leaves the position.
+// Seeks still run; a seek outside the data fails, leaves the position and is
+// recorded as a failure (SeekOutside) when it is the first.
 #pragma once
 
 #include <array>
@@ -33,8 +34,9 @@ enum class StreamFailure {
     None,
     EndOfData,   // a read delivered nothing
     ReadError,
-    WriteError,  // includes a full disk
+    WriteError,  // includes a full disk and a write that moved fewer bytes than asked
     RowRefused,  // a row transfer that does not fit the image
+    SeekOutside, // a seek to an offset outside the file
 };
 const char* describeFailure(StreamFailure failure);
 
@@ -49,6 +51,10 @@ public:
     StreamFailure failure() const { return failure_; }
     // Rows handed over successfully, per kind (index, RGB, alpha).
     int32_t rowsMoved(int32_t kind) const;
+    // The system's reason (errno) for a read or write error, when it gave one.
+    int systemError() const { return systemError_; }
+    // The offset asked for by the seek that failed first (SeekOutside).
+    int64_t failedSeekTarget() const { return failedSeekTarget_; }
     // Called on every progress report, for example to draw a progress bar.
     void onProgress(void (*report)(void* context, int32_t done, int32_t total), void* context) {
         report_ = report;
@@ -86,6 +92,8 @@ private:
 
     RasterImage* image_ = nullptr;
     StreamFailure failure_ = StreamFailure::None;
+    int systemError_ = 0;
+    int64_t failedSeekTarget_ = 0;
     int32_t rowsMoved_[3] = {0, 0, 0};
     void (*report_)(void*, int32_t, int32_t) = nullptr;
     void* reportContext_ = nullptr;

@@ -147,17 +147,50 @@ TEST(Binding, CorruptRowIsNamed) {
     EXPECT_EQ(decodeBytes(file, back), "corrupt stream: row 2 of the index plane runs past the image width");
 }
 
-TEST(Binding, SeekOutsideTheDataFailsAndKeepsThePosition) {
+TEST(Binding, SeekOutsideTheDataFailsKeepsThePositionAndIsRecorded) {
     MemoryStream stream(Bytes{1, 2, 3, 4});
     StreamProcs procs = stream.procs();
+    EXPECT_EQ(procs.seek(procs.userData, 4, SEEK_FROM_START), 4);  // the end itself is inside
     EXPECT_EQ(procs.seek(procs.userData, 2, SEEK_FROM_START), 2);
+    EXPECT_EQ(stream.failure(), StreamFailure::None);
     EXPECT_EQ(procs.seek(procs.userData, 5, SEEK_FROM_START), -1);
+    EXPECT_EQ(stream.failure(), StreamFailure::SeekOutside);
+    EXPECT_EQ(stream.failedSeekTarget(), 5);
     EXPECT_EQ(procs.seek(procs.userData, -3, SEEK_FROM_CURRENT), -1);
+    EXPECT_EQ(stream.failedSeekTarget(), 5);  // the first failure wins
     EXPECT_EQ(procs.seek(procs.userData, 0, SEEK_FROM_CURRENT), 2);
     uint8_t byte = 0;
-    EXPECT_EQ(procs.read(procs.userData, &byte, 1), 1);
-    EXPECT_EQ(byte, 3);
-    EXPECT_EQ(procs.seek(procs.userData, 4, SEEK_FROM_START), 4);  // the end itself is inside
+    EXPECT_EQ(procs.read(procs.userData, &byte, 1), 0);  // nothing moves after the failure
+}
+
+// A header whose offsets point outside the file is damage on every binding:
+// the failed seek is named, nothing after it is delivered as the image.
+TEST(Binding, OffsetsOutsideTheFileAreDamage) {
+    const auto put32 = [](Bytes& file, size_t at, uint32_t value) { std::memcpy(&file[at], &value, 4); };
+    struct Case {
+        Bytes file;
+        const char* named;
+    };
+    Bytes indexed = indexedFile(4, 2, {0xFD, 0x00, 1, 0xFD, 0x00, 2});
+    Bytes dataPast = indexed;
+    put32(dataPast, 32, 100000);
+    Bytes palettePast = indexed;
+    put32(palettePast, 36, 0x80000000u);  // beyond 2 GiB: negative as a seek offset
+    Bytes alphaPast = encodeImage(makeImage(6, 3, 32, Pattern::Noise));
+    put32(alphaPast, 36, static_cast<uint32_t>(alphaPast.size() + 1));
+    for (const Case& c : {Case{dataPast, "data offset 100000"}, Case{palettePast, "palette offset 2147483648"},
+                          Case{alphaPast, "alpha plane offset"}}) {
+        RasterImage back;
+        const std::string problem = decodeBytes(c.file, back);
+        EXPECT_NE(problem.find(c.named), std::string::npos) << problem;
+        EXPECT_NE(problem.find("outside the file"), std::string::npos) << problem;
+        MemoryStream stream(c.file);
+        const QvrInfo info = inspectQvr(stream);
+        EXPECT_TRUE(info.valid);
+        EXPECT_NE(info.offsetProblem.find(c.named), std::string::npos) << info.offsetProblem;
+    }
+    MemoryStream sound(indexed);
+    EXPECT_EQ(inspectQvr(sound).offsetProblem, "");
 }
 
 TEST(Binding, AfterTheFirstFailureNothingMoves) {
@@ -212,6 +245,71 @@ TEST(Binding, WriteErrorOnAFullDisk) {
     std::string problem = saveQvr(out, image);
     const bool closed = out.close();
     EXPECT_TRUE(!problem.empty() || !closed);
+}
+
+// A binding whose writes move at most `room` bytes in all, like a disk that fills up.
+class FillingUp : public StreamBinding {
+public:
+    explicit FillingUp(int32_t room) : room_(room) {}
+    Bytes written;
+
+protected:
+    int32_t readBytes(void*, int32_t) override { return -1; }
+    int32_t writeBytes(const void* buffer, int32_t count) override {
+        const int32_t n = count < room_ ? count : room_;
+        if (n == 0) return -1;
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        written.insert(written.end(), bytes, bytes + n);
+        room_ -= n;
+        return n;
+    }
+    int32_t seekTo(int64_t) override { return -1; }
+    int64_t position() const override { return static_cast<int64_t>(written.size()); }
+
+private:
+    int32_t room_;
+};
+
+TEST(Binding, AShortWriteIsAWriteError) {
+    FillingUp stream(3);
+    StreamProcs procs = stream.procs();
+    const uint8_t bytes[2] = {1, 2};
+    EXPECT_EQ(procs.write(procs.userData, bytes, 2), 2);
+    EXPECT_EQ(stream.failure(), StreamFailure::None);
+    EXPECT_EQ(procs.write(procs.userData, bytes, 2), 1);  // one byte of two: the other is lost
+    EXPECT_EQ(stream.failure(), StreamFailure::WriteError);
+    EXPECT_EQ(procs.write(procs.userData, bytes, 1), 0);
+    EXPECT_EQ(stream.written, (Bytes{1, 2, 1}));
+}
+
+TEST(Binding, ReadAndWriteErrorsCarryTheSystemsReason) {
+    FileStream folder(::testing::TempDir(), FileStream::Mode::Read);  // opens, but cannot be read
+    if (!folder.isOpen()) GTEST_SKIP() << "folders cannot be opened as files here";
+    RasterImage image;
+    EXPECT_EQ(loadQvr(folder, image), "read error (Is a directory)");
+
+    FileStream full("/dev/full", FileStream::Mode::Write);
+    if (!full.isOpen()) GTEST_SKIP() << "no /dev/full here";
+    const std::string problem = saveQvr(full, makeImage(300, 300, 24, Pattern::Noise));
+    EXPECT_EQ(problem, "write error (No space left on device)");
+}
+
+TEST(SaveQvr, RefusesPlanesThatDoNotMatchTheSize) {
+    for (int32_t depth : {8, 24, 32}) {
+        RasterImage image;
+        image.allocate(40, 30, depth);
+        if (depth == 8) image.indices.resize(40 * 29);
+        if (depth == 24) image.rgb.resize(10);
+        if (depth == 32) image.alpha.clear();
+        MemoryStream stream;
+        EXPECT_NE(saveQvr(stream, image).find("planes are smaller"), std::string::npos) << depth;
+        EXPECT_TRUE(stream.bytes().empty());
+    }
+    RasterImage wrongDepth;
+    wrongDepth.allocate(4, 4, 24);
+    wrongDepth.depth = 16;
+    MemoryStream stream;
+    EXPECT_NE(saveQvr(stream, wrongDepth), "");
 }
 
 TEST(SaveQvr, RefusesSizesTheReaderCannotRead) {

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# The converter end to end: samples round trip to stable bytes, and every kind
-# of bad input gets a one-line error and the right exit status.
-# Usage: converter_test.sh QVR_BINARY SAMPLES_DIR
+# The converter end to end: samples round trip to stable bytes, every kind of
+# bad input gets a one-line error and the right exit status, and no failure
+# ever costs what was at the output path. qvrhost's messages and outputs too.
+# Usage: converter_test.sh QVR_BINARY SAMPLES_DIR PNG_FIXTURE QVRHOST_BINARY
 set -uo pipefail
 qvr=$1
 samples=$2
+fixture=$3
+qvrhost=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -44,7 +47,7 @@ check "rgb with few colours to indexed" 0 "$qvr" encode "$work/sunset-indexed.1.
 check "back from rgb" 0 "$qvr" decode "$work/s24.qvr" "$work/s24.png"
 check "rgb to indexed" 0 "$qvr" encode "$work/s24.png" "$work/s8b.qvr" --depth 8
 check "many colours refused at depth 8" 1 "$qvr" encode "$work/tiles-rgb.png" "$work/t8.qvr" --depth 8
-expect_err "many colours message" "more than 256 colours"
+expect_err "many colours message" "at most 254 colours besides white"
 [ -e "$work/t8.qvr" ] && { echo "FAIL refused encode left a file"; failures=$((failures + 1)); }
 
 # Usage errors: status 2.
@@ -58,7 +61,7 @@ check "help" 0 "$qvr" --help
 
 # File failures: status 1, one line naming the file.
 check "missing file" 1 "$qvr" decode "$work/nothing.qvr" "$work/x.png"
-expect_err "missing file message" "nothing.qvr: cannot open"
+expect_err "missing file message" "nothing.qvr: reading: No such file or directory"
 printf 'hello, world' >"$work/foreign.qvr"
 check "foreign file" 1 "$qvr" decode "$work/foreign.qvr" "$work/x.png"
 expect_err "foreign file message" "not a QVR file"
@@ -77,19 +80,174 @@ expect_err "corrupt message" "row 0 of the index plane runs past"
 mkdir -p "$work/batch" "$work/batch2"
 check "batch with a bad file" 1 "$qvr" decode "$samples/sunset-indexed.qvr" "$work/foreign.qvr" \
   "$samples/tiles-rgb.qvr" -o "$work/batch"
-expect_err "batch names the bad file" "foreign.qvr: not a QVR file"
+expect_err "batch names the bad file" "foreign.qvr: reading: not a QVR file"
 for n in sunset-indexed tiles-rgb; do
   [ -s "$work/batch/$n.png" ] && passes=$((passes + 1)) || { echo "FAIL batch output $n"; failures=$((failures + 1)); }
 done
 check "batch encode" 0 "$qvr" encode "$work/batch/sunset-indexed.png" "$work/batch/tiles-rgb.png" -o "$work/batch2"
 check "batch output matches single" 0 cmp "$work/batch2/tiles-rgb.qvr" "$work/tiles-rgb.1.qvr"
-check "missing output folder" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/no-such-dir"
+check "missing output folder is made" 0 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/new-dir/deeper"
+[ -s "$work/new-dir/deeper/tiles-rgb.png" ] && passes=$((passes + 1)) || { echo "FAIL output folder not made"; failures=$((failures + 1)); }
 
 # Quiet prints nothing on success; off a terminal there is never a progress bar.
 check "quiet" 0 "$qvr" decode --quiet "$samples/badge-rgba.qvr" "$work/q.png"
 if [ -s "$work/out" ] || [ -s "$work/err" ]; then echo "FAIL quiet printed something"; failures=$((failures + 1)); else passes=$((passes + 1)); fi
 check "no bar off a terminal" 0 "$qvr" decode "$samples/badge-rgba.qvr" "$work/q.png"
 if [ -s "$work/err" ]; then echo "FAIL progress bar off a terminal"; failures=$((failures + 1)); else passes=$((passes + 1)); fi
+
+same() {  # same NAME FILE EXPECTED_CONTENT_FILE: FILE still holds what it held
+  if cmp -s "$2" "$3"; then passes=$((passes + 1)); else echo "FAIL $1: $2 changed"; failures=$((failures + 1)); fi
+}
+no_temporaries() {  # no_temporaries NAME DIR: nothing of the tool's own is left behind
+  if ls -A "$2" | grep -q '\.tmp-'; then echo "FAIL $1: temporary files left in $2"; failures=$((failures + 1)); else passes=$((passes + 1)); fi
+}
+
+# ---- output-path safety: a refused or failed conversion leaves the output path as it was ----
+mkdir -p "$work/safe"
+cp "$samples/tiles-rgb.qvr" "$work/safe/good.qvr"
+cp "$samples/tiles-rgb.qvr" "$work/safe/kept.qvr"
+"$fixture" rgb 1 5 "$work/safe/narrow.png"
+"$fixture" rgb 8192 2 "$work/safe/wide.png"
+check "width 1 refused" 1 "$qvr" encode "$work/safe/narrow.png" "$work/safe/good.qvr"
+expect_err "width 1 names the input" "narrow.png: reading: the image is 1 x 5"
+same "width 1 keeps the old file" "$work/safe/good.qvr" "$work/safe/kept.qvr"
+check "width 8192 refused" 1 "$qvr" encode "$work/safe/wide.png" "$work/safe/good.qvr"
+same "width 8192 keeps the old file" "$work/safe/good.qvr" "$work/safe/kept.qvr"
+cp "$work/safe/narrow.png" "$work/safe/narrow.kept"
+check "refused onto itself" 1 "$qvr" encode "$work/safe/narrow.png" "$work/safe/narrow.png"
+same "refused onto itself keeps the input" "$work/safe/narrow.png" "$work/safe/narrow.kept"
+# A symbolic link keeps pointing at its file, which is replaced whole.
+ln -s good.qvr "$work/safe/link.qvr"
+check "encode through a link" 0 "$qvr" encode "$work/sunset-indexed.png" "$work/safe/link.qvr"
+[ -L "$work/safe/link.qvr" ] && cmp -s "$work/safe/good.qvr" "$work/sunset-indexed.1.qvr" && passes=$((passes + 1)) ||
+  { echo "FAIL link replaced or target not written"; failures=$((failures + 1)); }
+# A device is written in place and never unlinked.
+if mknod "$work/safe/full" c 1 7 2>/dev/null; then
+  check "device output" 1 "$qvr" encode "$work/sunset-indexed.png" "$work/safe/full"
+  expect_err "device output reason" "writing $work/safe/full: No space left on device"
+  [ -c "$work/safe/full" ] && passes=$((passes + 1)) || { echo "FAIL device node removed"; failures=$((failures + 1)); }
+fi
+# A disk that fills up leaves the old file exactly as it was: a real full disk
+# where a small file system can be mounted, else a file size limit.
+"$fixture" rgb 300 300 "$work/safe/big.png"
+"$qvr" encode -q "$work/safe/big.png" "$work/safe/big.qvr"
+full_dir=$work/safe
+if mkdir -p "$work/tiny" && mount -t tmpfs -o size=64k tmpfs "$work/tiny" 2>/dev/null; then
+  trap 'umount "$work/tiny" 2>/dev/null; rm -rf "$work"' EXIT
+  full_dir=$work/tiny
+  limit=unlimited
+  full_reason="No space left on device"
+  head -c 40000 /dev/zero >"$full_dir/filler"
+else
+  limit=8
+  full_reason="File too large"
+fi
+"$qvr" decode -q "$samples/sunset-indexed.qvr" "$full_dir/old.png"
+cp "$full_dir/old.png" "$work/safe/old.kept"
+(trap '' XFSZ; ulimit -f $limit; "$qvr" decode "$work/safe/big.qvr" "$full_dir/old.png") >"$work/out" 2>"$work/err"
+[ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL full disk exit status"; failures=$((failures + 1)); }
+expect_err "full disk reason" "big.qvr: writing $full_dir/old.png: $full_reason"
+same "full disk keeps the old PNG" "$full_dir/old.png" "$work/safe/old.kept"
+cp "$samples/tiles-rgb.qvr" "$full_dir/good.qvr"
+(trap '' XFSZ; ulimit -f $limit; "$qvrhost" save "$work/safe/big.png" "$full_dir/good.qvr") >"$work/out" 2>"$work/err"
+[ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL host full disk exit status"; failures=$((failures + 1)); }
+same "host save on a full disk keeps the old file" "$full_dir/good.qvr" "$samples/tiles-rgb.qvr"
+expect_err "host save full disk names the step" "big.png: writing $full_dir/good.qvr: "
+no_temporaries "failed writes on a full disk" "$full_dir"
+no_temporaries "failed writes" "$work/safe"
+# Two inputs with one output name are refused before anything is converted.
+mkdir -p "$work/a" "$work/b" "$work/clash"
+cp "$samples/tiles-rgb.qvr" "$work/a/x.qvr"
+cp "$samples/badge-rgba.qvr" "$work/b/x.qvr"
+check "output clash" 1 "$qvr" decode "$work/a/x.qvr" "$work/b/x.qvr" -o "$work/clash"
+expect_err "output clash names both" "b/x.qvr: naming the output: $work/clash/x.png is already the output of $work/a/x.qvr"
+[ -z "$(ls -A "$work/clash")" ] && passes=$((passes + 1)) || { echo "FAIL clash converted something"; failures=$((failures + 1)); }
+
+# ---- damaged offsets: an offset outside the file is damage, named with its value ----
+{ head -c 32 "$samples/sunset-indexed.qvr"; printf '\240\206\001\000'; tail -c +37 "$samples/sunset-indexed.qvr"; } >"$work/far.qvr"
+check "data offset outside" 1 "$qvr" decode "$work/far.qvr" "$work/far.png"
+expect_err "data offset named" "far.qvr: reading: damaged file: the data offset 100000 lies outside the file"
+[ -e "$work/far.png" ] && { echo "FAIL damaged file decoded"; failures=$((failures + 1)); }
+check "info on a far offset" 1 "$qvr" info "$work/far.qvr"
+expect_err "info names the offset" "the data offset 100000 lies outside the file"
+grep -q "header valid" "$work/out" && { echo "FAIL info calls a damaged file valid"; failures=$((failures + 1)); }
+
+# ---- bombs: a header claiming a huge image is refused at once ----
+"$fixture" header 32767 32767 "$work/bomb.png"
+check "png bomb" 1 "$qvr" encode "$work/bomb.png" "$work/bomb.qvr"
+expect_err "png bomb message" "bomb.png: reading: the image is 32767 x 32767"
+check "png bomb in the host" 1 "$qvrhost" save "$work/bomb.png" "$work/bomb.qvr"
+expect_err "png bomb host message" "bomb.png: reading: the image is 32767 x 32767"
+
+# An allocation that fails is a clear failure of that file, never an abort
+# (where an address-space limit can be set: sanitizer builds need more).
+"$fixture" header 8191 8191 "$work/huge.png"
+if (ulimit -v 150000; "$qvr" --help) >/dev/null 2>&1; then
+  (ulimit -v 150000; "$qvr" encode "$work/huge.png" "$work/huge.qvr") >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL out of memory exit status"; failures=$((failures + 1)); }
+  expect_err "out of memory message" "huge.png: reading: out of memory"
+  (ulimit -v 150000; "$qvrhost" save "$work/huge.png" "$work/huge.qvr") >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL host out of memory exit status"; failures=$((failures + 1)); }
+  expect_err "host out of memory message" "huge.png: reading: out of memory"
+fi
+
+# ---- fidelity: a palette with transparency keeps it ----
+"$fixture" palette-alpha "$work/trns.png"
+check "palette alpha encode" 0 "$qvr" encode "$work/trns.png" "$work/trns.qvr"
+grep -q "with alpha plane" "$work/out" && passes=$((passes + 1)) || { echo "FAIL palette alpha dropped"; failures=$((failures + 1)); }
+check "palette alpha at depth 8" 1 "$qvr" encode "$work/trns.png" "$work/trns8.qvr" --depth 8
+expect_err "palette alpha at depth 8 says why" "transparent entries"
+
+# ---- messages: one line, input, step and reason, the same in every command ----
+mkdir -p "$work/folder.png"
+for command in "info $work/folder.png" "decode $work/folder.png $work/x.png" "encode $work/folder.png $work/x.qvr"; do
+  check "folder as input: $command" 1 "$qvr" $command
+  expect_err "folder message: $command" "^qvr: $work/folder.png: reading: Is a directory\$"
+  [ "$(wc -l <"$work/err")" -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL more than one line"; failures=$((failures + 1)); }
+done
+# A damaged CRC before the image data and one after it.
+size=$(stat -c %s "$samples/badge.png")
+for at in 29 $((size - 13)); do
+  cp "$samples/badge.png" "$work/crc.png"
+  printf '\377' | dd of="$work/crc.png" bs=1 seek="$at" conv=notrunc 2>/dev/null
+  check "crc at $at" 1 "$qvr" encode "$work/crc.png" "$work/crc.qvr"
+  expect_err "crc at $at named" "crc.png: reading: damaged PNG: a chunk fails its CRC check"
+done
+check "encode help" 0 "$qvr" encode --help
+grep -q "qvr converts" "$work/out" && passes=$((passes + 1)) || { echo "FAIL encode --help"; failures=$((failures + 1)); }
+cp "$samples/tiles-rgb.qvr" "$work/-dash.qvr"
+(cd "$work" && "$qvr" decode -q -- -dash.qvr -dash.png) && [ -s "$work/-dash.png" ] && passes=$((passes + 1)) ||
+  { echo "FAIL -- does not end the options"; failures=$((failures + 1)); }
+check "host open missing" 1 "$qvrhost" open "$work/missing.qvr" "$work/x.png"
+expect_err "host open missing message" "missing.qvr: reading: No such file or directory"
+check "host save to a missing folder" 1 "$qvrhost" save "$samples/badge.png" "$work/nowhere/x.qvr"
+expect_err "host save missing folder message" "badge.png: writing $work/nowhere/x.qvr: No such file or directory"
+check "host open damaged" 1 "$qvrhost" open "$work/far.qvr" "$work/x.png"
+expect_err "host open damaged message" "far.qvr: reading: "
+
+# ---- batches in parallel: the same files, lines, order and status as one at a time ----
+mkdir -p "$work/many" "$work/seq" "$work/par"
+for i in $(seq -w 1 12); do "$fixture" rgb $((20 + 7 * 10#$i)) $((9 + 10#$i)) "$work/many/p$i.png"; done
+cp "$work/foreign.qvr" "$work/many/p05.png"  # one that fails, in the middle
+"$qvr" encode "$work"/many/*.png -o "$work/seq" -j 1 >"$work/seq.out" 2>"$work/seq.err"
+seq_status=$?
+"$qvr" encode "$work"/many/*.png -o "$work/par" -j 4 >"$work/par.out" 2>"$work/par.err"
+par_status=$?
+[ "$seq_status" -eq 1 ] && [ "$par_status" -eq 1 ] && passes=$((passes + 1)) ||
+  { echo "FAIL parallel status: $seq_status vs $par_status"; failures=$((failures + 1)); }
+sed "s#$work/seq#DIR#" "$work/seq.out" >"$work/seq.lines"
+sed "s#$work/par#DIR#" "$work/par.out" >"$work/par.lines"
+for kind in lines err; do
+  cmp -s "$work/seq.$kind" "$work/par.$kind" && passes=$((passes + 1)) ||
+    { echo "FAIL parallel $kind differ"; diff "$work/seq.$kind" "$work/par.$kind"; failures=$((failures + 1)); }
+done
+[ "$(wc -l <"$work/par.lines")" -eq 11 ] && passes=$((passes + 1)) || { echo "FAIL parallel line count"; failures=$((failures + 1)); }
+diff -r "$work/seq" "$work/par" >/dev/null && passes=$((passes + 1)) || { echo "FAIL parallel outputs differ"; failures=$((failures + 1)); }
+"$qvr" decode -q "$work"/par/*.qvr -o "$work/par-back" && "$qvr" decode -q -j1 "$work"/seq/*.qvr -o "$work/seq-back" &&
+  diff -r "$work/seq-back" "$work/par-back" >/dev/null && passes=$((passes + 1)) ||
+  { echo "FAIL parallel decode differs"; failures=$((failures + 1)); }
+check "jobs must be a count" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/par" -j 0
+check "jobs needs a count" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/par" -j
 
 echo "converter: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -1,6 +1,7 @@
 // The module through its entry point, driven by the test host as the editor
 // drives it: open, save, estimate, filter, the globals and the dispatch.
 #include <cstring>
+#include <fstream>
 
 #include "codec/format.h"
 #include "plugin/globals.h"
@@ -75,16 +76,35 @@ TEST(OpenAndSave, PlanesFollowTheAlphaPlane) {
     }
 }
 
-TEST(OpenAndSave, DocumentsOfOtherModesAreWrittenAsRgb) {
+// Modes the file cannot hold, by the host's numbering (bitmap and grayscale
+// are in the host interface; the rest are the host's further modes).
+constexpr int16_t OTHER_MODES[] = {plugInModeBitmap, plugInModeGrayScale, 4 /* CMYK */, 5 /* HSL */,
+                                   6 /* HSB */, 7 /* multichannel */, 8 /* duotone */, 9 /* Lab */};
+
+TEST(ModeRefusal, OnlyIndexedAndRgbDocumentsAreStored) {
+    for (int16_t mode : OTHER_MODES) {
+        for (int16_t planes : {int16_t{1}, int16_t{3}, int16_t{4}}) {
+            for (int16_t selector : {formatSelectorEstimateStart, formatSelectorWriteStart}) {
+                TestHost host(moduleEntry());
+                host.document().allocate(mode, 6, 3, planes);
+                host.describeDocument();
+                const std::string path = tempPath("other-mode.qvr");
+                const intptr_t file = qvrhost::openHostFile(path, true);
+                host.setDataFork(file);
+                EXPECT_EQ(host.call(selector), formatBadParameters) << "mode " << mode << ", " << planes << " planes";
+                qvrhost::closeHostFile(file);
+                EXPECT_TRUE(readFile(path).empty()) << "mode " << mode;
+                EXPECT_TRUE(host.transfers.empty()) << "mode " << mode;
+            }
+        }
+    }
+    // The editor's whole save sequence stops at the estimate, before the file is made.
     TestHost host(moduleEntry());
-    host.document() = qvrhost::documentFromRaster(sampleImage(6, 3, 24));
-    host.document().mode = plugInModeGrayScale;  // treated as RGB by its plane count
-    const std::string path = tempPath("grey.qvr");
-    ASSERT_EQ(host.save(path), noErr);
-    const auto bytes = readFile(path);
-    ASSERT_GE(bytes.size(), 48u);
-    EXPECT_EQ(bytes[6], 16);   // bitsPerPixel
-    EXPECT_EQ(bytes[36], 0);   // no alpha plane
+    host.document().allocate(4 /* CMYK */, 6, 3, 4);
+    const std::string path = tempPath("cmyk.qvr");
+    std::remove(path.c_str());
+    EXPECT_EQ(host.save(path), formatBadParameters);
+    EXPECT_FALSE(std::ifstream(path).good());
 }
 
 TEST(Estimate, FiguresForEachKind) {

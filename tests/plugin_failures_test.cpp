@@ -2,7 +2,10 @@
 // pixel transfer follows it; corrupt files and unreadable sizes are refused;
 // the rows handed to advanceState are described as the host expects.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cstring>
 
@@ -65,6 +68,38 @@ TEST(ReadFailures, CorruptStreamsAreReported) {
     EXPECT_EQ(alpha.transfers.size(), 4u);  // three colour rows, one alpha row
 }
 
+void setOffset(std::vector<uint8_t>& file, size_t at, uint32_t value) { std::memcpy(&file[at], &value, 4); }
+
+// An offset outside the file never lets the open succeed: at or beyond 2 GiB
+// the seek itself fails and the file is damaged; below, the reads find the end.
+TEST(ReadFailures, OffsetsOutsideTheFileAreDamage) {
+    auto indexed = encodeImage(sampleImage(8, 3, 8));
+    auto dataFar = indexed;
+    setOffset(dataFar, 32, 0x80000000u);
+    TestHost data(moduleEntry());
+    EXPECT_EQ(openBytes(data, dataFar), formatCannotRead);
+    EXPECT_TRUE(data.transfers.empty());
+
+    auto paletteFar = indexed;
+    setOffset(paletteFar, 36, 0xFFFFFF00u);
+    TestHost palette(moduleEntry());
+    EXPECT_EQ(openBytes(palette, paletteFar), formatCannotRead);
+    ASSERT_EQ(palette.results.size(), 2u);  // ReadStart already refuses it
+    EXPECT_EQ(palette.results[1].result, formatCannotRead);
+
+    auto withAlpha = encodeImage(sampleImage(8, 3, 32));
+    setOffset(withAlpha, 36, 0x90000000u);
+    TestHost alpha(moduleEntry());
+    EXPECT_EQ(openBytes(alpha, withAlpha), formatCannotRead);
+    EXPECT_EQ(alpha.transfers.size(), 3u);  // the colour rows, nothing from the alpha offset
+
+    auto dataPastEnd = indexed;
+    setOffset(dataPastEnd, 32, static_cast<uint32_t>(indexed.size() + 100));
+    TestHost pastEnd(moduleEntry());
+    EXPECT_EQ(openBytes(pastEnd, dataPastEnd), eofErr);
+    EXPECT_TRUE(pastEnd.transfers.empty());
+}
+
 TEST(ReadFailures, AnAdvanceStateErrorEndsTheTransfers) {
     TestHost host(moduleEntry());
     host.failAtTransfer = 2;
@@ -94,6 +129,44 @@ TEST(WriteFailures, WriteErrorAndFullDisk) {
     EXPECT_EQ(disk.call(formatSelectorWriteStart), dskFulErr);
     EXPECT_TRUE(disk.transfers.empty());
     ::close(full);
+}
+
+// A write that moves fewer bytes than asked lost the rest: the file size
+// limit cuts the 48-byte header short, as a disk that fills up would.
+TEST(WriteFailures, AShortWriteIsAFullDisk) {
+    TestHost host(moduleEntry());
+    host.document() = qvrhost::documentFromRaster(sampleImage(30, 20, 24));
+    host.describeDocument();
+    const std::string path = tempPath("short.qvr");
+    const intptr_t file = qvrhost::openHostFile(path, true);
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 10;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    host.setDataFork(file);
+    const int16_t result = host.call(formatSelectorWriteStart);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    qvrhost::closeHostFile(file);
+    EXPECT_EQ(result, dskFulErr);
+    EXPECT_EQ(readFile(path).size(), 10u);
+    EXPECT_TRUE(host.transfers.empty());
+}
+
+// A file that cannot seek back to rewrite the header (here a pipe) is a
+// failed save, not a success with a wrong header.
+TEST(WriteFailures, ASeekThatFailsWhileWritingIsAWriteError) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    TestHost host(moduleEntry());
+    host.document() = qvrhost::documentFromRaster(sampleImage(6, 2, 32));
+    host.describeDocument();
+    host.setDataFork(ends[1]);
+    EXPECT_EQ(host.call(formatSelectorWriteStart), writErr);
+    ::close(ends[0]);
+    ::close(ends[1]);
 }
 
 TEST(WriteFailures, UnreadableSizesAreRefusedBeforeAnyByte) {

@@ -1,12 +1,12 @@
 #include "plugin_test_support.h"
 
-#include "plugin/globals.h"
-
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <iterator>
+
+#include "plugin/globals.h"
 
 namespace qvr::test {
 
@@ -37,7 +37,10 @@ MemoryFile::MemoryFile(const std::vector<uint8_t>& bytes) : fd_(memfd_create("qv
 MemoryFile::~MemoryFile() { ::close(fd_); }
 std::string MemoryFile::path() const { return "/proc/self/fd/" + std::to_string(fd_); }
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "qvr_plugin_" + name; }
+// ctest runs each test in a process of its own, side by side: one name per process.
+std::string tempPath(const std::string& name) {
+    return ::testing::TempDir() + "qvr_plugin_" + std::to_string(getpid()) + "_" + name;
+}
 
 std::vector<uint8_t> readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);

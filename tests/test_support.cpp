@@ -129,6 +129,7 @@ Bytes indexedFile(uint32_t width, uint32_t height, const Bytes& stream, const By
 Bytes colourFile(uint32_t width, uint32_t height, const Bytes& colour, const Bytes& alpha) {
     const uint32_t aux = alpha.empty() ? 0 : static_cast<uint32_t>(48 + colour.size());
     Bytes file = headerBytes(makeHeader(16, width, height, 48, aux));
+    file.reserve(file.size() + colour.size() + alpha.size());
     file.insert(file.end(), colour.begin(), colour.end());
     file.insert(file.end(), alpha.begin(), alpha.end());
     put32(file, 36, aux);

@@ -9,11 +9,42 @@ namespace qvr {
 namespace {
 
 constexpr uint32_t WHITE = 0xFFFFFF;
+constexpr uint8_t OPAQUE = 255;
 constexpr int32_t LAST_INDEX = 255;
+
+const char* const TOO_MANY_COLOURS =
+    "the image has more than 254 colours besides white, and an 8 bpp file keeps at most 254 "
+    "colours besides white (index 255 reads back as 246, and entry 246 always reads back white); "
+    "store it as 16 bpp RGB instead";
+const char* const TRANSPARENT_AT_DEPTH_8 =
+    "the image has transparent pixels and an 8 bpp file has no alpha plane (use --depth 32)";
+const char* const TRANSPARENT_PALETTE_AT_DEPTH_8 =
+    "the PNG's palette has transparent entries and an 8 bpp file has no alpha plane (use --depth 32)";
 
 uint32_t colourAt(const std::vector<uint8_t>& rgb, size_t p) {
     return static_cast<uint32_t>(rgb[3 * p]) << 16 | static_cast<uint32_t>(rgb[3 * p + 1]) << 8 |
            rgb[3 * p + 2];
+}
+
+uint32_t paletteColour(const RasterImage& indexed, int32_t index) {
+    const size_t at = 3 * static_cast<size_t>(index);
+    return static_cast<uint32_t>(indexed.palette[at]) << 16 |
+           static_cast<uint32_t>(indexed.palette[at + 1]) << 8 | indexed.palette[at + 2];
+}
+
+// True when every pixel of an indexed image reads back from a file in its
+// own colour: index 255 becomes 246, and entry 246 becomes white.
+bool readsBackInItsColours(const RasterImage& indexed) {
+    bool used[256] = {};
+    for (uint8_t index : indexed.indices) used[index] = true;
+    const bool whiteEntryKept = !used[WHITE_PALETTE_ENTRY] || paletteColour(indexed, WHITE_PALETTE_ENTRY) == WHITE;
+    const bool lastEntryKept = !used[LAST_INDEX] || paletteColour(indexed, LAST_INDEX) == WHITE;
+    return whiteEntryKept && lastEntryKept;
+}
+
+bool hasTransparency(const RasterImage& image) {
+    return image.depth == 32 && std::any_of(image.alpha.begin(), image.alpha.end(),
+                                            [](uint8_t a) { return a != OPAQUE; });
 }
 
 }  // namespace
@@ -24,33 +55,26 @@ RasterImage expandToRgb(const RasterImage& indexed, int32_t depth) {
     for (size_t p = 0; p < indexed.indices.size(); ++p)
         for (size_t c = 0; c < 3; ++c)
             out.rgb[3 * p + c] = indexed.palette[3 * static_cast<size_t>(indexed.indices[p]) + c];
-    std::fill(out.alpha.begin(), out.alpha.end(), uint8_t{255});
+    std::fill(out.alpha.begin(), out.alpha.end(), OPAQUE);
     return out;
 }
 
-std::string buildPalette(const RasterImage& rgb, RasterImage& indexed, bool* lossy) {
-    // Indices in the order colours take them: the 254 that read back exactly,
-    // then 255 and 246, which both read back as white.
-    std::vector<int32_t> order;
-    for (int32_t i = 0; i < 255; ++i)
+std::string buildPalette(const RasterImage& rgb, RasterImage& indexed) {
+    std::vector<int32_t> order;  // the indices that read back as they are, white's aside
+    for (int32_t i = 0; i < LAST_INDEX; ++i)
         if (i != WHITE_PALETTE_ENTRY) order.push_back(i);
-    order.push_back(LAST_INDEX);
-    order.push_back(WHITE_PALETTE_ENTRY);
 
     const size_t count = static_cast<size_t>(rgb.width) * static_cast<size_t>(rgb.height);
     std::unordered_map<uint32_t, int32_t> indexOf;
     size_t next = 0;
-    bool whiteSeen = false;
-    for (size_t p = 0; p < count; ++p) whiteSeen = whiteSeen || colourAt(rgb.rgb, p) == WHITE;
-    if (whiteSeen) {
-        indexOf[WHITE] = WHITE_PALETTE_ENTRY;
-        order.pop_back();
-    }
     for (size_t p = 0; p < count; ++p) {
         const uint32_t colour = colourAt(rgb.rgb, p);
         if (indexOf.count(colour)) continue;
-        if (next == order.size())
-            return "the image has more than 256 colours, so it cannot be stored at depth 8";
+        if (colour == WHITE) {
+            indexOf[colour] = WHITE_PALETTE_ENTRY;
+            continue;
+        }
+        if (next == order.size()) return TOO_MANY_COLOURS;
         indexOf[colour] = order[next++];
     }
     indexed.allocate(rgb.width, rgb.height, 8);
@@ -62,7 +86,6 @@ std::string buildPalette(const RasterImage& rgb, RasterImage& indexed, bool* los
     }
     for (size_t p = 0; p < count; ++p)
         indexed.indices[p] = static_cast<uint8_t>(indexOf[colourAt(rgb.rgb, p)]);
-    if (lossy) *lossy = next > 254;
     return "";
 }
 
@@ -72,26 +95,35 @@ RasterImage withDepth(const RasterImage& rgb, int32_t depth) {
     out.rgb = rgb.rgb;
     if (depth == 32) {
         if (rgb.depth == 32) out.alpha = rgb.alpha;
-        else std::fill(out.alpha.begin(), out.alpha.end(), uint8_t{255});
+        else std::fill(out.alpha.begin(), out.alpha.end(), OPAQUE);
     }
     return out;
 }
 
-std::string imageAtDepth(const RasterImage& source, int32_t depth, RasterImage& out, bool* lossy) {
-    if (lossy) *lossy = false;
-    if (depth == 0 || depth == source.depth) {
-        out = source;
-        return "";
+std::string imageAtDepth(const RasterImage& source, int32_t depth, RasterImage& out) {
+    if (depth == 0) depth = source.depth;
+    if (source.depth == 8 && depth == 8) {
+        if (readsBackInItsColours(source)) {
+            out = source;
+            return "";
+        }
+        return buildPalette(expandToRgb(source, 24), out);
     }
     if (source.depth == 8) {
         out = expandToRgb(source, depth);
         return "";
     }
     if (depth != 8) {
-        out = withDepth(source, depth);
+        out = depth == source.depth ? source : withDepth(source, depth);
         return "";
     }
-    return buildPalette(source, out, lossy);
+    if (hasTransparency(source)) return TRANSPARENT_AT_DEPTH_8;
+    return buildPalette(source, out);
+}
+
+std::string pngAtDepth(const PngImage& png, int32_t depth, RasterImage& out) {
+    if (png.kind == PngKind::PaletteWithAlpha && depth == 8) return TRANSPARENT_PALETTE_AT_DEPTH_8;
+    return imageAtDepth(png.image, depth, out);
 }
 
 }  // namespace qvr

@@ -1,26 +1,38 @@
-// Conversions between the image kinds the converter meets.
+// Conversions between the image kinds the converter meets. None of them
+// changes a colour silently: what a file cannot hold is refused with the reason.
 #pragma once
 
 #include <string>
 
 #include "streams/stream_binding.h"
+#include "tools/common/png_io.h"
 
 namespace qvr {
+
+// Colours an 8 bpp file keeps besides white: index 255 reads back as 246 and
+// entry 246 always reads back white, so 254 indices are left for the others.
+constexpr int32_t INDEXED_COLOURS_BESIDES_WHITE = 254;
 
 // Expands an indexed image through its palette to depth 24, or 32 with opaque alpha.
 RasterImage expandToRgb(const RasterImage& indexed, int32_t depth);
 
-// Gives an RGB image a palette of its colours; fails with a message when it
-// has more than 256. A file gives index 255 back as 246 and entry 246 back as
-// white, so colours take the other 254 indices first and white takes 246;
-// `lossy` tells whether some colour had to take 255 or 246 all the same.
-std::string buildPalette(const RasterImage& rgb, RasterImage& indexed, bool* lossy);
+// Gives an RGB image a palette of its colours: white takes entry 246, the
+// others the 254 indices that read back as they are. Fails with a message
+// when the image has more colours than that.
+std::string buildPalette(const RasterImage& rgb, RasterImage& indexed);
 
 // Drops or adds the alpha plane: depth 24 from 32, or 32 (opaque) from 24.
 RasterImage withDepth(const RasterImage& rgb, int32_t depth);
 
-// Brings an image to `depth` (0 keeps its own): widens indexed images, adds
-// or drops alpha, or builds a palette (see buildPalette).
-std::string imageAtDepth(const RasterImage& source, int32_t depth, RasterImage& out, bool* lossy);
+// Brings an image to `depth` (0 keeps its own kind): widens indexed images,
+// adds or drops alpha, or builds a palette. An indexed image whose pixels
+// would not read back in their colours (index 255, or a coloured entry 246)
+// gets a palette built from its colours. Refuses depth 8 for an image with
+// transparent pixels, since 8 bpp files have no alpha.
+std::string imageAtDepth(const RasterImage& source, int32_t depth, RasterImage& out);
+
+// imageAtDepth for a PNG: a palette with transparent entries is refused at
+// depth 8 even where no pixel uses those entries.
+std::string pngAtDepth(const PngImage& png, int32_t depth, RasterImage& out);
 
 }  // namespace qvr

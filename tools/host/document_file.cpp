@@ -1,5 +1,6 @@
 #include "tools/host/document_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -22,24 +23,36 @@ bool isDocumentPath(const std::string& path) {
     return path.size() > 4 && path.compare(path.size() - 4, 4, ".doc") == 0;
 }
 
+std::vector<uint8_t> documentBytes(const Document& document) {
+    const DocumentHeader header{document.mode, document.width, document.height, document.planes};
+    std::vector<uint8_t> bytes(sizeof MAGIC + sizeof header + 3 * 256 + document.pixels.size());
+    uint8_t* at = bytes.data();
+    const auto append = [&at](const void* data, size_t size) {
+        if (size > 0) std::memcpy(at, data, size);
+        at += size;
+    };
+    append(MAGIC, sizeof MAGIC);
+    append(&header, sizeof header);
+    append(document.redLUT, 256);
+    append(document.greenLUT, 256);
+    append(document.blueLUT, 256);
+    append(document.pixels.data(), document.pixels.size());
+    return bytes;
+}
+
 std::string saveDocument(const std::string& path, const Document& document) {
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) return "cannot create " + path;
-    const DocumentHeader header{document.mode, document.width, document.height, document.planes};
-    bool ok = std::fwrite(MAGIC, sizeof MAGIC, 1, file) == 1 &&
-              std::fwrite(&header, sizeof header, 1, file) == 1 &&
-              std::fwrite(document.redLUT, 256, 1, file) == 1 &&
-              std::fwrite(document.greenLUT, 256, 1, file) == 1 &&
-              std::fwrite(document.blueLUT, 256, 1, file) == 1 &&
-              (document.pixels.empty() ||
-               std::fwrite(document.pixels.data(), document.pixels.size(), 1, file) == 1);
+    if (!file) return std::strerror(errno);
+    const std::vector<uint8_t> bytes = documentBytes(document);
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int error = errno;
     ok = std::fclose(file) == 0 && ok;
-    return ok ? "" : "cannot write " + path;
+    return ok ? "" : std::strerror(error ? error : errno);
 }
 
 std::string loadDocument(const std::string& path, Document& document) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return "cannot open " + path;
+    if (!file) return std::strerror(errno);
     char magic[sizeof MAGIC];
     DocumentHeader header{};
     bool ok = std::fread(magic, sizeof magic, 1, file) == 1 &&
@@ -57,7 +70,7 @@ std::string loadDocument(const std::string& path, Document& document) {
               std::fread(document.pixels.data(), document.pixels.size(), 1, file) == 1);
     }
     std::fclose(file);
-    return ok ? "" : path + " is not a document file";
+    return ok ? "" : "not a document file";
 }
 
 }  // namespace qvrhost

@@ -3,13 +3,16 @@
 // can compare what they opened and save the same document.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/host/test_host.h"
 
 namespace qvrhost {
 
-// Both return "" on success, else a message.
+// Both return "" on success, else the reason.
+std::vector<uint8_t> documentBytes(const Document& document);  // what saveDocument writes
 std::string saveDocument(const std::string& path, const Document& document);
 std::string loadDocument(const std::string& path, Document& document);
 

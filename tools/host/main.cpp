@@ -1,9 +1,12 @@
 // qvrhost: drives the QVR module through its entry point, as the editor would,
 // and prints the result code of every selector call.
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -13,7 +16,9 @@
 #include "tools/host/test_host.h"
 #if QVR_HOST_PNG
 #include "tools/common/image_convert.h"
+#include "tools/common/messages.h"
 #include "tools/common/png_io.h"
+#include "tools/common/safe_output.h"
 #include "tools/host/document_convert.h"
 #endif
 
@@ -23,6 +28,7 @@ using namespace qvrhost;
 
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
+constexpr int16_t FILE_NOT_FOUND = -43;  // what the host answers for a file it cannot open
 
 const char* const USAGE =
     "usage: qvrhost open FILE OUT.png|OUT.doc\n"
@@ -32,11 +38,35 @@ const char* const USAGE =
     "       qvrhost about\n"
     "       qvrhost time IN.qvr OUT.qvr   (open and save through the module, then the codec over memory)\n"
     "  .doc files hold the host's document exactly as it holds it\n"
-    "  [--module PATH] loads the module from PATH where modules are loaded at run time\n";
+    "  [--module PATH] loads the module from PATH where modules are loaded at run time\n"
+    "  -- ends the options\n";
 
 int usage(const std::string& message) {
     std::fprintf(stderr, "qvrhost: %s\n%s", message.c_str(), USAGE);
     return EXIT_USAGE;
+}
+
+// Every failure is one line naming the input, the step and the reason, as qvr prints it.
+int failed(const std::string& input, const std::string& step, const std::string& reason) {
+    std::fprintf(stderr, "qvrhost: %s: %s: %s\n", input.c_str(), step.c_str(), reason.c_str());
+    return EXIT_FAILED;
+}
+
+// The module's result codes in a user's words.
+std::string resultWords(int16_t result) {
+    switch (result) {
+    case readErr: return "read error";
+    case writErr: return "write error";
+    case dskFulErr: return std::strerror(ENOSPC);
+    case eofErr: return "the data ends too early";
+    case memFullErr: return "out of memory";
+    case FILE_NOT_FOUND: return std::strerror(ENOENT);
+    case formatBadParameters:
+        return "the module refused the document (only indexed colour and RGB documents of 2 to 8191 "
+               "columns and 1 to 8191 rows can be saved)";
+    case formatCannotRead: return "the module cannot read it (a damaged file, or not a QVR file)";
+    default: return "the module answered result code " + std::to_string(result);
+    }
 }
 
 int report(const TestHost& host, int16_t final) {
@@ -44,34 +74,45 @@ int report(const TestHost& host, int16_t final) {
         if (r.selector == formatSelectorAbout) std::printf("%-16s (no result code)\n", "About");
         else std::printf("%-16s %d\n", selectorName(r.selector), r.result);
     }
+    std::fflush(stdout);
     return final == 0 ? 0 : EXIT_FAILED;
 }
 
+// The step that failed when reading a document: "reading" or "converting".
+struct Problem {
+    std::string step;
+    std::string reason;
+};
+
 // Reads a document file, or a PNG into a document of the mode asked for
 // (empty: the PNG's own kind).
-std::string readDocument(const std::string& path, const std::string& mode, Document& document) {
-    if (isDocumentPath(path)) return loadDocument(path, document);
+Problem readDocument(const std::string& path, const std::string& mode, Document& document) {
+    if (isDocumentPath(path)) return {"reading", loadDocument(path, document)};
 #if QVR_HOST_PNG
     qvr::PngImage png;
     std::string problem = qvr::readPng(path, png);
-    if (!problem.empty()) return problem;
+    if (!problem.empty()) return {"reading", problem};
     const int32_t depth = mode == "indexed" ? 8 : mode == "rgb" ? 24 : mode == "rgba" ? 32 : 0;
     qvr::RasterImage image;
-    problem = qvr::imageAtDepth(png.image, depth, image, nullptr);
+    problem = qvr::pngAtDepth(png, depth, image);
     if (problem.empty()) document = documentFromRaster(image);
-    return problem;
+    return {"converting", problem};
 #else
     (void)mode;
     (void)document;
-    return "this build reads .doc files only";
+    return {"reading", "this build reads .doc files only"};
 #endif
 }
 
 std::string writeDocument(const std::string& path, Document& document) {
-    if (isDocumentPath(path)) return saveDocument(path, document);
 #if QVR_HOST_PNG
+    if (isDocumentPath(path)) {
+        const std::vector<uint8_t> bytes = documentBytes(document);
+        return qvr::writeFileSafely(path, bytes.data(), bytes.size());
+    }
     return qvr::writePng(path, rasterFromDocument(document));
 #else
+    if (isDocumentPath(path)) return saveDocument(path, document);
     return "this build writes .doc files only";
 #endif
 }
@@ -115,64 +156,115 @@ int timeModule(TestHost& host, const std::string& in, const std::string& out) {
     return 0;
 }
 
+// Saves the document through the module. Where the file layer allows, the
+// module writes a temporary file that replaces `path` only once it succeeded.
+int saveCommand(TestHost& host, const std::string& input, const std::string& path) {
+    const std::string step = "writing " + path;
+#if QVR_HOST_PNG
+    qvr::SafeOutput output;
+    const std::string problem = output.open(path);
+    if (!problem.empty()) return failed(input, step, problem);
+    const int16_t result = host.save(static_cast<intptr_t>(output.descriptor()));
+    const int status = report(host, result);
+    if (result != 0) return failed(input, step, resultWords(result));
+    const std::string committed = output.commit();
+    if (!committed.empty()) return failed(input, step, committed);
+    return status;
+#else
+    const int16_t result = host.save(path);
+    const int status = report(host, result);
+    return result != 0 ? failed(input, step, resultWords(result)) : status;
+#endif
+}
+
+int openCommand(TestHost& host, const std::string& input, const std::string& output) {
+#if QVR_HOST_PNG
+    const std::string unreadable = qvr::inputProblem(input);
+    if (!unreadable.empty()) return failed(input, "reading", unreadable);
+#endif
+    const int16_t result = host.open(input);
+    const int status = report(host, result);
+    if (result != 0) return failed(input, "reading", resultWords(result));
+    const std::string problem = writeDocument(output, host.document());
+    if (!problem.empty()) return failed(input, "writing " + output, problem);
+    return status;
+}
+
+int runCommand(TestHost& host, const std::string& command, const std::vector<std::string>& operands,
+               const std::string& mode, std::string& step);
+
 int run(const std::vector<std::string>& args) {
     if (args.empty()) return usage("no command given");
     std::vector<std::string> operands;
     std::string mode, modulePath;
+    bool optionsEnded = false;
     for (size_t i = 1; i < args.size(); ++i) {
-        if ((args[i] == "--mode" || args[i] == "--module") && i + 1 < args.size()) {
+        if (optionsEnded || args[i].size() < 2 || args[i][0] != '-') {
+            operands.push_back(args[i]);
+        } else if (args[i] == "--") {
+            optionsEnded = true;
+        } else if (args[i] == "--help" || args[i] == "-h") {
+            std::fputs(USAGE, stdout);
+            return 0;
+        } else if ((args[i] == "--mode" || args[i] == "--module") && i + 1 < args.size()) {
             (args[i] == "--mode" ? mode : modulePath) = args[i + 1];
             ++i;
-        } else if (args[i].size() > 1 && args[i][0] == '-') {
-            return usage("unknown option " + args[i]);
         } else {
-            operands.push_back(args[i]);
+            return usage("unknown option " + args[i]);
         }
+    }
+    if (args[0] == "--help" || args[0] == "-h") {
+        std::fputs(USAGE, stdout);
+        return 0;
     }
     if (!mode.empty() && mode != "indexed" && mode != "rgb" && mode != "rgba")
         return usage("--mode takes indexed, rgb or rgba");
     std::string loadError;
     PluginEntryProc entry = loadModule(modulePath, &loadError);
-    if (!entry) {
-        std::fprintf(stderr, "qvrhost: %s\n", loadError.c_str());
-        return EXIT_FAILED;
-    }
+    if (!entry) return failed(modulePath.empty() ? "qvr.8bi" : modulePath, "loading the module", loadError);
     TestHost host(entry);
-    const std::string& command = args[0];
+    std::string step = "reading";  // what a failed allocation interrupted
+    try {
+        return runCommand(host, args[0], operands, mode, step);
+    } catch (const std::bad_alloc&) {
+        return failed(operands.empty() ? args[0] : operands[0], step, "out of memory");
+    }
+}
+
+int runCommand(TestHost& host, const std::string& command, const std::vector<std::string>& operands,
+               const std::string& mode, std::string& step) {
     if (command == "about" && operands.empty()) {
         host.about(0);
         return report(host, 0);
     }
     if (command == "time" && operands.size() == 2) return timeModule(host, operands[0], operands[1]);
-    if (command == "filter" && operands.size() == 1) return report(host, host.filterFile(operands[0]));
-    if (command == "open" && operands.size() == 2) {
-        const int16_t result = host.open(operands[0]);
-        int status = report(host, result);
-        if (result == 0) {
-            const std::string problem = writeDocument(operands[1], host.document());
-            if (!problem.empty()) {
-                std::fprintf(stderr, "qvrhost: %s: %s\n", operands[1].c_str(), problem.c_str());
-                status = EXIT_FAILED;
-            }
-        }
-        return status;
+    if (command == "filter" && operands.size() == 1) {
+        const int16_t result = host.filterFile(operands[0]);
+        const int status = report(host, result);
+        return result != 0 ? failed(operands[0], "reading", resultWords(result)) : status;
     }
+    if (command == "open" && operands.size() == 2) return openCommand(host, operands[0], operands[1]);
     if ((command == "save" && operands.size() == 2) || (command == "estimate" && operands.size() == 1)) {
-        const std::string problem = readDocument(operands[0], mode, host.document());
-        if (!problem.empty()) {
-            std::fprintf(stderr, "qvrhost: %s: %s\n", operands[0].c_str(), problem.c_str());
-            return EXIT_FAILED;
-        }
-        if (command == "save") return report(host, host.save(operands[1]));
+        const Problem problem = readDocument(operands[0], mode, host.document());
+        if (!problem.reason.empty()) return failed(operands[0], problem.step, problem.reason);
+        step = command == "save" ? "writing " + operands[1] : "estimating";
+        if (command == "save") return saveCommand(host, operands[0], operands[1]);
         int32_t minBytes = 0, maxBytes = 0;
         const int16_t result = host.estimate(&minBytes, &maxBytes);
         const int status = report(host, result);
         std::printf("minDataBytes %d\nmaxDataBytes %d\n", minBytes, maxBytes);
-        return status;
+        return result != 0 ? failed(operands[0], "estimating", resultWords(result)) : status;
     }
     return usage("unknown command or wrong number of operands");
 }
 
 }  // namespace
 
-int main(int argc, char** argv) { return run(std::vector<std::string>(argv + 1, argv + argc)); }
+int main(int argc, char** argv) {
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::bad_alloc&) {
+        std::fputs("qvrhost: out of memory\n", stderr);
+        return EXIT_FAILED;
+    }
+}

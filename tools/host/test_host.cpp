@@ -197,12 +197,25 @@ int16_t TestHost::estimate(int32_t* minBytes, int32_t* maxBytes) {
 }
 
 int16_t TestHost::save(const std::string& path) {
+    intptr_t file = NO_FILE;
+    const int16_t result = saveSequence([&] { return file = openHostFile(path, true); });
+    closeHostFile(file);
+    return result;
+}
+
+int16_t TestHost::save(intptr_t file) {
+    return saveSequence([file] { return file; });
+}
+
+// The editor's save: options and estimate first, then the file is opened
+// (`openFile` gives its handle, NO_FILE when it cannot) and written.
+int16_t TestHost::saveSequence(const std::function<intptr_t()>& openFile) {
     describeDocument();
     int16_t result = run({formatSelectorOptionsPrepare, formatSelectorOptionsStart,
                           formatSelectorOptionsContinue, formatSelectorOptionsFinish});
     if (result == noErr) result = estimate(nullptr, nullptr);
     if (result != noErr) return result;
-    const intptr_t file = openHostFile(path, true);
+    const intptr_t file = openFile();
     if (file == NO_FILE) return -43;
     result = writeHandle(file);
     closeHostFile(file);

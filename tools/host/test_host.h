@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,7 @@ public:
     int16_t openHandle(intptr_t file);                   // the same on a file the caller opened
     int16_t save(const std::string& path);               // writes document()
     int16_t writeHandle(intptr_t file);                  // only the write selectors, onto the caller's file
+    int16_t save(intptr_t file);  // writes document() to a file the caller opened for writing
     int16_t estimate(int32_t* minBytes, int32_t* maxBytes);  // for document()
     void about(intptr_t ownerWindow);
 
@@ -97,6 +99,7 @@ private:
     enum class Direction { None, IntoDocument, OutOfDocument };
 
     void resetRecord();
+    int16_t saveSequence(const std::function<intptr_t()>& openFile);
     void adoptImageFromRecord();
     OSErr moveRect();
 

@@ -1,14 +1,24 @@
 // qvr: converts between QVR and PNG files and describes QVR files.
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <cstring>
+#include <map>
+#include <mutex>
+#include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "streams/image_io.h"
 #include "tools/common/image_convert.h"
-#include "tools/common/progress_bar.h"
+#include "tools/common/messages.h"
 #include "tools/common/png_io.h"
+#include "tools/common/progress_bar.h"
+#include "tools/common/safe_output.h"
 
 namespace {
 
@@ -16,32 +26,42 @@ using namespace qvr;
 
 constexpr int EXIT_FILE_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
+constexpr int MAX_JOBS = 1024;
+const char* const TOOL = "qvr";
 
 const char* const USAGE =
     "usage: qvr info FILE...\n"
-    "       qvr decode IN.qvr OUT.png | qvr decode IN.qvr... -o DIR\n"
-    "       qvr encode IN.png OUT.qvr | qvr encode IN.png... -o DIR   [--depth 8|24|32]\n"
+    "       qvr decode IN.qvr OUT.png | qvr decode IN.qvr... -o DIR [-j N]\n"
+    "       qvr encode IN.png OUT.qvr | qvr encode IN.png... -o DIR [-j N]   [--depth 8|24|32]\n"
     "       qvr --help\n";
 
 const char* const HELP =
     "qvr converts QVR images to and from PNG.\n"
     "\n"
     "  qvr info FILE...        kind, size, depth and offsets of each file, and whether\n"
-    "                          its header is valid\n"
+    "                          its header is valid and its offsets lie inside the file\n"
     "  qvr decode IN OUT.png   indexed files become 256-entry palette PNGs (entry 246 is\n"
     "                          white, as every reader makes it), 16 bpp files RGB PNGs,\n"
     "                          files with an alpha plane RGBA PNGs\n"
     "  qvr encode IN.png OUT   palette PNGs become 8 bpp files, RGB and grey PNGs 16 bpp\n"
-    "                          files, PNGs with transparency 16 bpp files with alpha\n"
+    "                          files, PNGs with transparency (palette ones too) 16 bpp\n"
+    "                          files with alpha\n"
     "      --depth 8|24|32     choose instead: 8 indexed (a palette is built when the\n"
-    "                          image has at most 256 colours), 24 RGB, 32 RGB + alpha\n"
-    "  -o DIR                  convert any number of files into DIR, each named after\n"
-    "                          its input; a file that fails does not stop the others\n"
+    "                          image has at most 254 colours besides white, and no\n"
+    "                          transparency), 24 RGB, 32 RGB + alpha\n"
+    "  -o DIR                  convert any number of files into DIR (made if missing),\n"
+    "                          each named after its input; a file that fails does not\n"
+    "                          stop the others; two inputs with one output name are refused\n"
+    "  -j N                    convert N files at a time with -o (default: one per core)\n"
     "  --quiet                 no progress bar and no line per converted file\n"
+    "  --                      what follows is a file name, even if it starts with -\n"
     "\n"
     "What QVR keeps: 8 bpp indices and palette exactly, except that index 255 reads\n"
-    "back as 246 and entry 246 as white; colour as 5-6-5 RGB; alpha exactly, except\n"
-    "that 255 reads back as 246. Sizes: 2 to 8191 columns, 1 to 8191 rows.\n"
+    "back as 246 and entry 246 as white, so an 8 bpp file holds at most 254 colours\n"
+    "besides white (qvr renumbers or refuses rather than change a colour); colour as\n"
+    "5-6-5 RGB; alpha exactly, except that 255 reads back as 246. Sizes: 2 to 8191\n"
+    "columns, 1 to 8191 rows. An existing output file is replaced only once the new\n"
+    "one is complete.\n"
     "\n"
     "Exit status: 0 success, 1 a file failed, 2 usage error.\n";
 
@@ -49,6 +69,19 @@ struct Options {
     int32_t depth = 0;
     std::string outputDir;
     bool quiet = false;
+    int jobs = 0;  // 0: one per core
+};
+
+struct Job {
+    std::string in;
+    std::string out;
+};
+
+// What converting one file came to: its exit status and the lines it prints.
+struct Outcome {
+    int status = 0;
+    std::string out;  // for stdout
+    std::string err;  // for stderr
 };
 
 int usageError(const std::string& message) {
@@ -56,9 +89,8 @@ int usageError(const std::string& message) {
     return EXIT_USAGE;
 }
 
-int fileError(const std::string& file, const std::string& message) {
-    std::fprintf(stderr, "qvr: %s: %s\n", file.c_str(), message.c_str());
-    return EXIT_FILE_FAILED;
+Outcome failure(const std::string& input, const std::string& step, const std::string& reason) {
+    return Outcome{EXIT_FILE_FAILED, "", failureLine(TOOL, input, step, reason)};
 }
 
 const char* kindName(int32_t depth) {
@@ -70,102 +102,204 @@ const char* kindName(int32_t depth) {
     }
 }
 
+Outcome converted(const Options& options, const Job& job, const RasterImage& image) {
+    Outcome outcome;
+    if (!options.quiet)
+        outcome.out = job.in + " -> " + job.out + ": " + kindName(image.depth) + ", " +
+                      std::to_string(image.width) + " x " + std::to_string(image.height) + "\n";
+    return outcome;
+}
+
+Outcome describeFile(const std::string& path) {
+    const std::string unreadable = inputProblem(path);
+    if (!unreadable.empty()) return failure(path, "reading", unreadable);
+    FileStream stream(path, FileStream::Mode::Read);
+    if (!stream.isOpen()) return failure(path, "reading", systemReason(errno));
+    const QvrInfo info = inspectQvr(stream);
+    if (!info.valid) return failure(path, "reading", "not a QVR file (its header fails the format's tests)");
+    const FileHeader& h = info.header;
+    std::string line = path + ": QVR " + kindName(info.depth) + ", " + std::to_string(h.width) + " x " +
+                       std::to_string(h.height) + ", depth " + std::to_string(info.depth) + ", data at " +
+                       std::to_string(h.dataOffset) + ", ";
+    if (info.depth == 24) line += "no alpha plane";
+    else line += std::string(info.depth == 8 ? "palette" : "alpha") + " at " + std::to_string(h.auxOffset);
+    if (!info.offsetProblem.empty()) {
+        Outcome outcome = failure(path, "reading", info.offsetProblem);
+        outcome.out = line + "\n";
+        return outcome;
+    }
+    return Outcome{0, line + ", header valid\n", ""};
+}
+
 int infoCommand(const std::vector<std::string>& files) {
     if (files.empty()) return usageError("info needs at least one file");
     int status = 0;
     for (const std::string& path : files) {
-        FileStream stream(path, FileStream::Mode::Read);
-        if (!stream.isOpen()) {
-            status = fileError(path, "cannot open");
-            continue;
-        }
-        const QvrInfo info = inspectQvr(stream);
-        const FileHeader& h = info.header;
-        if (!info.valid) {
-            std::printf("%s: not a QVR file (header invalid)\n", path.c_str());
-            status = EXIT_FILE_FAILED;
-            continue;
-        }
-        std::printf("%s: QVR %s, %u x %u, depth %d, data at %u, ", path.c_str(), kindName(info.depth),
-                    h.width, h.height, info.depth, h.dataOffset);
-        if (info.depth == 24) std::printf("no alpha plane, header valid\n");
-        else std::printf("%s at %u, header valid\n", info.depth == 8 ? "palette" : "alpha", h.auxOffset);
+        const Outcome outcome = describeFile(path);
+        std::fputs(outcome.out.c_str(), stdout);
+        std::fputs(outcome.err.c_str(), stderr);
+        if (outcome.status != 0) status = outcome.status;
     }
     return status;
 }
 
-void reportDone(const Options& options, const std::string& in, const std::string& out,
-                const RasterImage& image) {
-    if (options.quiet) return;
-    std::printf("%s -> %s: %s, %d x %d\n", in.c_str(), out.c_str(), kindName(image.depth),
-                image.width, image.height);
-}
-
-int decodeFile(const std::string& in, const std::string& out, const Options& options) {
-    FileStream stream(in, FileStream::Mode::Read);
-    if (!stream.isOpen()) return fileError(in, "cannot open");
+// Each converter keeps `step` naming what it is doing, for a failure that
+// interrupts it (an allocation that fails).
+Outcome decodeFile(const Job& job, const Options& options, ProgressBar& bar, std::string& step) {
+    step = "reading";
+    const std::string unreadable = inputProblem(job.in);
+    if (!unreadable.empty()) return failure(job.in, "reading", unreadable);
+    FileStream stream(job.in, FileStream::Mode::Read);
+    if (!stream.isOpen()) return failure(job.in, "reading", systemReason(errno));
     const QvrInfo info = inspectQvr(stream);
-    ProgressBar bar(in, info.depth == 32 ? 2 : 1, !options.quiet && stderrIsTerminal());
+    if (!info.offsetProblem.empty()) return failure(job.in, "reading", info.offsetProblem);
+    bar.expectPasses(info.depth == 32 ? 2 : 1);
     stream.onProgress(ProgressBar::report, &bar);
     RasterImage image;
     const std::string problem = loadQvr(stream, image);
     bar.clear();
-    if (!problem.empty()) return fileError(in, problem);
-    const std::string written = writePng(out, image);
-    if (!written.empty()) return fileError(out, written);
-    reportDone(options, in, out, image);
-    return 0;
+    if (!problem.empty()) return failure(job.in, "reading", problem);
+    step = "writing " + job.out;
+    const std::string written = writePng(job.out, image);
+    if (!written.empty()) return failure(job.in, "writing " + job.out, written);
+    return converted(options, job, image);
 }
 
-int encodeFile(const std::string& in, const std::string& out, const Options& options) {
+Outcome encodeFile(const Job& job, const Options& options, ProgressBar& bar, std::string& step) {
+    step = "reading";
     PngImage png;
-    std::string problem = readPng(in, png);
-    if (!problem.empty()) return fileError(in, problem);
+    std::string problem = readPng(job.in, png, ProgressBar::report, &bar);
+    if (!problem.empty()) return failure(job.in, "reading", problem);
+    step = "converting";
     RasterImage image;
-    bool lossy = false;
-    problem = imageAtDepth(png.image, options.depth, image, &lossy);
-    if (!problem.empty()) return fileError(in, problem);
-    if (lossy) std::fprintf(stderr, "qvr: %s: note: more than 254 colours besides white; the extra ones read back as white\n", in.c_str());
-    FileStream stream(out, FileStream::Mode::Write);
-    if (!stream.isOpen()) return fileError(out, "cannot create");
-    ProgressBar bar(in, image.depth == 32 ? 2 : 1, !options.quiet && stderrIsTerminal());
+    problem = pngAtDepth(png, options.depth, image);
+    if (!problem.empty()) return failure(job.in, "converting", problem);
+    png = PngImage{};  // its pixels are no longer needed
+    bar.expectPasses(1 + (image.depth == 32 ? 2 : 1));
+    MemoryStream stream;
     stream.onProgress(ProgressBar::report, &bar);
     problem = saveQvr(stream, image);
     bar.clear();
-    if (!stream.close() && problem.empty()) problem = "write error (is the disk full?)";
-    if (!problem.empty()) {
-        std::remove(out.c_str());
-        return fileError(out, problem);
-    }
-    reportDone(options, in, out, image);
-    return 0;
+    if (!problem.empty()) return failure(job.in, "converting", problem);
+    const std::vector<uint8_t>& bytes = stream.bytes();
+    step = "writing " + job.out;
+    problem = writeFileSafely(job.out, bytes.data(), bytes.size());
+    if (!problem.empty()) return failure(job.in, "writing " + job.out, problem);
+    return converted(options, job, image);
 }
 
-// IN OUT, or any number of inputs with -o DIR (each output named after its input).
+using Converter = Outcome (*)(const Job&, const Options&, ProgressBar&, std::string& step);
+
+// One file, with every failure (allocation included) an outcome of its own.
+Outcome convertOne(Converter convert, const Job& job, const Options& options, ProgressBar& bar) {
+    std::string step = "reading";
+    try {
+        return convert(job, options, bar, step);
+    } catch (const std::bad_alloc&) {
+        bar.clear();
+        return failure(job.in, step, "out of memory");
+    }
+}
+
+int defaultJobs() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(cores);
+}
+
+// Converts the files, `options.jobs` at a time, with one progress display for
+// the batch. Each file's lines appear in input order whatever order the files
+// finish in, so that a parallel run prints what a sequential one does.
+int runBatch(Converter convert, const std::vector<Job>& jobs, const Options& options) {
+    const bool terminal = !options.quiet && stderrIsTerminal();
+    BatchProgress batch(jobs.size(), terminal);
+    std::vector<Outcome> outcomes(jobs.size());
+    std::vector<std::atomic<bool>> finished(jobs.size());
+    std::atomic<size_t> next{0};
+    std::mutex printing;
+    size_t printed = 0;
+    int status = 0;
+    auto printFinished = [&] {
+        std::lock_guard<std::mutex> lock(printing);
+        for (; printed < jobs.size() && finished[printed].load(); ++printed) {
+            const Outcome& outcome = outcomes[printed];
+            if (!outcome.out.empty()) batch.print(stdout, outcome.out);
+            if (!outcome.err.empty()) batch.print(stderr, outcome.err);
+            if (outcome.status != 0) status = outcome.status;
+            outcomes[printed] = Outcome{};
+        }
+    };
+    auto work = [&] {
+        for (size_t i = next++; i < jobs.size(); i = next++) {
+            ProgressBar bar(&batch, i, 1);
+            outcomes[i] = convertOne(convert, jobs[i], options, bar);
+            batch.fileFinished(i);
+            finished[i].store(true);
+            printFinished();
+        }
+    };
+    const size_t workers = std::min(jobs.size(), static_cast<size_t>(options.jobs > 0 ? options.jobs : defaultJobs()));
+    std::vector<std::thread> threads;
+    for (size_t t = 1; t < workers; ++t) threads.emplace_back(work);
+    work();
+    for (std::thread& thread : threads) thread.join();
+    printFinished();
+    return status;
+}
+
+int runSingle(Converter convert, const Job& job, const Options& options) {
+    ProgressBar bar(job.in, 1, !options.quiet && stderrIsTerminal());
+    const Outcome outcome = convertOne(convert, job, options, bar);
+    bar.clear();
+    std::fputs(outcome.out.c_str(), stdout);
+    std::fputs(outcome.err.c_str(), stderr);
+    return outcome.status;
+}
+
+// Outputs in DIR, each named after its input. Two inputs that would share an
+// output are refused before anything is converted.
+int batchJobs(const std::vector<std::string>& inputs, const std::string& dir, const char* extension,
+              std::vector<Job>& jobs) {
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (!std::filesystem::is_directory(dir)) {
+        const std::string reason = error ? error.message() : systemReason(ENOTDIR);
+        std::fputs(failureLine(TOOL, dir, "making the output folder", reason).c_str(), stderr);
+        return EXIT_FILE_FAILED;
+    }
+    std::map<std::string, std::string> inputOf;
+    int status = 0;
+    for (const std::string& in : inputs) {
+        const std::filesystem::path out = std::filesystem::path(dir) / std::filesystem::path(in).stem();
+        const std::string name = out.string() + extension;
+        const auto [at, fresh] = inputOf.emplace(std::filesystem::path(name).lexically_normal().string(), in);
+        if (!fresh) {
+            std::fputs(failureLine(TOOL, in, "naming the output",
+                                   name + " is already the output of " + at->second)
+                           .c_str(),
+                       stderr);
+            status = EXIT_FILE_FAILED;
+        }
+        jobs.push_back(Job{in, name});
+    }
+    return status;
+}
+
+// IN OUT, or any number of inputs with -o DIR.
 int convertCommand(const std::string& command, const std::vector<std::string>& operands,
                    const Options& options) {
     const bool decoding = command == "decode";
-    const char* extension = decoding ? ".png" : ".qvr";
-    std::vector<std::pair<std::string, std::string>> jobs;
-    if (!options.outputDir.empty()) {
-        if (operands.empty()) return usageError(command + " -o DIR needs at least one input");
-        if (!std::filesystem::is_directory(options.outputDir))
-            return usageError("-o " + options.outputDir + ": no such folder");
-        for (const std::string& in : operands)
-            jobs.emplace_back(in, (std::filesystem::path(options.outputDir) /
-                                   std::filesystem::path(in).stem()).string() + extension);
-    } else if (operands.size() == 2) {
-        jobs.emplace_back(operands[0], operands[1]);
-    } else {
-        return usageError(command + (decoding ? " takes IN.qvr OUT.png, or IN.qvr... -o DIR"
-                                               : " takes IN.png OUT.qvr, or IN.png... -o DIR"));
+    const Converter convert = decoding ? decodeFile : encodeFile;
+    if (options.outputDir.empty()) {
+        if (operands.size() != 2)
+            return usageError(command + (decoding ? " takes IN.qvr OUT.png, or IN.qvr... -o DIR"
+                                                   : " takes IN.png OUT.qvr, or IN.png... -o DIR"));
+        return runSingle(convert, Job{operands[0], operands[1]}, options);
     }
-    int status = 0;
-    for (const auto& [in, out] : jobs) {
-        const int result = decoding ? decodeFile(in, out, options) : encodeFile(in, out, options);
-        if (result != 0) status = result;
-    }
-    return status;
+    if (operands.empty()) return usageError(command + " -o DIR needs at least one input");
+    std::vector<Job> jobs;
+    const int status = batchJobs(operands, options.outputDir, decoding ? ".png" : ".qvr", jobs);
+    if (status != 0) return status;
+    return runBatch(convert, jobs, options);
 }
 
 bool parseDepth(const std::string& text, int32_t* depth) {
@@ -176,32 +310,51 @@ bool parseDepth(const std::string& text, int32_t* depth) {
     return false;
 }
 
+bool parseJobs(const std::string& text, int* jobs) {
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    *jobs = std::stoi(text);
+    return *jobs >= 1 && *jobs <= MAX_JOBS;
+}
+
 int run(const std::vector<std::string>& args) {
     if (args.empty()) return usageError("no command given");
     const std::string& command = args[0];
+    std::vector<std::string> operands;
+    Options options;
+    bool optionsEnded = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+            operands.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--help" || arg == "-h") {
+            return run({"--help"});
+        } else if (arg == "--depth") {
+            if (command != "encode") return usageError("--depth goes with encode");
+            if (!hasValue || !parseDepth(args[i + 1], &options.depth)) return usageError("--depth takes 8, 24 or 32");
+            ++i;
+        } else if (arg == "-o") {
+            if (!hasValue) return usageError("-o takes a folder");
+            options.outputDir = args[++i];
+        } else if (arg == "-j" || arg == "--jobs") {
+            if (!hasValue || !parseJobs(args[i + 1], &options.jobs))
+                return usageError(arg + " takes a number of files at a time, 1 or more");
+            ++i;
+        } else if (arg.rfind("-j", 0) == 0 && parseJobs(arg.substr(2), &options.jobs)) {
+            continue;
+        } else if (arg == "--quiet" || arg == "-q") {
+            options.quiet = true;
+        } else {
+            return usageError("unknown option " + arg);
+        }
+    }
     if (command == "--help" || command == "-h" || command == "help") {
         std::fputs(HELP, stdout);
         std::fputs(USAGE, stdout);
         return 0;
-    }
-    std::vector<std::string> operands;
-    Options options;
-    for (size_t i = 1; i < args.size(); ++i) {
-        if (args[i] == "--depth") {
-            if (command != "encode") return usageError("--depth goes with encode");
-            if (i + 1 == args.size() || !parseDepth(args[i + 1], &options.depth))
-                return usageError("--depth takes 8, 24 or 32");
-            ++i;
-        } else if (args[i] == "-o") {
-            if (i + 1 == args.size()) return usageError("-o takes a folder");
-            options.outputDir = args[++i];
-        } else if (args[i] == "--quiet" || args[i] == "-q") {
-            options.quiet = true;
-        } else if (args[i].size() > 1 && args[i][0] == '-') {
-            return usageError("unknown option " + args[i]);
-        } else {
-            operands.push_back(args[i]);
-        }
     }
     if (command == "info") return infoCommand(operands);
     if (command == "decode" || command == "encode") return convertCommand(command, operands, options);
@@ -211,6 +364,10 @@ int run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    return run(args);
+    try {
+        return run(std::vector<std::string>(argv + 1, argv + argc));
+    } catch (const std::bad_alloc&) {
+        std::fputs("qvr: out of memory\n", stderr);
+        return EXIT_FILE_FAILED;
+    }
 }

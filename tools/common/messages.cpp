@@ -1,0 +1,26 @@
+#include "tools/common/messages.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace qvr {
+
+std::string failureLine(const std::string& tool, const std::string& input, const std::string& step,
+                        const std::string& reason) {
+    return tool + ": " + input + ": " + step + ": " + reason + "\n";
+}
+
+std::string systemReason(int error) { return std::strerror(error); }
+
+std::string inputProblem(const std::string& path) {
+    struct stat info{};
+    if (::stat(path.c_str(), &info) != 0) return systemReason(errno);
+    if (S_ISDIR(info.st_mode)) return systemReason(EISDIR);
+    if (::access(path.c_str(), R_OK) != 0) return systemReason(errno);
+    return "";
+}
+
+}  // namespace qvr
