@@ -217,9 +217,7 @@ int16_t TestHost::saveSequence(const std::function<intptr_t()>& openFile) {
     if (result != noErr) return result;
     const intptr_t file = openFile();
     if (file == NO_FILE) return -43;
-    result = writeHandle(file);
-    closeHostFile(file);
-    return result;
+    return writeHandle(file);  // whoever opened the file closes it
 }
 
 int16_t TestHost::writeHandle(intptr_t file) {
