@@ -38,10 +38,13 @@ void rgbFrom565(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
     for (int32_t k = 0; k < count; ++k) {
         const uint32_t p = pixels[k];
         const uint32_t packed = WIDENING.high[p >> 8] | WIDENING.low[p & 0xFF];
-        uint8_t* out = rgb + 3 * k;
-        out[0] = static_cast<uint8_t>(packed);
-        out[1] = static_cast<uint8_t>(packed >> 8);
-        out[2] = static_cast<uint8_t>(packed >> 16);
+        if (k + 1 < count) {  // four bytes at once; the next pixel overwrites the fourth
+            std::memcpy(rgb + 3 * k, &packed, sizeof packed);
+            continue;
+        }
+        rgb[3 * k] = static_cast<uint8_t>(packed);
+        rgb[3 * k + 1] = static_cast<uint8_t>(packed >> 8);
+        rgb[3 * k + 2] = static_cast<uint8_t>(packed >> 16);
     }
 }
 
@@ -54,6 +57,24 @@ inline uint16_t pixelFrom(uint32_t r, uint32_t g, uint32_t b) {
 void rgbTo565(uint16_t* pixels, const uint8_t* rgb, int32_t count) {
     for (int32_t k = 0; k < count; ++k)
         pixels[k] = pixelFrom(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]);
+}
+
+void forcePaletteWhite(uint8_t* palette) { std::memset(palette + 3 * WHITE_PALETTE_ENTRY, 255, 3); }
+
+void paletteFromTables(uint8_t* palette, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+    for (int32_t i = 0; i < 256; ++i) {
+        palette[3 * i] = red[i];
+        palette[3 * i + 1] = green[i];
+        palette[3 * i + 2] = blue[i];
+    }
+}
+
+void paletteToTables(const uint8_t* palette, uint8_t* red, uint8_t* green, uint8_t* blue) {
+    for (int32_t i = 0; i < 256; ++i) {
+        red[i] = palette[3 * i];
+        green[i] = palette[3 * i + 1];
+        blue[i] = palette[3 * i + 2];
+    }
 }
 
 }  // namespace qvr

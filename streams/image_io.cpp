@@ -1,77 +1,136 @@
 #include "streams/image_io.h"
 
 #include <cstring>
+#include <new>
 
+#include "codec/internal/line_decoder.h"
+#include "codec/internal/line_encoder.h"
+#include "codec/internal/procs_stream.h"
 #include "codec/writer.h"
+#include "streams/memory_codec.h"
 
 namespace qvr {
 namespace {
-
-CodecContext contextFor(StreamBinding& stream) {
-    CodecContext ctx{};
-    ctx.procs = stream.procs();
-    return ctx;
-}
 
 const char* planeName(int32_t depth, bool alpha) {
     if (alpha) return "alpha plane";
     return depth == 8 ? "index plane" : "colour plane";
 }
 
-std::string endedEarly(const StreamBinding& stream, const RasterImage& image) {
-    const bool inAlpha = image.depth == 32 && stream.rowsMoved(ROW_KIND_RGB) == image.height;
+// The loader and saver over any pair of a stream type the line coders run on
+// and the binding that records failures and rows (for the memory path, one
+// object is both).
+template <typename Binding>
+std::string endedEarly(const Binding& binding, const RasterImage& image) {
+    const bool inAlpha = image.depth == 32 && binding.rowsMoved(ROW_KIND_RGB) == image.height;
     const int32_t kind = inAlpha ? ROW_KIND_ALPHA : image.depth == 8 ? ROW_KIND_INDEX : ROW_KIND_RGB;
-    return std::string(describeFailure(stream.failure())) + " in the " +
-           planeName(image.depth, inAlpha) + " at row " + std::to_string(stream.rowsMoved(kind)) +
+    return std::string(describeFailure(binding.failure())) + " in the " +
+           planeName(image.depth, inAlpha) + " at row " + std::to_string(binding.rowsMoved(kind)) +
            " of " + std::to_string(image.height);
 }
 
-}  // namespace
-
-QvrInfo inspectQvr(StreamBinding& stream) {
-    CodecContext ctx = contextFor(stream);
-    QvrInfo info;
-    info.valid = readHeader(&ctx, &info.header);
-    if (info.valid) info.depth = info.header.bitsPerPixel == 8 ? 8 : info.header.auxOffset ? 32 : 24;
-    return info;
-}
-
-std::string loadQvr(StreamBinding& stream, RasterImage& image) {
-    CodecContext ctx = contextFor(stream);
+template <typename Stream, typename Binding>
+std::string load(Stream& in, Binding& binding, RasterImage& image) {
+    CodecContext ctx{};
     FileHeader header;
-    if (!readInfo(&ctx, &header)) {
-        if (stream.failure() == StreamFailure::ReadError) return describeFailure(stream.failure());
+    if (!readInfoFrom(in, &ctx, &header)) {
+        if (binding.failure() == StreamFailure::ReadError) return describeFailure(binding.failure());
         return "not a QVR file (its header fails the format's tests)";
     }
     image.allocate(ctx.width, ctx.height, ctx.depth);
     std::memcpy(image.palette.data(), ctx.palette, sizeof ctx.palette);
-    stream.attachImage(&image);
-    const DecodeReport report = decodeImage(&ctx);
-    stream.attachImage(nullptr);
+    binding.attachImage(&image);
+    const DecodeReport report = decodeImageFrom(in, &ctx);
+    binding.attachImage(nullptr);
     if (report.outcome == DecodeOutcome::FirstPlaneOverrun ||
         report.outcome == DecodeOutcome::AlphaOverrun) {
         const bool alpha = report.outcome == DecodeOutcome::AlphaOverrun;
         return "corrupt stream: row " + std::to_string(report.row) + " of the " +
                planeName(image.depth, alpha) + " runs past the image width";
     }
-    if (stream.failure() != StreamFailure::None) return endedEarly(stream, image);
+    if (binding.failure() != StreamFailure::None) return endedEarly(binding, image);
     return "";
 }
 
-std::string saveQvr(StreamBinding& stream, const RasterImage& image) {
-    if (!imageSizeReadable(image.width, image.height))
-        return "a QVR file holds 2 to 8191 columns and 1 to 8191 rows; this image is " +
-               std::to_string(image.width) + " x " + std::to_string(image.height);
-    CodecContext ctx = contextFor(stream);
+std::string unreadableSize(const RasterImage& image) {
+    return "a QVR file holds 2 to 8191 columns and 1 to 8191 rows; this image is " +
+           std::to_string(image.width) + " x " + std::to_string(image.height);
+}
+
+CodecContext contextFor(const RasterImage& image) {
+    CodecContext ctx{};
     ctx.width = image.width;
     ctx.height = image.height;
     ctx.depth = image.depth;
     std::memcpy(ctx.palette, image.palette.data(), sizeof ctx.palette);
+    return ctx;
+}
+
+// A first guess at the file's size, so that the output rarely grows: about
+// what a photograph takes.
+size_t expectedFileSize(const RasterImage& image) {
+    const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
+    if (image.depth == 8) return INDEXED_DATA_OFFSET + pixels;
+    return HEADER_BYTES + 2 * pixels + (image.depth == 32 ? pixels : 0);
+}
+
+}  // namespace
+
+QvrInfo inspectQvr(StreamBinding& stream) {
+    CodecContext ctx{};
+    ctx.procs = stream.procs();
+    QvrInfo info;
+    info.valid = readHeader(&ctx, &info.header);
+    if (info.valid) info.depth = depthOfHeader(info.header);
+    return info;
+}
+
+std::string loadQvr(StreamBinding& stream, RasterImage& image) {
+    ProcsStream in{stream.procs()};
+    return load(in, stream, image);
+}
+
+std::string loadQvrMemory(const uint8_t* data, size_t size, RasterImage& image) {
+    MemoryReader in(data, size);
+    return load(in, in, image);
+}
+
+std::string saveQvr(StreamBinding& stream, const RasterImage& image) {
+    if (!imageSizeReadable(image.width, image.height)) return unreadableSize(image);
+    CodecContext ctx = contextFor(image);
+    ctx.procs = stream.procs();
     stream.attachImage(const_cast<RasterImage*>(&image));  // rows are only read from it
     writeImage(&ctx);
     stream.attachImage(nullptr);
     if (stream.failure() != StreamFailure::None) return describeFailure(stream.failure());
     return "";
+}
+
+std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out) {
+    if (!imageSizeReadable(image.width, image.height)) return unreadableSize(image);
+    const CodecContext ctx = contextFor(image);
+    try {
+        MemoryWriter writer(out, expectedFileSize(image));
+        writer.attachImage(const_cast<RasterImage*>(&image));  // rows are only read from it
+        writeImageTo(writer, ctx);
+        writer.finish();
+        if (writer.failure() == StreamFailure::None) return "";
+        out.clear();
+        return describeFailure(writer.failure());
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        return "out of memory for the file's bytes";
+    }
+}
+
+RasterImage keptByQvr(const RasterImage& image) {
+    RasterImage kept = image;
+    for (uint8_t& v : kept.indices) v = keptSample(v);
+    for (uint8_t& v : kept.alpha) v = keptSample(v);
+    for (size_t i = 0; i < kept.rgb.size(); ++i)
+        kept.rgb[i] = i % 3 == 1 ? keptGreen(kept.rgb[i]) : keptRedOrBlue(kept.rgb[i]);
+    if (kept.depth == 8) forcePaletteWhite(kept.palette.data());
+    return kept;
 }
 
 }  // namespace qvr

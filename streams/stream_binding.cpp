@@ -25,6 +25,7 @@ const char* describeFailure(StreamFailure failure) {
     case StreamFailure::ReadError: return "read error";
     case StreamFailure::WriteError: return "write error (is the disk full?)";
     case StreamFailure::RowRefused: return "a row did not fit the image";
+    case StreamFailure::SeekOutside: return "an offset points outside the data";
     }
     return "unknown failure";
 }

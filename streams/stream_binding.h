@@ -35,6 +35,7 @@ enum class StreamFailure {
     ReadError,
     WriteError,  // includes a full disk
     RowRefused,  // a row transfer that does not fit the image
+    SeekOutside,  // a seek to an offset outside the data
 };
 const char* describeFailure(StreamFailure failure);
 

@@ -1,0 +1,262 @@
+// The reader's line decoders and the operations built on them, over any
+// stream type: ProcsStream (the StreamProcs table, one call per byte) or a
+// binding whose bytes the compiler can see, such as the memory reader in
+// streams/. Internal to the codec.
+//
+// A stream type provides readByte() and readWord() (-1 bits for missing
+// bytes), take(n) (n bytes in place, or nullptr: then byte by byte), read(),
+// seek(), progress(), putSlotRow() for 8-bit rows and, for the colour plane,
+// an RgbStage with startRgb(), rgbTarget(), rgbAbove() and putRgbRow().
+#pragma once
+
+#include <array>
+#include <cstring>
+
+#include "codec/format.h"
+#include "codec/internal/ring.h"
+#include "codec/reader.h"
+
+namespace qvr {
+
+constexpr int32_t NO_OVERRUN = -1;
+
+using ReaderByteRing = RowRing<uint8_t, READER_SPARE_SAMPLES>;
+using ReaderPixelRing = RowRing<uint16_t, READER_SPARE_SAMPLES>;
+
+// An 8-bit operand of 255 stands for 246; a missing byte (-1) stays as is.
+inline int32_t operand8(int32_t v) { return v == ESCAPED_SAMPLE_255 ? SAMPLE_FROM_255 : v; }
+
+// A byte below the first command byte; a missing byte (-1) is not one.
+inline bool isLiteral(int32_t c) { return static_cast<uint32_t>(c) < static_cast<uint32_t>(FIRST_COMMAND_BYTE); }
+
+inline void fill16(uint16_t* out, int32_t n, uint16_t v) {
+    for (int32_t k = 0; k < n; ++k) out[k] = v;
+}
+
+// A packed pixel splits into the shared byte's bits and the pixel byte's bits;
+// this table holds the pixel byte's share.
+constexpr std::array<uint16_t, 256> makePackedLowBits() {
+    std::array<uint16_t, 256> t{};
+    for (int32_t b = 0; b < 256; ++b) t[static_cast<size_t>(b)] = packedPixel(0, b);
+    return t;
+}
+inline constexpr std::array<uint16_t, 256> PACKED_LOW_BITS = makePackedLowBits();
+
+// Widens row r of 5-6-5 pixels into `out`. Groups of four pixels equal to the
+// row above are taken from its widened form `outAbove` (nothing to do when
+// that is `out` itself, which still holds it); the rest are widened. Row 0 is
+// widened whole.
+constexpr int32_t WIDEN_GROUP = 4;
+inline void widenRow(uint8_t* out, const uint8_t* outAbove, const uint16_t* cur, const uint16_t* up,
+                     int32_t row, int32_t width) {
+    if (row == 0) {
+        rgbFrom565(out, cur, width);
+        return;
+    }
+    int32_t k = 0;
+    for (; k + WIDEN_GROUP <= width; k += WIDEN_GROUP) {
+        if (std::memcmp(cur + k, up + k, WIDEN_GROUP * sizeof(uint16_t)) != 0)
+            rgbFrom565(out + 3 * k, cur + k, WIDEN_GROUP);
+        else if (outAbove != out)
+            std::memcpy(out + 3 * k, outAbove + 3 * k, 3 * WIDEN_GROUP);
+    }
+    rgbFrom565(out + 3 * k, cur + k, width - k);
+}
+
+// Decodes one 8-bit plane from the current position. Returns the row that ran
+// past the width, or NO_OVERRUN. Rows never leave the ring: the spare samples
+// take the largest command that starts at the last position of the last slot.
+template <typename Stream>
+int32_t decodePlane8(Stream& in, const FileHeader& header) {
+    const int32_t kind = header.bitsPerPixel == 8 ? ROW_KIND_INDEX : ROW_KIND_ALPHA;
+    const int32_t width = static_cast<int32_t>(header.width);
+    const int32_t height = static_cast<int32_t>(header.height);
+    static_assert(sizeof(ReaderByteRing) < 40000);
+    ReaderByteRing ring;
+    std::memset(&ring, 0, sizeof ring);  // stray back references read 0
+
+    for (int32_t r = 0; r < height; ++r) {
+        uint8_t* cur = ring.slot(r);
+        const uint8_t* up = ring.slot(r - 1);
+        const uint8_t* up2 = ring.slot(r - 2);
+        int32_t i = 0;
+        while (i < width) {
+            const int32_t c = in.readByte();
+            if (isLiteral(c)) {  // the usual literal
+                cur[i++] = static_cast<uint8_t>(c);
+                continue;
+            }
+            switch (c) {
+            case CMD_ESCAPE:
+                cur[i++] = static_cast<uint8_t>(operand8(in.readByte()));
+                break;
+            case CMD_PAIR: {
+                const int32_t n = in.readByte() + PAIR_BIAS_8;
+                const uint8_t a = static_cast<uint8_t>(operand8(in.readByte()));
+                const uint8_t b = static_cast<uint8_t>(operand8(in.readByte()));
+                for (int32_t k = 0; k < n; ++k) {
+                    cur[i + 2 * k] = a;
+                    cur[i + 2 * k + 1] = b;
+                }
+                i += 2 * n;
+                break;
+            }
+            case CMD_FILL: {
+                const int32_t n = in.readByte() + FILL_BIAS_8;
+                std::memset(cur + i, operand8(in.readByte()) & 0xFF, static_cast<size_t>(n));
+                i += n;
+                break;
+            }
+            case CMD_COPY_UP2:
+            case CMD_COPY_UP: {
+                const int32_t n = in.readByte() + COPY_BIAS_8;
+                std::memmove(cur + i, (c == CMD_COPY_UP ? up : up2) + i, static_cast<size_t>(n));
+                i += n;
+                break;
+            }
+            default:  // literals 0xF9..0xFB, and a missing byte (-1 gives 0xFF)
+                cur[i++] = static_cast<uint8_t>(c);
+                break;
+            }
+        }
+        if (i > width) return r;
+        in.putSlotRow(cur, kind, r, width);
+        in.progress(r + 1, height);
+    }
+    return NO_OVERRUN;
+}
+
+// Decodes the 16-bit colour plane from the current position; returns the row
+// that ran past the width, or NO_OVERRUN.
+template <typename Stream>
+int32_t decodePlane16(Stream& in, const FileHeader& header) {
+    const int32_t width = static_cast<int32_t>(header.width);
+    const int32_t height = static_cast<int32_t>(header.height);
+    ReaderPixelRing ring;
+    std::memset(&ring, 0, sizeof ring);
+    typename Stream::RgbStage stage;
+    in.startRgb(stage);
+
+    for (int32_t r = 0; r < height; ++r) {
+        uint16_t* cur = ring.slot(r);
+        const uint16_t* up = ring.slot(r - 1);
+        const uint16_t* up2 = ring.slot(r - 2);
+        int32_t i = 0;
+        while (i < width) {
+            const int32_t c = in.readByte();
+            if (isLiteral(c)) {  // a literal: low byte c, then the high byte
+                cur[i++] = static_cast<uint16_t>(c | (in.readByte() & 0xFF) << 8);
+                continue;
+            }
+            switch (c) {
+            case CMD_ESCAPE:
+                cur[i++] = static_cast<uint16_t>(in.readWord());
+                break;
+            case CMD_PACKED: {
+                const int32_t n = in.readByte() + PACKED_BIAS_16;
+                const uint16_t sharedBits = packedPixel(in.readByte(), 0);
+                if (const uint8_t* bytes = in.take(n)) {
+                    for (int32_t k = 0; k < n; ++k) cur[i + k] = sharedBits | PACKED_LOW_BITS[bytes[k]];
+                } else {
+                    for (int32_t k = 0; k < n; ++k) cur[i + k] = sharedBits | packedPixel(0, in.readByte());
+                }
+                i += n;
+                break;
+            }
+            case CMD_UP_RIGHT:
+                cur[i] = up[i + 1];
+                ++i;
+                break;
+            case CMD_UP_LEFT:  // at position 0 this reads a cleared sample, never outside the ring
+                cur[i] = up[i - 1];
+                ++i;
+                break;
+            case CMD_PAIR: {
+                const int32_t n = in.readByte() + PAIR_BIAS_16;
+                const uint16_t a = static_cast<uint16_t>(in.readWord());
+                const uint16_t b = static_cast<uint16_t>(in.readWord());
+                for (int32_t k = 0; k < n; ++k) {
+                    cur[i + 2 * k] = a;
+                    cur[i + 2 * k + 1] = b;
+                }
+                i += 2 * n;
+                break;
+            }
+            case CMD_FILL: {
+                const int32_t n = in.readByte() + FILL_BIAS_16;
+                fill16(cur + i, n, static_cast<uint16_t>(in.readWord()));
+                i += n;
+                break;
+            }
+            case CMD_COPY_UP2:
+            case CMD_COPY_UP: {
+                const int32_t n = in.readByte() + COPY_BIAS_16;
+                std::memmove(cur + i, (c == CMD_COPY_UP ? up : up2) + i,
+                             static_cast<size_t>(n) * sizeof(uint16_t));
+                i += n;
+                break;
+            }
+            default: {  // literals 0xF9..0xFB take a high byte; a missing command gives 0xFFFF
+                const int32_t high = in.readByte();
+                cur[i++] = c < 0 ? uint16_t{0xFFFF} : static_cast<uint16_t>(c | (high & 0xFF) << 8);
+                break;
+            }
+            }
+        }
+        if (i > width) return r;
+        if (uint8_t* out = in.rgbTarget(stage, r)) widenRow(out, in.rgbAbove(stage, r), cur, up, r, width);
+        in.putRgbRow(stage, r, width);
+        in.progress(r + 1, height);
+    }
+    return NO_OVERRUN;
+}
+
+// The header at offset 0: true when it passes every test. A short read fails
+// the tests on zeros.
+template <typename Stream>
+bool readHeaderFrom(Stream& in, FileHeader* header) {
+    std::memset(header, 0, sizeof *header);
+    in.seek(0, SEEK_FROM_START);
+    in.read(header, HEADER_BYTES);
+    return headerValid(*header);
+}
+
+template <typename Stream>
+bool readInfoFrom(Stream& in, CodecContext* ctx, FileHeader* header) {
+    if (!readHeaderFrom(in, header)) return false;
+    ctx->width = static_cast<int32_t>(header->width);
+    ctx->height = static_cast<int32_t>(header->height);
+    ctx->depth = depthOfHeader(*header);
+    if (ctx->depth == 8) {
+        std::memset(ctx->palette, 0, sizeof ctx->palette);
+        in.seek(static_cast<int32_t>(header->auxOffset), SEEK_FROM_START);
+        in.read(ctx->palette, PALETTE_BYTES);
+        forcePaletteWhite(ctx->palette);
+    }
+    return true;
+}
+
+// The alpha plane of a 16 bpp file, when it has one.
+template <typename Stream>
+int32_t decodeAlphaPlane(Stream& in, const FileHeader& header) {
+    if (header.auxOffset == 0) return NO_OVERRUN;
+    in.seek(static_cast<int32_t>(header.auxOffset), SEEK_FROM_START);
+    return decodePlane8(in, header);
+}
+
+template <typename Stream>
+DecodeReport decodeImageFrom(Stream& in, CodecContext* ctx) {
+    FileHeader header;
+    if (!readInfoFrom(in, ctx, &header)) return {DecodeOutcome::BadHeader, NO_OVERRUN};
+    in.seek(static_cast<int32_t>(header.dataOffset), SEEK_FROM_START);
+    if (header.bitsPerPixel == 8) {
+        const int32_t row = decodePlane8(in, header);
+        return {row == NO_OVERRUN ? DecodeOutcome::Complete : DecodeOutcome::FirstPlaneOverrun, row};
+    }
+    int32_t row = decodePlane16(in, header);
+    if (row != NO_OVERRUN) return {DecodeOutcome::FirstPlaneOverrun, row};
+    row = decodeAlphaPlane(in, header);
+    return {row == NO_OVERRUN ? DecodeOutcome::Complete : DecodeOutcome::AlphaOverrun, row};
+}
+
+}  // namespace qvr
