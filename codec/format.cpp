@@ -1,51 +1,12 @@
 #include "codec/format.h"
 
-#include <array>
-#include <cstring>
+#include "codec/internal/pixels.h"
 
 namespace qvr {
-namespace {
-
-// Widening splits along the pixel's bytes: red and the top of green come from
-// the high byte, the rest of green and blue from the low byte, and the two
-// halves of green do not overlap. Each table entry holds its bytes' share of
-// red, green and blue, packed as they lie in memory.
-struct WideningTables {
-    std::array<uint32_t, 256> high{};
-    std::array<uint32_t, 256> low{};
-};
-
-constexpr WideningTables makeWideningTables() {
-    WideningTables t;
-    for (uint32_t v = 0; v < 256; ++v) {
-        const uint32_t r5 = v >> 3, gTop = v & 7;  // high byte: RRRRRGGG
-        const uint32_t gBottom = v >> 5, b5 = v & 31;  // low byte: GGGBBBBB
-        const uint32_t red = (r5 << 3) | (r5 >> 2);
-        const uint32_t greenHigh = (gTop << 5) | (gTop >> 1);  // G6 << 2 and G6 >> 4, top bits
-        const uint32_t greenLow = gBottom << 2;
-        const uint32_t blue = (b5 << 3) | (b5 >> 2);
-        t.high[v] = red | greenHigh << 8;
-        t.low[v] = greenLow << 8 | blue << 16;
-    }
-    return t;
-}
-
-constexpr WideningTables WIDENING = makeWideningTables();
-
-}  // namespace
-
 void rgbFrom565(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
-    for (int32_t k = 0; k < count; ++k) {
-        const uint32_t p = pixels[k];
-        const uint32_t packed = WIDENING.high[p >> 8] | WIDENING.low[p & 0xFF];
-        if (k + 1 < count) {  // four bytes at once; the next pixel overwrites the fourth
-            std::memcpy(rgb + 3 * k, &packed, sizeof packed);
-            continue;
-        }
-        rgb[3 * k] = static_cast<uint8_t>(packed);
-        rgb[3 * k + 1] = static_cast<uint8_t>(packed >> 8);
-        rgb[3 * k + 2] = static_cast<uint8_t>(packed >> 16);
-    }
+    int32_t k = 0;
+    for (; k + 4 <= count; k += 4) widenFour(rgb + 3 * k, pixels + k);
+    for (; k < count; ++k) storeWidened(rgb + 3 * k, widened(pixels[k]));
 }
 
 namespace {

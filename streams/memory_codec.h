@@ -54,9 +54,10 @@ public:
         const int32_t first = readByte();
         return combineWord(first, readByte());
     }
-    // n bytes in place, or nullptr when fewer remain (they are then read one by one).
-    const uint8_t* take(int32_t n) {
-        if (n > limit_ - cursor_) return nullptr;
+    // n bytes in place, with `slack` more readable after them; nullptr when
+    // fewer remain (the coder then reads them one by one).
+    const uint8_t* take(int32_t n, int32_t slack) {
+        if (n + slack > limit_ - cursor_) return nullptr;
         const uint8_t* bytes = cursor_;
         cursor_ += n;
         return bytes;
@@ -87,12 +88,13 @@ class MemoryWriter : public MemoryCodecState {
 public:
     MemoryWriter(std::vector<uint8_t>& out, size_t expectedSize);
 
-    void putByte(int32_t value) {
-        if (cursor_ == limit_) grow(1);
-        *cursor_++ = static_cast<uint8_t>(value);
+    // The encoders announce a row's largest size before its bytes, which then
+    // go out without a test each.
+    void room(int32_t bytes) {
+        if (limit_ - cursor_ < bytes) grow(static_cast<size_t>(bytes));
     }
+    void putByte(int32_t value) { *cursor_++ = static_cast<uint8_t>(value); }
     void putWord(int32_t value) {
-        if (limit_ - cursor_ < 2) grow(2);
         cursor_[0] = static_cast<uint8_t>(value);
         cursor_[1] = static_cast<uint8_t>(value >> 8);
         cursor_ += 2;

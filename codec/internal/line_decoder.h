@@ -4,15 +4,17 @@
 // streams/. Internal to the codec.
 //
 // A stream type provides readByte() and readWord() (-1 bits for missing
-// bytes), take(n) (n bytes in place, or nullptr: then byte by byte), read(),
+// bytes), take(n, slack) (n bytes in place with slack more readable after
+// them, or nullptr: then byte by byte), read(),
 // seek(), progress(), putSlotRow() for 8-bit rows and, for the colour plane,
 // an RgbStage with startRgb(), rgbTarget(), rgbAbove() and putRgbRow().
 #pragma once
 
-#include <array>
 #include <cstring>
 
 #include "codec/format.h"
+#include "codec/internal/measure.h"
+#include "codec/internal/pixels.h"
 #include "codec/internal/ring.h"
 #include "codec/reader.h"
 
@@ -33,14 +35,27 @@ inline void fill16(uint16_t* out, int32_t n, uint16_t v) {
     for (int32_t k = 0; k < n; ++k) out[k] = v;
 }
 
-// A packed pixel splits into the shared byte's bits and the pixel byte's bits;
-// this table holds the pixel byte's share.
-constexpr std::array<uint16_t, 256> makePackedLowBits() {
-    std::array<uint16_t, 256> t{};
-    for (int32_t b = 0; b < 256; ++b) t[static_cast<size_t>(b)] = packedPixel(0, b);
-    return t;
+// The pixels of a packed run whose bytes lie in memory, four at a time: up to
+// three pixels past the run are written from bytes past it, which the next
+// commands overwrite, or clearRowTail() clears at the row's end.
+constexpr int32_t UNPACK_GROUP = 4;
+constexpr int32_t RUN_SLACK = UNPACK_GROUP - 1;  // bytes a run may read past its end
+inline void unpackRun(uint16_t* out, const uint8_t* bytes, int32_t n, uint16_t sharedBits) {
+    for (int32_t k = 0; k < n; k += UNPACK_GROUP) {
+        const uint16_t p0 = PACKED_LOW_BITS[bytes[k]], p1 = PACKED_LOW_BITS[bytes[k + 1]];
+        const uint16_t p2 = PACKED_LOW_BITS[bytes[k + 2]], p3 = PACKED_LOW_BITS[bytes[k + 3]];
+        out[k] = sharedBits | p0;
+        out[k + 1] = sharedBits | p1;
+        out[k + 2] = sharedBits | p2;
+        out[k + 3] = sharedBits | p3;
+    }
 }
-inline constexpr std::array<uint16_t, 256> PACKED_LOW_BITS = makePackedLowBits();
+// Samples past a row's end read 0 (a reference one to the right of the last
+// pixel, or one to the left of the first, may see them), as they did before
+// unpackRun() wrote there.
+inline void clearRowTail(uint16_t* row, int32_t width) {
+    std::memset(row + width, 0, RUN_SLACK * sizeof(uint16_t));
+}
 
 // Widens row r of 5-6-5 pixels into `out`. Groups of four pixels equal to the
 // row above are taken from its widened form `outAbove` (nothing to do when
@@ -49,18 +64,14 @@ inline constexpr std::array<uint16_t, 256> PACKED_LOW_BITS = makePackedLowBits()
 constexpr int32_t WIDEN_GROUP = 4;
 inline void widenRow(uint8_t* out, const uint8_t* outAbove, const uint16_t* cur, const uint16_t* up,
                      int32_t row, int32_t width) {
-    if (row == 0) {
-        rgbFrom565(out, cur, width);
-        return;
-    }
     int32_t k = 0;
     for (; k + WIDEN_GROUP <= width; k += WIDEN_GROUP) {
-        if (std::memcmp(cur + k, up + k, WIDEN_GROUP * sizeof(uint16_t)) != 0)
-            rgbFrom565(out + 3 * k, cur + k, WIDEN_GROUP);
+        if (row == 0 || load<uint64_t>(cur + k) != load<uint64_t>(up + k))
+            widenFour(out + 3 * k, cur + k);
         else if (outAbove != out)
             std::memcpy(out + 3 * k, outAbove + 3 * k, 3 * WIDEN_GROUP);
     }
-    rgbFrom565(out + 3 * k, cur + k, width - k);
+    for (; k < width; ++k) storeWidened(out + 3 * k, widened(cur[k]));
 }
 
 // Decodes one 8-bit plane from the current position. Returns the row that ran
@@ -155,8 +166,8 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
             case CMD_PACKED: {
                 const int32_t n = in.readByte() + PACKED_BIAS_16;
                 const uint16_t sharedBits = packedPixel(in.readByte(), 0);
-                if (const uint8_t* bytes = in.take(n)) {
-                    for (int32_t k = 0; k < n; ++k) cur[i + k] = sharedBits | PACKED_LOW_BITS[bytes[k]];
+                if (const uint8_t* bytes = in.take(n, RUN_SLACK)) {
+                    unpackRun(cur + i, bytes, n, sharedBits);
                 } else {
                     for (int32_t k = 0; k < n; ++k) cur[i + k] = sharedBits | packedPixel(0, in.readByte());
                 }
@@ -204,6 +215,7 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
             }
         }
         if (i > width) return r;
+        clearRowTail(cur, width);
         if (uint8_t* out = in.rgbTarget(stage, r)) widenRow(out, in.rgbAbove(stage, r), cur, up, r, width);
         in.putRgbRow(stage, r, width);
         in.progress(r + 1, height);

@@ -5,6 +5,7 @@
 // the codec.
 //
 // A stream type provides putByte(), putWord(), write(), seek(), progress(),
+// room(n) (at most n bytes follow before the next call),
 // getSlotRow() for 8-bit rows and, for the colour plane, an RgbStage with
 // startRgb() and getRgbRow(). No result is tested: bindings record the first
 // failure themselves.
@@ -14,6 +15,7 @@
 
 #include "codec/format.h"
 #include "codec/internal/measure.h"
+#include "codec/internal/pixels.h"
 #include "codec/internal/ring.h"
 
 namespace qvr {
@@ -29,6 +31,8 @@ enum Candidate8 { C8_COPY_UP, C8_COPY_UP2, C8_FILL, C8_PAIR, C8_COUNT };
 constexpr int32_t CANDIDATE8_COMMAND[C8_COUNT] = {CMD_COPY_UP, CMD_COPY_UP2, CMD_FILL, CMD_PAIR};
 constexpr int32_t CAP_COPY_8 = 258, CAP_FILL_8 = 259, CAP_PAIR_8 = 516;
 constexpr int32_t MIN_COPY_8 = 3, MIN_FILL_8 = 4, MIN_PAIR_8 = 6;
+// The most bytes a row's commands take per sample: an escaped literal.
+constexpr int32_t MAX_BYTES_PER_SAMPLE_8 = 2;
 
 // Candidates of the 16-bit encoder, likewise.
 enum Candidate16 { C16_COPY_UP, C16_COPY_UP2, C16_FILL, C16_PAIR, C16_UP_LEFT, C16_UP_RIGHT, C16_COUNT };
@@ -36,6 +40,9 @@ constexpr int32_t CANDIDATE16_COMMAND[C16_COUNT] = {CMD_COPY_UP, CMD_COPY_UP2, C
                                                      CMD_PAIR,    CMD_UP_LEFT,  CMD_UP_RIGHT};
 constexpr int32_t CAP_COPY_16 = 257, CAP_FILL_16 = 258, CAP_PAIR_16 = 514, CAP_PACKED_16 = 256;
 constexpr int32_t MIN_COPY_16 = 2, MIN_FILL_16 = 3, MIN_PAIR_16 = 4, MIN_PACKED_16 = 2;
+// The most bytes a row's commands take per pixel: an escaped literal (a packed
+// run takes at most 2.5, every other command less).
+constexpr int32_t MAX_BYTES_PER_PIXEL_16 = 3;
 
 inline int32_t minOf(int32_t a, int32_t b) { return a < b ? a : b; }
 inline int32_t keptOrZero(int32_t length, int32_t minimum) { return length >= minimum ? length : 0; }
@@ -203,7 +210,7 @@ int32_t emitPackedOrLiteral16(Stream& out, const uint16_t* cur, int32_t j, int32
         out.putByte(CMD_PACKED);
         out.putByte(n - PACKED_BIAS_16);
         out.putByte(packedSharedByte(cur[j]));
-        for (int32_t k = 0; k < n; ++k) out.putByte(packedPixelByte(cur[j + k]));
+        for (int32_t k = 0; k < n; ++k) out.putByte(packedByteOf(cur[j + k]));
         return n;
     }
     if ((cur[j] & 0xFF) >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
@@ -232,6 +239,7 @@ void encodePlane8(Stream& out, const CodecContext& ctx, const FileHeader& header
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint8_t* cur = ring.slot(r);
         out.getSlotRow(cur, kind, r, ctx.width);
+        out.room(MAX_BYTES_PER_SAMPLE_8 * ctx.width);
         encodeRow8(out, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
         out.progress(r + 1, ctx.height);
     }
@@ -265,6 +273,7 @@ void encodePlane16(Stream& out, const CodecContext& ctx, FileHeader* header) {
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint16_t* cur = ring.slot(r);
         rgbTo565(cur, out.getRgbRow(stage, r, ctx.width), ctx.width);
+        out.room(MAX_BYTES_PER_PIXEL_16 * ctx.width);
         encodeRow16(out, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
         out.progress(r + 1, ctx.height);
     }

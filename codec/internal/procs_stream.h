@@ -57,9 +57,10 @@ struct ProcsStream {
     int32_t readByte() { return qvr::readByte(procs); }
     int32_t readWord() { return qvr::readWord(procs); }
     // Never a run of bytes in place: every byte is a call of its own.
-    const uint8_t* take(int32_t) { return nullptr; }
+    const uint8_t* take(int32_t, int32_t) { return nullptr; }
     int32_t read(void* buffer, int32_t count) { return procs.read(procs.userData, buffer, count); }
     int32_t write(const void* buffer, int32_t count) { return procs.write(procs.userData, buffer, count); }
+    void room(int32_t) {}
     void putByte(int32_t value) { qvr::putByte(procs, value); }
     void putWord(int32_t value) { qvr::putWord(procs, value); }
     int32_t seek(int32_t offset, int32_t origin) { return procs.seek(procs.userData, offset, origin); }
