@@ -10,14 +10,22 @@ void rgbFrom565(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
 }
 
 namespace {
-inline uint16_t pixelFrom(uint32_t r, uint32_t g, uint32_t b) {
-    return static_cast<uint16_t>(((r & 0xF8) << 8) | ((g & 0xFC) << 3) | (b >> 3));
+// A pixel from red, green and blue in the low three bytes of `rgb`.
+inline uint16_t pixelFrom(uint32_t rgb) {
+    return static_cast<uint16_t>(((rgb & 0xF8) << 8) | ((rgb & 0xFC00) >> 5) | ((rgb >> 19) & 0x1F));
 }
 }  // namespace
 
 void rgbTo565(uint16_t* pixels, const uint8_t* rgb, int32_t count) {
-    for (int32_t k = 0; k < count; ++k)
-        pixels[k] = pixelFrom(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]);
+    for (int32_t k = 0; k + 1 < count; ++k) {  // four bytes at once, the fourth ignored
+        uint32_t word;
+        std::memcpy(&word, rgb + 3 * k, sizeof word);
+        pixels[k] = pixelFrom(word);
+    }
+    if (count > 0) {
+        const uint8_t* last = rgb + 3 * (count - 1);
+        pixels[count - 1] = pixelFrom(last[0] | last[1] << 8 | static_cast<uint32_t>(last[2]) << 16);
+    }
 }
 
 void forcePaletteWhite(uint8_t* palette) { std::memset(palette + 3 * WHITE_PALETTE_ENTRY, 255, 3); }

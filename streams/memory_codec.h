@@ -94,6 +94,12 @@ public:
         if (limit_ - cursor_ < bytes) grow(static_cast<size_t>(bytes));
     }
     void putByte(int32_t value) { *cursor_++ = static_cast<uint8_t>(value); }
+    // n bytes to fill in place; the row's room covers them and the slack.
+    uint8_t* place(int32_t n, int32_t) {
+        uint8_t* bytes = cursor_;
+        cursor_ += n;
+        return bytes;
+    }
     void putWord(int32_t value) {
         cursor_[0] = static_cast<uint8_t>(value);
         cursor_[1] = static_cast<uint8_t>(value >> 8);

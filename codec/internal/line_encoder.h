@@ -5,7 +5,9 @@
 // the codec.
 //
 // A stream type provides putByte(), putWord(), write(), seek(), progress(),
-// room(n) (at most n bytes follow before the next call),
+// room(n) (at most n bytes follow before the next call), place(n, slack)
+// (n bytes to fill in place, with slack more writable after them, or nullptr:
+// then byte by byte),
 // getSlotRow() for 8-bit rows and, for the colour plane, an RgbStage with
 // startRgb() and getRgbRow(). No result is tested: bindings record the first
 // failure themselves.
@@ -59,12 +61,15 @@ inline bool anyCandidate8(const uint8_t* p, const uint8_t* above, const uint8_t*
 }
 
 inline bool anyCandidate16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
-    const uint32_t here = load<uint32_t>(p);
-    const bool copyUp = here == load<uint32_t>(above);
-    const bool copyUp2 = here == load<uint32_t>(above2);
-    const bool fill = (p[1] == p[0]) & (p[2] == p[0]);
-    const bool pair = load<uint32_t>(p + 2) == here;
-    const bool neighbour = (above[-1] == p[0]) | (above[1] == p[0]);
+    const uint64_t here = load<uint64_t>(p);            // pixels 0..3
+    const uint64_t nearAbove = load<uint64_t>(above - 1);  // the pixels above, from one to the left
+    const uint32_t first2 = static_cast<uint32_t>(here);
+    const bool copyUp = static_cast<uint32_t>(nearAbove >> 16) == first2;
+    const bool copyUp2 = load<uint32_t>(above2) == first2;
+    const bool fill = ((here ^ (here >> 16)) & 0xFFFFFFFF) == 0;  // pixel 1 equals 0, pixel 2 equals 1
+    const bool pair = static_cast<uint32_t>(here >> 32) == first2;
+    const uint64_t pixel0 = here & 0xFFFF;
+    const bool neighbour = ((nearAbove & 0xFFFF) == pixel0) | (((nearAbove >> 32) & 0xFFFF) == pixel0);
     return copyUp | copyUp2 | fill | pair | neighbour;
 }
 
@@ -202,6 +207,18 @@ int32_t emitCommand16(Stream& out, const uint16_t* cur, int32_t j, int32_t chose
     return length;
 }
 
+// The pixel bytes of a packed run, four at a time: up to three bytes past
+// the run are written, which the next bytes overwrite.
+constexpr int32_t PLACE_SLACK = 3;
+inline void packRun(uint8_t* bytes, const uint16_t* pixels, int32_t n) {
+    for (int32_t k = 0; k < n; k += 4) {
+        bytes[k] = packedByteOf(pixels[k]);
+        bytes[k + 1] = packedByteOf(pixels[k + 1]);
+        bytes[k + 2] = packedByteOf(pixels[k + 2]);
+        bytes[k + 3] = packedByteOf(pixels[k + 3]);
+    }
+}
+
 // A packed run when at least two pixels share their high bits, else one literal.
 template <typename Stream>
 int32_t emitPackedOrLiteral16(Stream& out, const uint16_t* cur, int32_t j, int32_t width) {
@@ -210,7 +227,11 @@ int32_t emitPackedOrLiteral16(Stream& out, const uint16_t* cur, int32_t j, int32
         out.putByte(CMD_PACKED);
         out.putByte(n - PACKED_BIAS_16);
         out.putByte(packedSharedByte(cur[j]));
-        for (int32_t k = 0; k < n; ++k) out.putByte(packedByteOf(cur[j + k]));
+        if (uint8_t* bytes = out.place(n, PLACE_SLACK)) {
+            packRun(bytes, cur + j, n);
+        } else {
+            for (int32_t k = 0; k < n; ++k) out.putByte(packedByteOf(cur[j + k]));
+        }
         return n;
     }
     if ((cur[j] & 0xFF) >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
@@ -239,7 +260,7 @@ void encodePlane8(Stream& out, const CodecContext& ctx, const FileHeader& header
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint8_t* cur = ring.slot(r);
         out.getSlotRow(cur, kind, r, ctx.width);
-        out.room(MAX_BYTES_PER_SAMPLE_8 * ctx.width);
+        out.room(MAX_BYTES_PER_SAMPLE_8 * ctx.width + PLACE_SLACK);
         encodeRow8(out, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
         out.progress(r + 1, ctx.height);
     }
@@ -273,7 +294,7 @@ void encodePlane16(Stream& out, const CodecContext& ctx, FileHeader* header) {
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint16_t* cur = ring.slot(r);
         rgbTo565(cur, out.getRgbRow(stage, r, ctx.width), ctx.width);
-        out.room(MAX_BYTES_PER_PIXEL_16 * ctx.width);
+        out.room(MAX_BYTES_PER_PIXEL_16 * ctx.width + PLACE_SLACK);
         encodeRow16(out, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
         out.progress(r + 1, ctx.height);
     }

@@ -61,6 +61,7 @@ struct ProcsStream {
     int32_t read(void* buffer, int32_t count) { return procs.read(procs.userData, buffer, count); }
     int32_t write(const void* buffer, int32_t count) { return procs.write(procs.userData, buffer, count); }
     void room(int32_t) {}
+    uint8_t* place(int32_t, int32_t) { return nullptr; }
     void putByte(int32_t value) { qvr::putByte(procs, value); }
     void putWord(int32_t value) { qvr::putWord(procs, value); }
     int32_t seek(int32_t offset, int32_t origin) { return procs.seek(procs.userData, offset, origin); }
