@@ -57,20 +57,19 @@ inline void clearRowTail(uint16_t* row, int32_t width) {
     std::memset(row + width, 0, RUN_SLACK * sizeof(uint16_t));
 }
 
-// Widens row r of 5-6-5 pixels into `out`. Groups of four pixels equal to the
-// row above are taken from its widened form `outAbove` (nothing to do when
-// that is `out` itself, which still holds it); the rest are widened. Row 0 is
-// widened whole.
+// Widens row r of 5-6-5 pixels into `out`. When `out` still holds the row
+// above widened (`outAbove` is `out`), only groups of four pixels that differ
+// from the row above are widened; a fresh target, and row 0, are widened whole.
 constexpr int32_t WIDEN_GROUP = 4;
 inline void widenRow(uint8_t* out, const uint8_t* outAbove, const uint16_t* cur, const uint16_t* up,
                      int32_t row, int32_t width) {
-    int32_t k = 0;
-    for (; k + WIDEN_GROUP <= width; k += WIDEN_GROUP) {
-        if (row == 0 || load<uint64_t>(cur + k) != load<uint64_t>(up + k))
-            widenFour(out + 3 * k, cur + k);
-        else if (outAbove != out)
-            std::memcpy(out + 3 * k, outAbove + 3 * k, 3 * WIDEN_GROUP);
+    if (row == 0 || outAbove != out) {  // a fresh target: widening is as cheap as copying
+        rgbFrom565(out, cur, width);
+        return;
     }
+    int32_t k = 0;
+    for (; k + WIDEN_GROUP <= width; k += WIDEN_GROUP)
+        if (load<uint64_t>(cur + k) != load<uint64_t>(up + k)) widenFour(out + 3 * k, cur + k);
     for (; k < width; ++k) storeWidened(out + 3 * k, widened(cur[k]));
 }
 
@@ -159,11 +158,7 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
                 cur[i++] = static_cast<uint16_t>(c | (in.readByte() & 0xFF) << 8);
                 continue;
             }
-            switch (c) {
-            case CMD_ESCAPE:
-                cur[i++] = static_cast<uint16_t>(in.readWord());
-                break;
-            case CMD_PACKED: {
+            if (c == CMD_PACKED) {  // the usual command of a photograph
                 const int32_t n = in.readByte() + PACKED_BIAS_16;
                 const uint16_t sharedBits = packedPixel(in.readByte(), 0);
                 if (const uint8_t* bytes = in.take(n, RUN_SLACK)) {
@@ -172,8 +167,12 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
                     for (int32_t k = 0; k < n; ++k) cur[i + k] = sharedBits | packedPixel(0, in.readByte());
                 }
                 i += n;
-                break;
+                continue;
             }
+            switch (c) {
+            case CMD_ESCAPE:
+                cur[i++] = static_cast<uint16_t>(in.readWord());
+                break;
             case CMD_UP_RIGHT:
                 cur[i] = up[i + 1];
                 ++i;
