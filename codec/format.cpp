@@ -17,14 +17,21 @@ inline uint16_t pixelFrom(uint32_t rgb) {
 }  // namespace
 
 void rgbTo565(uint16_t* pixels, const uint8_t* rgb, int32_t count) {
-    for (int32_t k = 0; k + 1 < count; ++k) {  // four bytes at once, the fourth ignored
-        uint32_t word;
-        std::memcpy(&word, rgb + 3 * k, sizeof word);
-        pixels[k] = pixelFrom(word);
+    int32_t k = 0;
+    for (; k + 4 <= count; k += 4) {  // twelve bytes into four pixels
+        uint64_t first;
+        uint32_t second;
+        std::memcpy(&first, rgb + 3 * k, sizeof first);
+        std::memcpy(&second, rgb + 3 * k + 8, sizeof second);
+        const uint64_t four = pixelFrom(static_cast<uint32_t>(first)) |
+                              uint64_t{pixelFrom(static_cast<uint32_t>(first >> 24))} << 16 |
+                              uint64_t{pixelFrom(static_cast<uint32_t>(first >> 48 | uint64_t{second} << 16))} << 32 |
+                              uint64_t{pixelFrom(second >> 8)} << 48;
+        std::memcpy(pixels + k, &four, sizeof four);
     }
-    if (count > 0) {
-        const uint8_t* last = rgb + 3 * (count - 1);
-        pixels[count - 1] = pixelFrom(last[0] | last[1] << 8 | static_cast<uint32_t>(last[2]) << 16);
+    for (; k < count; ++k) {
+        const uint8_t* p = rgb + 3 * k;
+        pixels[k] = pixelFrom(p[0] | p[1] << 8 | static_cast<uint32_t>(p[2]) << 16);
     }
 }
 
