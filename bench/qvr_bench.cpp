@@ -223,6 +223,11 @@ Row measure(const Subject& s, bool withEntryPoint) {
 
     Bytes qvrFile;
     r.qvrEnc = bestSeconds([&] { qvrFile = qvrEncode(s.image); });
+    {  // the general path over a MemoryStream writes the same bytes
+        MemoryStream general;
+        if (!saveQvr(general, s.image).empty() || general.bytes() != qvrFile)
+            fail(s.name + ": the memory path wrote other bytes than the general path");
+    }
     RasterImage decoded;
     r.qvrDec = bestSeconds([&] { qvrDecode(qvrFile, decoded); });
     if (!sameImage(keptByQvr(s.image), decoded)) fail(s.name + ": QVR round trip differs");
