@@ -15,6 +15,10 @@ enum RowKind : int32_t {
     ROW_KIND_RGB = 24,    // red, green, blue bytes per pixel
     ROW_KIND_ALPHA = 48,  // one alpha byte per pixel
 };
+// 0, 1, 2 for the kinds above in that order, -1 for any other value.
+constexpr int32_t rowKindIndex(int32_t kind) {
+    return kind == ROW_KIND_INDEX ? 0 : kind == ROW_KIND_RGB ? 1 : kind == ROW_KIND_ALPHA ? 2 : -1;
+}
 
 // rowBytes of the codec's row transfers: 8192 for a row of one-byte samples
 // (a ring slot), 24576 for an RGB row buffer of three bytes per pixel.

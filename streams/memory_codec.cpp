@@ -5,15 +5,6 @@
 namespace qvr {
 namespace {
 
-int32_t kindSlot(int32_t kind) {
-    switch (kind) {
-    case ROW_KIND_INDEX: return 0;
-    case ROW_KIND_RGB: return 1;
-    case ROW_KIND_ALPHA: return 2;
-    default: return -1;
-    }
-}
-
 // The target of a seek, or -1 when it lies outside 0..size.
 int64_t seekTarget(int32_t offset, int32_t origin, size_t position, size_t size) {
     int64_t target = offset;
@@ -27,7 +18,7 @@ int64_t seekTarget(int32_t offset, int32_t origin, size_t position, size_t size)
 // ---- shared ----
 
 int32_t MemoryCodecState::rowsMoved(int32_t kind) const {
-    const int32_t slot = kindSlot(kind);
+    const int32_t slot = rowKindIndex(kind);
     return slot < 0 ? 0 : rowsMoved_[slot];
 }
 
@@ -44,7 +35,7 @@ uint8_t* MemoryCodecState::planeRow(int32_t kind, int32_t top, int32_t width) co
     return plane->data() + end - rowSize;
 }
 
-void MemoryCodecState::countRow(int32_t kind) { ++rowsMoved_[kindSlot(kind)]; }
+void MemoryCodecState::countRow(int32_t kind) { ++rowsMoved_[rowKindIndex(kind)]; }
 
 // ---- reading ----
 

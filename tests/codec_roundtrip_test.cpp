@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 
 #include "codec/internal/measure.h"
@@ -49,25 +50,29 @@ RasterImage makeImage(int32_t width, int32_t height, int32_t depth, Pattern patt
     return image;
 }
 
-TEST(RoundTrip, EveryKindOverVariedImages) {
-    const std::pair<int32_t, int32_t> sizes[] = {{2, 1}, {3, 2}, {17, 9}, {300, 7}, {600, 5}};
+// Calls check(image, what) for every depth and pattern at each size.
+template <typename Check>
+void forEachVariedImage(std::initializer_list<std::pair<int32_t, int32_t>> sizes, Check check) {
     for (int32_t depth : {8, 24, 32})
         for (Pattern pattern : ALL_PATTERNS)
-            for (auto [w, h] : sizes) {
-                const std::string what = "depth " + std::to_string(depth) + " pattern " +
-                                         std::to_string(static_cast<int>(pattern)) + " " +
-                                         std::to_string(w) + "x" + std::to_string(h);
-                const RasterImage image = makeImage(w, h, depth, pattern);
-                const Bytes file = encodeImage(image);
-                ASSERT_FALSE(file.empty()) << what;
-                RasterImage back;
-                ASSERT_EQ(decodeBytes(file, back), "") << what;
-                expectSameImage(back, keptByQvr(image), what);
-                // Writing what was read gives the same bytes again.
-                RasterImage again;
-                ASSERT_EQ(decodeBytes(encodeImage(back), again), "") << what;
-                expectSameImage(again, back, what);
-            }
+            for (auto [w, h] : sizes)
+                check(makeImage(w, h, depth, pattern),
+                      "depth " + std::to_string(depth) + " pattern " + std::to_string(static_cast<int>(pattern)) +
+                          " " + std::to_string(w) + "x" + std::to_string(h));
+}
+
+TEST(RoundTrip, EveryKindOverVariedImages) {
+    forEachVariedImage({{2, 1}, {3, 2}, {17, 9}, {300, 7}, {600, 5}}, [](const RasterImage& image, const std::string& what) {
+        const Bytes file = encodeImage(image);
+        ASSERT_FALSE(file.empty()) << what;
+        RasterImage back;
+        ASSERT_EQ(decodeBytes(file, back), "") << what;
+        expectSameImage(back, keptByQvr(image), what);
+        // Writing what was read gives the same bytes again.
+        RasterImage again;
+        ASSERT_EQ(decodeBytes(encodeImage(back), again), "") << what;
+        expectSameImage(again, back, what);
+    });
 }
 
 TEST(RoundTrip, EveryIndexValueAndAlpha255) {
@@ -236,21 +241,14 @@ void expectSameDecoding(const Bytes& file, const std::string& what) {
 }
 
 TEST(MemoryPath, SameBytesAndPixelsAsTheGeneralPath) {
-    const std::pair<int32_t, int32_t> sizes[] = {{2, 1}, {5, 3}, {17, 9}, {300, 7}, {8191, 2}};
-    for (int32_t depth : {8, 24, 32})
-        for (Pattern pattern : ALL_PATTERNS)
-            for (auto [w, h] : sizes) {
-                const std::string what = "depth " + std::to_string(depth) + " pattern " +
-                                         std::to_string(static_cast<int>(pattern)) + " " +
-                                         std::to_string(w) + "x" + std::to_string(h);
-                const RasterImage image = makeImage(w, h, depth, pattern);
-                Bytes fast;
-                ASSERT_EQ(saveQvrMemory(image, fast), "") << what;
-                ASSERT_EQ(fast, encodeImage(image)) << what;
-                RasterImage back;
-                ASSERT_EQ(loadQvrMemory(fast.data(), fast.size(), back), "") << what;
-                expectSameImage(back, keptByQvr(image), what);
-            }
+    forEachVariedImage({{2, 1}, {5, 3}, {17, 9}, {300, 7}, {8191, 2}}, [](const RasterImage& image, const std::string& what) {
+        Bytes fast;
+        ASSERT_EQ(saveQvrMemory(image, fast), "") << what;
+        ASSERT_EQ(fast, encodeImage(image)) << what;
+        RasterImage back;
+        ASSERT_EQ(loadQvrMemory(fast.data(), fast.size(), back), "") << what;
+        expectSameImage(back, keptByQvr(image), what);
+    });
 }
 
 // Cut short anywhere or with any one byte changed, a file reads the same

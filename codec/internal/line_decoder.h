@@ -31,8 +31,17 @@ inline int32_t operand8(int32_t v) { return v == ESCAPED_SAMPLE_255 ? SAMPLE_FRO
 // A byte below the first command byte; a missing byte (-1) is not one.
 inline bool isLiteral(int32_t c) { return static_cast<uint32_t>(c) < static_cast<uint32_t>(FIRST_COMMAND_BYTE); }
 
-inline void fill16(uint16_t* out, int32_t n, uint16_t v) {
+template <typename Sample>
+void fillSamples(Sample* out, int32_t n, Sample v) {
     for (int32_t k = 0; k < n; ++k) out[k] = v;
+}
+
+template <typename Sample>
+void repeatPair(Sample* out, int32_t n, Sample a, Sample b) {
+    for (int32_t k = 0; k < n; ++k) {
+        out[2 * k] = a;
+        out[2 * k + 1] = b;
+    }
 }
 
 // The pixels of a packed run whose bytes lie in memory, four at a time: up to
@@ -104,16 +113,13 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
                 const int32_t n = in.readByte() + PAIR_BIAS_8;
                 const uint8_t a = static_cast<uint8_t>(operand8(in.readByte()));
                 const uint8_t b = static_cast<uint8_t>(operand8(in.readByte()));
-                for (int32_t k = 0; k < n; ++k) {
-                    cur[i + 2 * k] = a;
-                    cur[i + 2 * k + 1] = b;
-                }
+                repeatPair(cur + i, n, a, b);
                 i += 2 * n;
                 break;
             }
             case CMD_FILL: {
                 const int32_t n = in.readByte() + FILL_BIAS_8;
-                std::memset(cur + i, operand8(in.readByte()) & 0xFF, static_cast<size_t>(n));
+                fillSamples(cur + i, n, static_cast<uint8_t>(operand8(in.readByte())));
                 i += n;
                 break;
             }
@@ -185,16 +191,13 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
                 const int32_t n = in.readByte() + PAIR_BIAS_16;
                 const uint16_t a = static_cast<uint16_t>(in.readWord());
                 const uint16_t b = static_cast<uint16_t>(in.readWord());
-                for (int32_t k = 0; k < n; ++k) {
-                    cur[i + 2 * k] = a;
-                    cur[i + 2 * k + 1] = b;
-                }
+                repeatPair(cur + i, n, a, b);
                 i += 2 * n;
                 break;
             }
             case CMD_FILL: {
                 const int32_t n = in.readByte() + FILL_BIAS_16;
-                fill16(cur + i, n, static_cast<uint16_t>(in.readWord()));
+                fillSamples(cur + i, n, static_cast<uint16_t>(in.readWord()));
                 i += n;
                 break;
             }

@@ -108,23 +108,42 @@ inline int32_t chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8
     return pickLongest(lengths, C8_COUNT);
 }
 
-// Emits the command chosen at position i and returns how many samples it covers.
+// Count biases and operands of the commands both kinds of stream share.
+template <typename Sample>
+struct CommandBiases;
+template <>
+struct CommandBiases<uint8_t> {
+    static constexpr int32_t COPY = COPY_BIAS_8, FILL = FILL_BIAS_8, PAIR = PAIR_BIAS_8;
+};
+template <>
+struct CommandBiases<uint16_t> {
+    static constexpr int32_t COPY = COPY_BIAS_16, FILL = FILL_BIAS_16, PAIR = PAIR_BIAS_16;
+};
 template <typename Stream>
-int32_t emitCommand8(Stream& out, const uint8_t* cur, int32_t i, int32_t chosen, int32_t length) {
-    out.putByte(CANDIDATE8_COMMAND[chosen]);
-    switch (chosen) {
-    case C8_COPY_UP:
-    case C8_COPY_UP2:
-        out.putByte(length - COPY_BIAS_8);
+void putSample(Stream& out, uint8_t sample) { out.putByte(sample); }
+template <typename Stream>
+void putSample(Stream& out, uint16_t sample) { out.putWord(sample); }
+
+// Emits `command` for the samples from position i and returns how many it covers.
+template <typename Stream, typename Sample>
+int32_t emitCommand(Stream& out, const Sample* cur, int32_t i, int32_t command, int32_t length) {
+    using Biases = CommandBiases<Sample>;
+    out.putByte(command);
+    switch (command) {
+    case CMD_COPY_UP:
+    case CMD_COPY_UP2:
+        out.putByte(length - Biases::COPY);
         break;
-    case C8_FILL:
-        out.putByte(length - FILL_BIAS_8);
-        out.putByte(cur[i]);
+    case CMD_FILL:
+        out.putByte(length - Biases::FILL);
+        putSample(out, cur[i]);
         break;
-    default:  // C8_PAIR
-        out.putByte(length / 2 - PAIR_BIAS_8);
-        out.putByte(cur[i]);
-        out.putByte(cur[i + 1]);
+    case CMD_PAIR:
+        out.putByte(length / 2 - Biases::PAIR);
+        putSample(out, cur[i]);
+        putSample(out, cur[i + 1]);
+        break;
+    default:  // CMD_UP_LEFT, CMD_UP_RIGHT: the command byte alone
         break;
     }
     return length;
@@ -138,7 +157,7 @@ void encodeRow8(Stream& out, const uint8_t* cur, const uint8_t* up, const uint8_
     while (i < width) {
         const int32_t chosen = chooseCommand8(cur, up, up2, r, i, width, lengths);
         if (chosen >= 0) {
-            i += emitCommand8(out, cur, i, chosen, lengths[chosen]);
+            i += emitCommand(out, cur, i, CANDIDATE8_COMMAND[chosen], lengths[chosen]);
             continue;
         }
         if (cur[i] >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
@@ -184,29 +203,6 @@ inline int32_t chooseCommand16(const uint16_t* cur, const uint16_t* up, const ui
     return lengths[chosen] > 0 ? chosen : -1;
 }
 
-template <typename Stream>
-int32_t emitCommand16(Stream& out, const uint16_t* cur, int32_t j, int32_t chosen, int32_t length) {
-    out.putByte(CANDIDATE16_COMMAND[chosen]);
-    switch (chosen) {
-    case C16_COPY_UP:
-    case C16_COPY_UP2:
-        out.putByte(length - COPY_BIAS_16);
-        break;
-    case C16_FILL:
-        out.putByte(length - FILL_BIAS_16);
-        out.putWord(cur[j]);
-        break;
-    case C16_PAIR:
-        out.putByte(length / 2 - PAIR_BIAS_16);
-        out.putWord(cur[j]);
-        out.putWord(cur[j + 1]);
-        break;
-    default:  // C16_UP_LEFT, C16_UP_RIGHT: the command byte alone
-        break;
-    }
-    return length;
-}
-
 // The pixel bytes of a packed run, four at a time: up to three bytes past
 // the run are written, which the next bytes overwrite.
 constexpr int32_t PLACE_SLACK = 3;
@@ -246,7 +242,7 @@ void encodeRow16(Stream& out, const uint16_t* cur, const uint16_t* up, const uin
     int32_t j = 0;
     while (j < width) {
         const int32_t chosen = chooseCommand16(cur, up, up2, r, j, width, lengths);
-        j += chosen >= 0 ? emitCommand16(out, cur, j, chosen, lengths[chosen])
+        j += chosen >= 0 ? emitCommand(out, cur, j, CANDIDATE16_COMMAND[chosen], lengths[chosen])
                          : emitPackedOrLiteral16(out, cur, j, width);
     }
 }

@@ -10,33 +10,46 @@
 
 namespace qvr {
 
-// Widening splits along the pixel's bytes: red and the top of green come from
-// the high byte, the rest of green and blue from the low byte, and the two
-// halves of green do not overlap. Each table entry holds its byte's share of
-// red, green and blue, packed as they lie in memory.
-struct WideningTables {
-    std::array<uint32_t, 256> high{};
-    std::array<uint32_t, 256> low{};
+// A function of a 16-bit pixel whose high and low bytes contribute disjoint
+// bits, as two tables of 256 entries whose lookups are ORed.
+template <typename T>
+struct ByteSplitTables {
+    std::array<T, 256> high{};
+    std::array<T, 256> low{};
+
+    constexpr T of(uint32_t pixel) const { return high[pixel >> 8] | low[pixel & 0xFF]; }
 };
 
-constexpr WideningTables makeWideningTables() {
-    WideningTables t;
+template <typename T, typename F>
+constexpr ByteSplitTables<T> makeByteSplitTables(F f) {
+    ByteSplitTables<T> t;
     for (uint32_t v = 0; v < 256; ++v) {
-        const uint32_t r5 = v >> 3, gTop = v & 7;      // high byte: RRRRRGGG
-        const uint32_t gBottom = v >> 5, b5 = v & 31;  // low byte: GGGBBBBB
-        const uint32_t red = (r5 << 3) | (r5 >> 2);
-        const uint32_t greenHigh = (gTop << 5) | (gTop >> 1);  // G6 << 2 and G6 >> 4, top bits
-        const uint32_t greenLow = gBottom << 2;
-        const uint32_t blue = (b5 << 3) | (b5 >> 2);
-        t.high[v] = red | greenHigh << 8;
-        t.low[v] = greenLow << 8 | blue << 16;
+        t.high[v] = f(v << 8);
+        t.low[v] = f(v);
     }
     return t;
 }
-inline constexpr WideningTables WIDENING = makeWideningTables();
+
+// True when the tables give f for every pixel.
+template <typename T, typename F>
+constexpr bool splitsExactly(const ByteSplitTables<T>& t, F f) {
+    for (uint32_t pixel = 0; pixel < 65536; ++pixel)
+        if (t.of(pixel) != f(pixel)) return false;
+    return true;
+}
+
+// Widening repeats each component's top bits below it; red, green and blue
+// land in the low three bytes as they lie in memory. Red and the top of green
+// come from the high byte, the rest of green and blue from the low byte.
+constexpr uint32_t widenedRgb(uint32_t pixel) {
+    const uint32_t r5 = pixel >> 11, g6 = (pixel >> 5) & 63, b5 = pixel & 31;
+    return ((r5 << 3) | (r5 >> 2)) | ((g6 << 2) | (g6 >> 4)) << 8 | ((b5 << 3) | (b5 >> 2)) << 16;
+}
+inline constexpr ByteSplitTables<uint32_t> WIDENING = makeByteSplitTables<uint32_t>(widenedRgb);
+static_assert(splitsExactly(WIDENING, widenedRgb));
 
 // One pixel's red, green and blue in the low three bytes.
-inline uint32_t widened(uint32_t pixel) { return WIDENING.high[pixel >> 8] | WIDENING.low[pixel & 0xFF]; }
+inline uint32_t widened(uint32_t pixel) { return WIDENING.of(pixel); }
 
 inline void storeWidened(uint8_t* out, uint32_t rgb) {
     out[0] = static_cast<uint8_t>(rgb);
@@ -64,21 +77,9 @@ constexpr std::array<uint16_t, 256> makePackedLowBits() {
 inline constexpr std::array<uint16_t, 256> PACKED_LOW_BITS = makePackedLowBits();
 
 // The pixel byte of a packed pixel, from the pixel's two bytes.
-struct PackedByteTables {
-    std::array<uint8_t, 256> high{};
-    std::array<uint8_t, 256> low{};
-};
-constexpr PackedByteTables makePackedByteTables() {
-    PackedByteTables t;
-    for (uint32_t v = 0; v < 256; ++v) {
-        t.high[v] = packedPixelByte(static_cast<uint16_t>(v << 8));
-        t.low[v] = packedPixelByte(static_cast<uint16_t>(v));
-    }
-    return t;
-}
-inline constexpr PackedByteTables PACKED_BYTE = makePackedByteTables();
-inline uint8_t packedByteOf(uint16_t pixel) {
-    return PACKED_BYTE.high[pixel >> 8] | PACKED_BYTE.low[pixel & 0xFF];
-}
+constexpr uint8_t packedByteFrom(uint32_t pixel) { return packedPixelByte(static_cast<uint16_t>(pixel)); }
+inline constexpr ByteSplitTables<uint8_t> PACKED_BYTE = makeByteSplitTables<uint8_t>(packedByteFrom);
+static_assert(splitsExactly(PACKED_BYTE, packedByteFrom));
+inline uint8_t packedByteOf(uint16_t pixel) { return PACKED_BYTE.of(pixel); }
 
 }  // namespace qvr
