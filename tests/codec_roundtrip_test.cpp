@@ -220,7 +220,7 @@ TEST(SaveQvr, RefusesSizesTheReaderCannotRead) {
 // plane, or to the first stream.
 bool seeksOutside(const Bytes& file) {
     FileHeader header{};
-    std::memcpy(&header, file.data(), std::min(file.size(), sizeof header));
+    if (!file.empty()) std::memcpy(&header, file.data(), std::min(file.size(), sizeof header));
     return headerValid(header) && (header.dataOffset > file.size() || header.auxOffset > file.size());
 }
 
