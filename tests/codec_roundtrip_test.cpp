@@ -9,6 +9,7 @@
 #include <random>
 
 #include "codec/internal/measure.h"
+#include "codec/internal/pixels.h"
 #include "codec/reader.h"
 #include "codec/writer.h"
 #include "streams/image_io.h"
@@ -329,6 +330,19 @@ TEST(MemoryPath, PackedRunsMeasureAsPixelByPixel) {
             else if (pixels[static_cast<size_t>(i)] != pixels[static_cast<size_t>(i) - 1]) streak = 1;
         }
         ASSERT_EQ(packedRunLength(pixels.data(), cap), want) << "trial " << trial << " cap " << cap;
+    }
+}
+
+// The table-driven widening and packed pixel bytes agree with their
+// definitions for every 16-bit pixel.
+TEST(PixelTables, SplitTablesGiveEveryPixel) {
+    EXPECT_TRUE(splitsExactly(WIDENING, widenedRgb));
+    EXPECT_TRUE(splitsExactly(PACKED_BYTE, packedByteFrom));
+    for (uint32_t pixel : {0x0000u, 0xFFFFu, 0xF800u, 0x07E0u, 0x001Fu, 0x8410u}) {
+        uint8_t rgb[3];
+        const uint16_t p = static_cast<uint16_t>(pixel);
+        rgbFrom565(rgb, &p, 1);
+        EXPECT_EQ(rgb[0] | rgb[1] << 8 | rgb[2] << 16, static_cast<int>(widenedRgb(pixel))) << pixel;
     }
 }
 
