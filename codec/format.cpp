@@ -1,59 +1,56 @@
 #include "codec/format.h"
 
-#include <array>
-#include <cstring>
+#include "codec/internal/pixels.h"
 
 namespace qvr {
-namespace {
-
-// Widening splits along the pixel's bytes: red and the top of green come from
-// the high byte, the rest of green and blue from the low byte, and the two
-// halves of green do not overlap. Each table entry holds its bytes' share of
-// red, green and blue, packed as they lie in memory.
-struct WideningTables {
-    std::array<uint32_t, 256> high{};
-    std::array<uint32_t, 256> low{};
-};
-
-constexpr WideningTables makeWideningTables() {
-    WideningTables t;
-    for (uint32_t v = 0; v < 256; ++v) {
-        const uint32_t r5 = v >> 3, gTop = v & 7;  // high byte: RRRRRGGG
-        const uint32_t gBottom = v >> 5, b5 = v & 31;  // low byte: GGGBBBBB
-        const uint32_t red = (r5 << 3) | (r5 >> 2);
-        const uint32_t greenHigh = (gTop << 5) | (gTop >> 1);  // G6 << 2 and G6 >> 4, top bits
-        const uint32_t greenLow = gBottom << 2;
-        const uint32_t blue = (b5 << 3) | (b5 >> 2);
-        t.high[v] = red | greenHigh << 8;
-        t.low[v] = greenLow << 8 | blue << 16;
-    }
-    return t;
-}
-
-constexpr WideningTables WIDENING = makeWideningTables();
-
-}  // namespace
-
 void rgbFrom565(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
-    for (int32_t k = 0; k < count; ++k) {
-        const uint32_t p = pixels[k];
-        const uint32_t packed = WIDENING.high[p >> 8] | WIDENING.low[p & 0xFF];
-        uint8_t* out = rgb + 3 * k;
-        out[0] = static_cast<uint8_t>(packed);
-        out[1] = static_cast<uint8_t>(packed >> 8);
-        out[2] = static_cast<uint8_t>(packed >> 16);
-    }
+    int32_t k = 0;
+    for (; k + 4 <= count; k += 4) widenFour(rgb + 3 * k, pixels + k);
+    for (; k < count; ++k) storeWidened(rgb + 3 * k, widened(pixels[k]));
 }
 
 namespace {
-inline uint16_t pixelFrom(uint32_t r, uint32_t g, uint32_t b) {
-    return static_cast<uint16_t>(((r & 0xF8) << 8) | ((g & 0xFC) << 3) | (b >> 3));
+// A pixel from red, green and blue in the low three bytes of `rgb`.
+inline uint16_t pixelFrom(uint32_t rgb) {
+    return static_cast<uint16_t>(((rgb & 0xF8) << 8) | ((rgb & 0xFC00) >> 5) | ((rgb >> 19) & 0x1F));
 }
 }  // namespace
 
 void rgbTo565(uint16_t* pixels, const uint8_t* rgb, int32_t count) {
-    for (int32_t k = 0; k < count; ++k)
-        pixels[k] = pixelFrom(rgb[3 * k], rgb[3 * k + 1], rgb[3 * k + 2]);
+    int32_t k = 0;
+    for (; k + 4 <= count; k += 4) {  // twelve bytes into four pixels
+        uint64_t first;
+        uint32_t second;
+        std::memcpy(&first, rgb + 3 * k, sizeof first);
+        std::memcpy(&second, rgb + 3 * k + 8, sizeof second);
+        const uint64_t four = pixelFrom(static_cast<uint32_t>(first)) |
+                              uint64_t{pixelFrom(static_cast<uint32_t>(first >> 24))} << 16 |
+                              uint64_t{pixelFrom(static_cast<uint32_t>(first >> 48 | uint64_t{second} << 16))} << 32 |
+                              uint64_t{pixelFrom(second >> 8)} << 48;
+        std::memcpy(pixels + k, &four, sizeof four);
+    }
+    for (; k < count; ++k) {
+        const uint8_t* p = rgb + 3 * k;
+        pixels[k] = pixelFrom(p[0] | p[1] << 8 | static_cast<uint32_t>(p[2]) << 16);
+    }
+}
+
+void forcePaletteWhite(uint8_t* palette) { std::memset(palette + 3 * WHITE_PALETTE_ENTRY, 255, 3); }
+
+void paletteFromTables(uint8_t* palette, const uint8_t* red, const uint8_t* green, const uint8_t* blue) {
+    for (int32_t i = 0; i < 256; ++i) {
+        palette[3 * i] = red[i];
+        palette[3 * i + 1] = green[i];
+        palette[3 * i + 2] = blue[i];
+    }
+}
+
+void paletteToTables(const uint8_t* palette, uint8_t* red, uint8_t* green, uint8_t* blue) {
+    for (int32_t i = 0; i < 256; ++i) {
+        red[i] = palette[3 * i];
+        green[i] = palette[3 * i + 1];
+        blue[i] = palette[3 * i + 2];
+    }
 }
 
 }  // namespace qvr

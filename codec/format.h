@@ -50,12 +50,43 @@ constexpr int32_t MIN_READABLE_WIDTH = 2;
 constexpr int32_t MIN_READABLE_HEIGHT = 1;
 constexpr int32_t MAX_READABLE_SIDE = 8191;
 
-// True when a file of this size could be read back. Callers check it before
-// writing, since the writer itself accepts any size.
-constexpr bool imageSizeReadable(int32_t width, int32_t height) {
+// True when a file of this size could be read back. The writer writes only
+// widths up to its row buffers (8192), so callers check this before writing.
+constexpr bool imageSizeReadable(int64_t width, int64_t height) {
     return width >= MIN_READABLE_WIDTH && width <= MAX_READABLE_SIDE &&
            height >= MIN_READABLE_HEIGHT && height <= MAX_READABLE_SIDE;
 }
+
+// True when a header passes every test a reader makes; the reserved fields
+// are never looked at.
+constexpr bool headerValid(const FileHeader& header) {
+    return header.magic[0] == QVR_MAGIC_0 && header.magic[1] == QVR_MAGIC_1 &&
+           header.version == QVR_VERSION && header.headerSize == HEADER_BYTES &&
+           (header.bitsPerPixel == 8 || header.bitsPerPixel == 16) &&
+           imageSizeReadable(header.width, header.height) &&
+           header.dataOffset >= static_cast<uint32_t>(HEADER_BYTES);
+}
+
+// The depth of the image a valid header describes: 8 indexed, 24 RGB, 32 RGB
+// with an alpha plane.
+constexpr int32_t depthOfHeader(const FileHeader& header) {
+    if (header.bitsPerPixel == 8) return 8;
+    return header.auxOffset != 0 ? 32 : 24;
+}
+
+// What a file gives back of what was written. Palette indices and alpha
+// samples exactly, except 255, which reads back as 246; the palette exactly,
+// except entry 246, which reads back white; colour at 5-6-5 precision,
+// widened by repeating each component's top bits.
+constexpr uint8_t keptSample(uint8_t v) { return v == 255 ? 246 : v; }
+constexpr uint8_t keptRedOrBlue(uint8_t v) { return static_cast<uint8_t>((v & 0xF8) | (v >> 5)); }
+constexpr uint8_t keptGreen(uint8_t v) { return static_cast<uint8_t>((v & 0xFC) | (v >> 6)); }
+void forcePaletteWhite(uint8_t* palette);  // entry 246 becomes white
+
+// A palette of 256 red, green, blue triples to and from three colour tables
+// of 256 entries each, as hosts keep them.
+void paletteFromTables(uint8_t* palette, const uint8_t* red, const uint8_t* green, const uint8_t* blue);
+void paletteToTables(const uint8_t* palette, uint8_t* red, uint8_t* green, uint8_t* blue);
 
 // Command bytes. 0x00..0xF7 are literals in both kinds of stream; 0xF9..0xFB
 // are literals in 8-bit streams too.

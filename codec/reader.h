@@ -1,11 +1,15 @@
-// Reading QVR files through a CodecContext's StreamProcs. Each operation reads
-// the header anew from offset 0 and keeps nothing between calls.
+// Reading QVR files through a CodecContext's StreamProcs: one read() per
+// stream byte, one putRows() per row. Each operation reads the header anew
+// from offset 0 and keeps nothing between calls.
 #pragma once
 
 #include "codec/format.h"
 #include "codec/stream.h"
 
 namespace qvr {
+
+// Reads the header at offset 0; true when it passes every test (headerValid).
+bool readHeader(CodecContext* ctx, FileHeader* header);
 
 // True when the file starts with a header that passes every test.
 bool identify(CodecContext* ctx);
@@ -18,10 +22,6 @@ bool readInfo(CodecContext* ctx, FileHeader* header);
 // True when the header is valid and the first plane decoded without overrun;
 // an overrun in the alpha plane ends that plane but still answers true.
 bool decode(CodecContext* ctx);
-
-bool readHeader(CodecContext* ctx, FileHeader* header);
-bool decode8(CodecContext* ctx, const FileHeader& header);
-bool decode16(CodecContext* ctx, const FileHeader& header);
 
 // decode() with the whole story: which plane stopped early and at which row.
 enum class DecodeOutcome {

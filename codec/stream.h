@@ -1,7 +1,7 @@
-// The codec's view of the outside world: a table of stream and row procedures,
-// the per-call context that carries it, and the row ring the line coders use
-// for back references. The codec allocates nothing and touches no file or host
-// directly; everything goes through StreamProcs.
+// The codec's view of the outside world: a table of stream and row procedures
+// and the per-call context that carries it. The codec allocates nothing and
+// touches no file or host directly; everything goes through StreamProcs (or,
+// inside the library, through a binding the line coders are compiled for).
 #pragma once
 
 #include <cstddef>
@@ -15,11 +15,15 @@ enum RowKind : int32_t {
     ROW_KIND_RGB = 24,    // red, green, blue bytes per pixel
     ROW_KIND_ALPHA = 48,  // one alpha byte per pixel
 };
+// 0, 1, 2 for the kinds above in that order, -1 for any other value.
+constexpr int32_t rowKindIndex(int32_t kind) {
+    return kind == ROW_KIND_INDEX ? 0 : kind == ROW_KIND_RGB ? 1 : kind == ROW_KIND_ALPHA ? 2 : -1;
+}
 
-constexpr int32_t ROW_SLOT_SAMPLES = 8192;                   // samples in one ring slot
-constexpr int32_t RING_SLOTS = 4;                            // row r lives in slot r & 3
-constexpr int32_t RGB_ROW_BYTES = 3 * ROW_SLOT_SAMPLES;      // 24576: one RGB row buffer
-constexpr int32_t READER_SPARE_SAMPLES = 516;                // largest single-command output
+// rowBytes of the codec's row transfers: 8192 for a row of one-byte samples
+// (a ring slot), 24576 for an RGB row buffer of three bytes per pixel.
+constexpr int32_t ROW_SLOT_SAMPLES = 8192;
+constexpr int32_t RGB_ROW_BYTES = 3 * ROW_SLOT_SAMPLES;
 
 // Seven words: an opaque value, then six procedures that each get it first.
 struct StreamProcs {
@@ -48,34 +52,5 @@ struct CodecContext {
     int32_t minBytes;
     int32_t maxBytes;
 };
-
-// Four row slots of 8192 samples; Spare samples after the last slot absorb the
-// largest output of one corrupt command. One guard sample before slot 0 keeps a
-// look one to the left of position 0 inside the ring.
-template <typename Sample, int32_t Spare>
-struct RowRing {
-    Sample samples[1 + RING_SLOTS * ROW_SLOT_SAMPLES + Spare];
-
-    Sample* slot(int32_t row) { return samples + 1 + (row & (RING_SLOTS - 1)) * ROW_SLOT_SAMPLES; }
-};
-
-// Reader primitives: one read() call per byte. The decoders pass a local copy
-// of the table, which the compiler can keep in registers across the calls.
-inline int32_t readByte(const StreamProcs& procs) {
-    uint8_t byte;
-    if (procs.read(procs.userData, &byte, 1) <= 0) return -1;
-    return byte;
-}
-inline int32_t readByte(CodecContext* ctx) { return readByte(ctx->procs); }
-
-// Low byte first. A missing byte counts as -1 and is combined as a 32-bit
-// value, so callers that keep the low 16 bits see 0xFFFF, or 0xFF00 plus the
-// first byte when only the second is missing.
-inline int32_t readWord(const StreamProcs& procs) {
-    int32_t first = readByte(procs);
-    int32_t second = readByte(procs);
-    return static_cast<int32_t>(static_cast<uint32_t>(second & 0xFFFF) << 8) | first;
-}
-inline int32_t readWord(CodecContext* ctx) { return readWord(ctx->procs); }
 
 }  // namespace qvr

@@ -1,11 +1,13 @@
 // Fuzz target: the codec's decode() over a memory stream. Checks the row
 // contract as well as memory safety: rows arrive in order, one at a time, with
-// the header's width, and never after the stream's first failure.
+// the header's width, and never after the stream's first failure; then
+// loadQvrMemory() against loadQvr() over the same bytes.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "codec/reader.h"
+#include "streams/image_io.h"
 #include "streams/stream_binding.h"
 
 namespace {
@@ -77,5 +79,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           stream.rowsMoved(qvr::ROW_KIND_ALPHA);
     check(moved <= checker.nextRow[0] + checker.nextRow[1] + checker.nextRow[2]);
     if (report.outcome == qvr::DecodeOutcome::FirstPlaneOverrun) check(checker.nextRow[2] == 0);
+
+    // The memory path reads the same pixels with the same message, unless it
+    // stopped at a seek outside the data, which the general path steps over.
+    qvr::MemoryStream again(bytes);
+    qvr::RasterImage general, fast;
+    const std::string generalProblem = qvr::loadQvr(again, general);
+    const std::string fastProblem = qvr::loadQvrMemory(data, size, fast);
+    if (fastProblem != generalProblem) {
+        check(fastProblem.find("outside the data") != std::string::npos);
+        return 0;
+    }
+    check(fast.indices == general.indices && fast.rgb == general.rgb && fast.alpha == general.alpha);
     return 0;
 }

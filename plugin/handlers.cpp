@@ -205,11 +205,7 @@ void onReadStart(PluginGlobals* globals) {
     if (ctx.depth == 8) {
         record->imageMode = plugInModeIndexedColor;
         record->planes = 1;
-        for (int i = 0; i < 256; ++i) {
-            record->redLUT[i] = ctx.palette[3 * i];
-            record->greenLUT[i] = ctx.palette[3 * i + 1];
-            record->blueLUT[i] = ctx.palette[3 * i + 2];
-        }
+        qvr::paletteToTables(ctx.palette, record->redLUT, record->greenLUT, record->blueLUT);
     } else {
         record->imageMode = plugInModeRGBColor;
         record->planes = ctx.depth == 32 ? 4 : 3;
@@ -256,13 +252,7 @@ void onWriteStart(PluginGlobals* globals) {
     FormatRecord* record = globals->paramBlock;
     contextFromRecord(&ctx, record);
     if (refuseUnreadableSize(globals, ctx)) return;
-    if (ctx.depth == 8) {
-        for (int i = 0; i < 256; ++i) {
-            ctx.palette[3 * i] = record->redLUT[i];
-            ctx.palette[3 * i + 1] = record->greenLUT[i];
-            ctx.palette[3 * i + 2] = record->blueLUT[i];
-        }
-    }
+    if (ctx.depth == 8) qvr::paletteFromTables(ctx.palette, record->redLUT, record->greenLUT, record->blueLUT);
     qvr::writeImage(&ctx);
     flushWrites(globals);
     record->data = nullptr;

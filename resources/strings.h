@@ -8,7 +8,9 @@
 #define QVR_RESOURCE_ID 16000 /* the property list and the terminology share it */
 
 #define QVR_STRING_ABOUT 16000
-#define QVR_STRING_ABOUT_CAPTION 16001 /* deliberately absent: the about box has an empty caption */
+/* Loaded for the about box's caption but kept out of the table, so the load
+   gives an empty string and the about box has an empty caption. */
+#define QVR_STRING_ABOUT_CAPTION 16001
 #define QVR_STRING_HOST_TOO_OLD 16992
 #define QVR_STRING_HOST_TOO_NEW 16993
 

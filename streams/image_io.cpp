@@ -1,45 +1,80 @@
 #include "streams/image_io.h"
 
 #include <cstring>
+#include <new>
 
+#include "codec/internal/line_decoder.h"
+#include "codec/internal/line_encoder.h"
+#include "codec/internal/procs_stream.h"
 #include "codec/writer.h"
+#include "streams/memory_codec.h"
 
 namespace qvr {
 namespace {
-
-CodecContext contextFor(StreamBinding& stream) {
-    CodecContext ctx{};
-    ctx.procs = stream.procs();
-    return ctx;
-}
 
 const char* planeName(int32_t depth, bool alpha) {
     if (alpha) return "alpha plane";
     return depth == 8 ? "index plane" : "colour plane";
 }
 
+// The loader and saver over any pair of a stream type the line coders run on
+// and the binding that records failures and rows (for the memory path, one
+// object is both).
+
 // What the binding recorded, with the system's reason when it gave one.
-std::string failureText(const StreamBinding& stream) {
-    std::string text = describeFailure(stream.failure());
-    if (stream.systemError() != 0) text += std::string(" (") + std::strerror(stream.systemError()) + ")";
+template <typename Binding>
+std::string failureText(const Binding& binding) {
+    std::string text = describeFailure(binding.failure());
+    if (binding.systemError() != 0) text += std::string(" (") + std::strerror(binding.systemError()) + ")";
     return text;
 }
 
-std::string endedEarly(const StreamBinding& stream, const RasterImage& image) {
-    const bool inAlpha = image.depth == 32 && stream.rowsMoved(ROW_KIND_RGB) == image.height;
+template <typename Binding>
+std::string endedEarly(const Binding& binding, const RasterImage& image) {
+    const bool inAlpha = image.depth == 32 && binding.rowsMoved(ROW_KIND_RGB) == image.height;
     const int32_t kind = inAlpha ? ROW_KIND_ALPHA : image.depth == 8 ? ROW_KIND_INDEX : ROW_KIND_RGB;
-    return failureText(stream) + " in the " +
-           planeName(image.depth, inAlpha) + " at row " + std::to_string(stream.rowsMoved(kind)) +
-           " of " + std::to_string(image.height);
+    return failureText(binding) + " in the " + planeName(image.depth, inAlpha) + " at row " +
+           std::to_string(binding.rowsMoved(kind)) + " of " + std::to_string(image.height);
 }
 
 // Which of the header's offsets a failed seek asked for, with its value.
-std::string offsetOutside(const StreamBinding& stream, const FileHeader& header) {
-    const int32_t target = static_cast<int32_t>(stream.failedSeekTarget());
-    const bool data = target == static_cast<int32_t>(header.dataOffset);
+template <typename Binding>
+std::string offsetOutside(const Binding& binding, const FileHeader& header) {
+    const int64_t target = binding.failedSeekTarget();
+    const bool data = target == static_cast<int64_t>(header.dataOffset);
     const uint32_t value = data ? header.dataOffset : header.auxOffset;
     const char* name = data ? "data offset" : header.bitsPerPixel == 8 ? "palette offset" : "alpha plane offset";
     return std::string("damaged file: the ") + name + " " + std::to_string(value) + " lies outside the file";
+}
+
+template <typename Stream, typename Binding>
+std::string load(Stream& in, Binding& binding, RasterImage& image) {
+    CodecContext ctx{};
+    FileHeader header;
+    if (!readInfoFrom(in, &ctx, &header)) {
+        if (binding.failure() == StreamFailure::ReadError) return failureText(binding);
+        return "not a QVR file (its header fails the format's tests)";
+    }
+    if (binding.failure() == StreamFailure::SeekOutside) return offsetOutside(binding, header);
+    image.allocate(ctx.width, ctx.height, ctx.depth);
+    std::memcpy(image.palette.data(), ctx.palette, sizeof ctx.palette);
+    binding.attachImage(&image);
+    const DecodeReport report = decodeImageFrom(in, &ctx);
+    binding.attachImage(nullptr);
+    if (binding.failure() == StreamFailure::SeekOutside) return offsetOutside(binding, header);
+    if (report.outcome == DecodeOutcome::FirstPlaneOverrun ||
+        report.outcome == DecodeOutcome::AlphaOverrun) {
+        const bool alpha = report.outcome == DecodeOutcome::AlphaOverrun;
+        return "corrupt stream: row " + std::to_string(report.row) + " of the " +
+               planeName(image.depth, alpha) + " runs past the image width";
+    }
+    if (binding.failure() != StreamFailure::None) return endedEarly(binding, image);
+    return "";
+}
+
+std::string unreadableSize(const RasterImage& image) {
+    return "a QVR file holds 2 to 8191 columns and 1 to 8191 rows; this image is " +
+           std::to_string(image.width) + " x " + std::to_string(image.height);
 }
 
 std::string planesProblem(const RasterImage& image) {
@@ -54,15 +89,39 @@ std::string planesProblem(const RasterImage& image) {
            std::to_string(image.height) + " at depth " + std::to_string(image.depth) + " needs";
 }
 
+// Why `image` cannot be written, or "".
+std::string unwritable(const RasterImage& image) {
+    if (!imageSizeReadable(image.width, image.height)) return unreadableSize(image);
+    return planesProblem(image);
+}
+
+CodecContext contextFor(const RasterImage& image) {
+    CodecContext ctx{};
+    ctx.width = image.width;
+    ctx.height = image.height;
+    ctx.depth = image.depth;
+    std::memcpy(ctx.palette, image.palette.data(), sizeof ctx.palette);
+    return ctx;
+}
+
+// A first guess at the file's size, so that the output rarely grows: about
+// what a photograph takes.
+size_t expectedFileSize(const RasterImage& image) {
+    const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
+    if (image.depth == 8) return INDEXED_DATA_OFFSET + pixels;
+    return HEADER_BYTES + 2 * pixels + (image.depth == 32 ? pixels : 0);
+}
+
 }  // namespace
 
 QvrInfo inspectQvr(StreamBinding& stream) {
-    CodecContext ctx = contextFor(stream);
+    CodecContext ctx{};
+    ctx.procs = stream.procs();
     QvrInfo info;
     info.valid = readHeader(&ctx, &info.header);
     if (!info.valid) return info;
     const FileHeader& h = info.header;
-    info.depth = h.bitsPerPixel == 8 ? 8 : h.auxOffset ? 32 : 24;
+    info.depth = depthOfHeader(h);
     ctx.procs.seek(ctx.procs.userData, static_cast<int32_t>(h.dataOffset), SEEK_FROM_START);
     if (info.depth != 24) ctx.procs.seek(ctx.procs.userData, static_cast<int32_t>(h.auxOffset), SEEK_FROM_START);
     if (stream.failure() == StreamFailure::SeekOutside) info.offsetProblem = offsetOutside(stream, h);
@@ -71,40 +130,20 @@ QvrInfo inspectQvr(StreamBinding& stream) {
 }
 
 std::string loadQvr(StreamBinding& stream, RasterImage& image) {
-    CodecContext ctx = contextFor(stream);
-    FileHeader header;
-    if (!readInfo(&ctx, &header)) {
-        if (stream.failure() == StreamFailure::ReadError) return failureText(stream);
-        return "not a QVR file (its header fails the format's tests)";
-    }
-    if (stream.failure() == StreamFailure::SeekOutside) return offsetOutside(stream, header);
-    image.allocate(ctx.width, ctx.height, ctx.depth);
-    std::memcpy(image.palette.data(), ctx.palette, sizeof ctx.palette);
-    stream.attachImage(&image);
-    const DecodeReport report = decodeImage(&ctx);
-    stream.attachImage(nullptr);
-    if (stream.failure() == StreamFailure::SeekOutside) return offsetOutside(stream, header);
-    if (report.outcome == DecodeOutcome::FirstPlaneOverrun ||
-        report.outcome == DecodeOutcome::AlphaOverrun) {
-        const bool alpha = report.outcome == DecodeOutcome::AlphaOverrun;
-        return "corrupt stream: row " + std::to_string(report.row) + " of the " +
-               planeName(image.depth, alpha) + " runs past the image width";
-    }
-    if (stream.failure() != StreamFailure::None) return endedEarly(stream, image);
-    return "";
+    ProcsStream in{stream.procs()};
+    return load(in, stream, image);
+}
+
+std::string loadQvrMemory(const uint8_t* data, size_t size, RasterImage& image) {
+    MemoryReader in(data, size);
+    return load(in, in, image);
 }
 
 std::string saveQvr(StreamBinding& stream, const RasterImage& image) {
-    if (!imageSizeReadable(image.width, image.height))
-        return "a QVR file holds 2 to 8191 columns and 1 to 8191 rows; this image is " +
-               std::to_string(image.width) + " x " + std::to_string(image.height);
-    const std::string planes = planesProblem(image);
-    if (!planes.empty()) return planes;
-    CodecContext ctx = contextFor(stream);
-    ctx.width = image.width;
-    ctx.height = image.height;
-    ctx.depth = image.depth;
-    std::memcpy(ctx.palette, image.palette.data(), sizeof ctx.palette);
+    const std::string problem = unwritable(image);
+    if (!problem.empty()) return problem;
+    CodecContext ctx = contextFor(image);
+    ctx.procs = stream.procs();
     stream.attachImage(const_cast<RasterImage*>(&image));  // rows are only read from it
     writeImage(&ctx);
     stream.attachImage(nullptr);
@@ -112,16 +151,35 @@ std::string saveQvr(StreamBinding& stream, const RasterImage& image) {
     return "";
 }
 
-std::string loadQvrMemory(const uint8_t* data, size_t size, RasterImage& image) {
-    MemoryStream stream(std::vector<uint8_t>(data, data + size));
-    return loadQvr(stream, image);
+std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out) {
+    const std::string problem = unwritable(image);
+    if (!problem.empty()) {
+        out.clear();
+        return problem;
+    }
+    const CodecContext ctx = contextFor(image);
+    try {
+        MemoryWriter writer(out, expectedFileSize(image));
+        writer.attachImage(const_cast<RasterImage*>(&image));  // rows are only read from it
+        writeImageTo(writer, ctx);
+        writer.finish();
+        if (writer.failure() == StreamFailure::None) return "";
+        out.clear();
+        return failureText(writer);
+    } catch (const std::bad_alloc&) {
+        out.clear();
+        return "out of memory for the file's bytes";
+    }
 }
 
-std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out) {
-    MemoryStream stream;
-    const std::string problem = saveQvr(stream, image);
-    out = stream.bytes();
-    return problem;
+RasterImage keptByQvr(const RasterImage& image) {
+    RasterImage kept = image;
+    for (uint8_t& v : kept.indices) v = keptSample(v);
+    for (uint8_t& v : kept.alpha) v = keptSample(v);
+    for (size_t i = 0; i < kept.rgb.size(); ++i)
+        kept.rgb[i] = i % 3 == 1 ? keptGreen(kept.rgb[i]) : keptRedOrBlue(kept.rgb[i]);
+    if (kept.depth == 8) forcePaletteWhite(kept.palette.data());
+    return kept;
 }
 
 }  // namespace qvr

@@ -1,5 +1,6 @@
-// Whole-image reading and writing through a stream binding, with messages a
-// person can act on. The tools, tests, fuzzers and benchmarks share these.
+// Whole-image reading and writing through a stream binding or straight from
+// and to memory, with messages a person can act on. The tools, tests, fuzzers
+// and benchmarks share these.
 #pragma once
 
 #include <cstddef>
@@ -31,9 +32,16 @@ std::string loadQvr(StreamBinding& stream, RasterImage& image);
 // the format cannot hold, or planes that do not match the size and depth).
 std::string saveQvr(StreamBinding& stream, const RasterImage& image);
 
-// loadQvr and saveQvr over bytes in memory, for the library: the input is
-// borrowed for the call, the output replaces the contents of `out`.
+// loadQvr() over a file held in memory, without copying it: the same
+// messages and the same image as through a MemoryStream, faster.
 std::string loadQvrMemory(const uint8_t* data, size_t size, RasterImage& image);
+
+// saveQvr() into `out`, which is replaced by the file's bytes (emptied when
+// the save fails): the same bytes and messages as through a MemoryStream, faster.
 std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out);
+
+// What reading back a file written from `image` gives: see keptSample() and
+// the functions beside it.
+RasterImage keptByQvr(const RasterImage& image);
 
 }  // namespace qvr

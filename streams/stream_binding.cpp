@@ -35,15 +35,6 @@ namespace {
 
 StreamBinding* self(void* userData) { return static_cast<StreamBinding*>(userData); }
 
-int32_t kindSlot(int32_t kind) {
-    switch (kind) {
-    case ROW_KIND_INDEX: return 0;
-    case ROW_KIND_RGB: return 1;
-    case ROW_KIND_ALPHA: return 2;
-    default: return -1;
-    }
-}
-
 }  // namespace
 
 StreamProcs StreamBinding::procs() {
@@ -57,7 +48,7 @@ void StreamBinding::fail(StreamFailure failure) {
 }
 
 int32_t StreamBinding::rowsMoved(int32_t kind) const {
-    const int32_t slot = kindSlot(kind);
+    const int32_t slot = rowKindIndex(kind);
     return slot < 0 ? 0 : rowsMoved_[slot];
 }
 
@@ -118,7 +109,7 @@ int32_t StreamBinding::progress(void* userData, int32_t done, int32_t total) {
 int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, int32_t kind,
                                int32_t left, int32_t top, int32_t width, int32_t height) {
     if (failed()) return 0;
-    const int32_t slot = kindSlot(kind);
+    const int32_t slot = rowKindIndex(kind);
     std::vector<uint8_t>* plane = nullptr;
     int32_t bytesPerPixel = 1;
     if (image_ && slot == 0 && image_->depth == 8) plane = &image_->indices;

@@ -2,6 +2,8 @@
 // missing data decodes to, overruns, and the exact calls made on the stream.
 #include <gtest/gtest.h>
 
+#include "codec/internal/procs_stream.h"
+#include "codec/internal/ring.h"
 #include "codec/reader.h"
 #include "test_support.h"
 

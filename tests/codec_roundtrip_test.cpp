@@ -2,10 +2,14 @@
 // and the bindings' own rules (first failure wins, seeks stay inside the data).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <random>
 
+#include "codec/internal/measure.h"
+#include "codec/internal/pixels.h"
 #include "codec/reader.h"
 #include "codec/writer.h"
 #include "streams/image_io.h"
@@ -47,43 +51,29 @@ RasterImage makeImage(int32_t width, int32_t height, int32_t depth, Pattern patt
     return image;
 }
 
-// What a file gives back: 255 samples as 246, entry 246 white, colour as 5-6-5.
-RasterImage expectedAfterRoundTrip(const RasterImage& in) {
-    RasterImage out = in;
-    for (auto& v : out.indices) v = v == 255 ? 246 : v;
-    for (auto& v : out.alpha) v = v == 255 ? 246 : v;
-    if (in.depth == 8) {
-        out.palette[738] = out.palette[739] = out.palette[740] = 255;
-    } else {
-        out.palette.fill(0);
-    }
-    for (size_t i = 0; i < out.rgb.size(); ++i) {
-        const uint8_t v = out.rgb[i];
-        out.rgb[i] = i % 3 == 1 ? static_cast<uint8_t>((v & 0xFC) | (v >> 6))
-                                : static_cast<uint8_t>((v & 0xF8) | (v >> 5));
-    }
-    return out;
+// Calls check(image, what) for every depth and pattern at each size.
+template <typename Check>
+void forEachVariedImage(std::initializer_list<std::pair<int32_t, int32_t>> sizes, Check check) {
+    for (int32_t depth : {8, 24, 32})
+        for (Pattern pattern : ALL_PATTERNS)
+            for (auto [w, h] : sizes)
+                check(makeImage(w, h, depth, pattern),
+                      "depth " + std::to_string(depth) + " pattern " + std::to_string(static_cast<int>(pattern)) +
+                          " " + std::to_string(w) + "x" + std::to_string(h));
 }
 
 TEST(RoundTrip, EveryKindOverVariedImages) {
-    const std::pair<int32_t, int32_t> sizes[] = {{2, 1}, {3, 2}, {17, 9}, {300, 7}, {600, 5}};
-    for (int32_t depth : {8, 24, 32})
-        for (Pattern pattern : ALL_PATTERNS)
-            for (auto [w, h] : sizes) {
-                const std::string what = "depth " + std::to_string(depth) + " pattern " +
-                                         std::to_string(static_cast<int>(pattern)) + " " +
-                                         std::to_string(w) + "x" + std::to_string(h);
-                const RasterImage image = makeImage(w, h, depth, pattern);
-                const Bytes file = encodeImage(image);
-                ASSERT_FALSE(file.empty()) << what;
-                RasterImage back;
-                ASSERT_EQ(decodeBytes(file, back), "") << what;
-                expectSameImage(back, expectedAfterRoundTrip(image), what);
-                // Writing what was read gives the same bytes again.
-                RasterImage again;
-                ASSERT_EQ(decodeBytes(encodeImage(back), again), "") << what;
-                expectSameImage(again, back, what);
-            }
+    forEachVariedImage({{2, 1}, {3, 2}, {17, 9}, {300, 7}, {600, 5}}, [](const RasterImage& image, const std::string& what) {
+        const Bytes file = encodeImage(image);
+        ASSERT_FALSE(file.empty()) << what;
+        RasterImage back;
+        ASSERT_EQ(decodeBytes(file, back), "") << what;
+        expectSameImage(back, keptByQvr(image), what);
+        // Writing what was read gives the same bytes again.
+        RasterImage again;
+        ASSERT_EQ(decodeBytes(encodeImage(back), again), "") << what;
+        expectSameImage(again, back, what);
+    });
 }
 
 TEST(RoundTrip, EveryIndexValueAndAlpha255) {
@@ -92,7 +82,7 @@ TEST(RoundTrip, EveryIndexValueAndAlpha255) {
     for (size_t i = 0; i < image.indices.size(); ++i) image.indices[i] = static_cast<uint8_t>(i * 5 + i / 256);
     RasterImage back;
     ASSERT_EQ(decodeBytes(encodeImage(image), back), "");
-    expectSameImage(back, expectedAfterRoundTrip(image), "indices");
+    expectSameImage(back, keptByQvr(image), "indices");
 
     RasterImage opaque;
     opaque.allocate(40, 4, 32);
@@ -113,7 +103,7 @@ TEST(RoundTrip, FileBindingMatchesMemoryBinding) {
     FileStream in(path, FileStream::Mode::Read);
     RasterImage back;
     ASSERT_EQ(loadQvr(in, back), "");
-    expectSameImage(back, expectedAfterRoundTrip(image), "file");
+    expectSameImage(back, keptByQvr(image), "file");
     std::remove(path.c_str());
 }
 
@@ -319,6 +309,138 @@ TEST(SaveQvr, RefusesSizesTheReaderCannotRead) {
         MemoryStream stream;
         EXPECT_NE(saveQvr(stream, image), "") << w << "x" << h;
         EXPECT_TRUE(stream.bytes().empty());
+    }
+}
+
+// ---- the memory path: loadQvrMemory and saveQvrMemory ----
+
+// True when the header, as a reader sees it (missing bytes read as zeros),
+// passes and points the reader beyond the data: to the palette or alpha
+// plane, or to the first stream.
+bool seeksOutside(const Bytes& file) {
+    FileHeader header{};
+    if (!file.empty()) std::memcpy(&header, file.data(), std::min(file.size(), sizeof header));
+    return headerValid(header) && (header.dataOffset > file.size() || header.auxOffset > file.size());
+}
+
+// The memory path against the general path over a MemoryStream: the same
+// message and the same pixels. A seek beyond the data is the memory path's
+// own failure when nothing failed before it (the general path keeps its
+// position and reads on).
+void expectSameDecoding(const Bytes& file, const std::string& what) {
+    RasterImage general, fast;
+    const std::string generalProblem = decodeBytes(file, general);
+    const std::string fastProblem = loadQvrMemory(file.data(), file.size(), fast);
+    if (seeksOutside(file) && fastProblem != generalProblem) {
+        EXPECT_NE(fastProblem.find("outside the data"), std::string::npos) << what << ": " << fastProblem;
+        return;
+    }
+    EXPECT_EQ(fastProblem, generalProblem) << what;
+    expectSameImage(fast, general, what);
+}
+
+TEST(MemoryPath, SameBytesAndPixelsAsTheGeneralPath) {
+    forEachVariedImage({{2, 1}, {5, 3}, {17, 9}, {300, 7}, {8191, 2}}, [](const RasterImage& image, const std::string& what) {
+        Bytes fast;
+        ASSERT_EQ(saveQvrMemory(image, fast), "") << what;
+        ASSERT_EQ(fast, encodeImage(image)) << what;
+        RasterImage back;
+        ASSERT_EQ(loadQvrMemory(fast.data(), fast.size(), back), "") << what;
+        expectSameImage(back, keptByQvr(image), what);
+    });
+}
+
+// Cut short anywhere or with any one byte changed, a file reads the same
+// through both paths: the first failure, its row, and every pixel before it.
+TEST(MemoryPath, DamagedFilesReadAsThroughTheGeneralPath) {
+    for (int32_t depth : {8, 24, 32}) {
+        const Bytes file = encodeImage(makeImage(37, 6, depth, Pattern::Mixed));
+        for (size_t length = 0; length < file.size(); length += 1 + length / 40)
+            expectSameDecoding(Bytes(file.begin(), file.begin() + static_cast<long>(length)),
+                               "depth " + std::to_string(depth) + " cut at " + std::to_string(length));
+        std::mt19937 rng(static_cast<unsigned>(depth));
+        for (int trial = 0; trial < 300; ++trial) {
+            Bytes damaged = file;
+            const size_t at = rng() % file.size();
+            damaged[at] = static_cast<uint8_t>(rng());
+            expectSameDecoding(damaged, "depth " + std::to_string(depth) + " byte " + std::to_string(at));
+        }
+    }
+}
+
+// Packed runs are unpacked a few pixels at a time, past their end; the
+// samples past a row's end must still read 0 for a reference to the right.
+TEST(MemoryPath, ReferencesPastTheRowEndStillReadZero) {
+    // Row 0: one packed run of all five pixels; row 1: four literals, then
+    // the pixel above and to the right of the last one.
+    const Bytes stream = {CMD_PACKED, 4,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x11, 0x22,
+                          0x33,       0x44, 0x55, 0x66, 0x77, 0x12, CMD_UP_RIGHT};
+    const Bytes file = colourFile(5, 2, stream);
+    expectSameDecoding(file, "up-right at the row end");
+    RasterImage image;
+    ASSERT_EQ(loadQvrMemory(file.data(), file.size(), image), "");
+    EXPECT_EQ(Bytes(image.rgb.end() - 3, image.rgb.end()), (Bytes{0, 0, 0}));
+    EXPECT_EQ(Bytes(image.rgb.begin(), image.rgb.begin() + 3), (Bytes{255, 255, 255}));
+}
+
+TEST(MemoryPath, AnOffsetOutsideTheDataEndsTheRows) {
+    Bytes file = encodeImage(makeImage(20, 4, 32, Pattern::Gradient));
+    FileHeader header;
+    std::memcpy(&header, file.data(), sizeof header);
+    header.auxOffset = static_cast<uint32_t>(file.size() + 1);
+    std::memcpy(file.data(), &header, sizeof header);
+    RasterImage image;
+    EXPECT_EQ(loadQvrMemory(file.data(), file.size(), image),
+              "an offset points outside the data in the alpha plane at row 0 of 4");
+    EXPECT_EQ(image.alpha, Bytes(80, 0));  // no row after the failure
+    RasterImage general;
+    ASSERT_EQ(decodeBytes(file, general), "");
+    EXPECT_EQ(image.rgb, general.rgb);  // the colour plane came before it
+}
+
+TEST(MemoryPath, EmptyAndForeignInput) {
+    RasterImage image;
+    EXPECT_EQ(loadQvrMemory(nullptr, 0, image), "not a QVR file (its header fails the format's tests)");
+    const Bytes png = {0x89, 'P', 'N', 'G', 13, 10, 26, 10};
+    EXPECT_EQ(loadQvrMemory(png.data(), png.size(), image), "not a QVR file (its header fails the format's tests)");
+    RasterImage tooWide;
+    tooWide.allocate(8192, 1, 24);
+    Bytes out = {1, 2, 3};
+    EXPECT_NE(saveQvrMemory(tooWide, out), "");
+}
+
+// The whole-word run measure against a pixel-by-pixel count, at every cap and
+// with runs that end inside a word.
+TEST(MemoryPath, PackedRunsMeasureAsPixelByPixel) {
+    std::mt19937 rng(7);
+    std::vector<uint16_t> pixels(300);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const uint16_t base = static_cast<uint16_t>(rng());
+        for (auto& p : pixels) {
+            const uint32_t pick = rng() % 8;
+            p = pick == 0 ? static_cast<uint16_t>(rng()) : pick < 3 ? p : static_cast<uint16_t>(base ^ (rng() & 0x19E3));
+        }
+        const int32_t cap = static_cast<int32_t>(rng() % 260);
+        int32_t want = cap <= 1 ? 1 : cap;
+        for (int32_t i = 1, streak = 1; i < cap && want == cap; ++i) {
+            if ((pixels[static_cast<size_t>(i)] & PACKED_SHARED_MASK) != (pixels[0] & PACKED_SHARED_MASK)) want = i;
+            else if (pixels[static_cast<size_t>(i)] == pixels[static_cast<size_t>(i) - 1] && ++streak == 3) want = i - 2;
+            else if (pixels[static_cast<size_t>(i)] != pixels[static_cast<size_t>(i) - 1]) streak = 1;
+        }
+        ASSERT_EQ(packedRunLength(pixels.data(), cap), want) << "trial " << trial << " cap " << cap;
+    }
+}
+
+// The table-driven widening and packed pixel bytes agree with their
+// definitions for every 16-bit pixel.
+TEST(PixelTables, SplitTablesGiveEveryPixel) {
+    EXPECT_TRUE(splitsExactly(WIDENING, widenedRgb));
+    EXPECT_TRUE(splitsExactly(PACKED_BYTE, packedByteFrom));
+    for (uint32_t pixel : {0x0000u, 0xFFFFu, 0xF800u, 0x07E0u, 0x001Fu, 0x8410u}) {
+        uint8_t rgb[3];
+        const uint16_t p = static_cast<uint16_t>(pixel);
+        rgbFrom565(rgb, &p, 1);
+        EXPECT_EQ(rgb[0] | rgb[1] << 8 | rgb[2] << 16, static_cast<int>(widenedRgb(pixel))) << pixel;
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "codec/internal/measure.h"
+#include "codec/internal/procs_stream.h"
 #include "codec/writer.h"
 #include "test_support.h"
 

@@ -1,16 +1,14 @@
 #include "tools/host/document_convert.h"
 
+#include "codec/format.h"
+
 namespace qvrhost {
 
 qvr::RasterImage rasterFromDocument(Document& document) {
     qvr::RasterImage image;
     const bool indexed = document.mode == plugInModeIndexedColor;
     image.allocate(document.width, document.height, indexed ? 8 : document.planes >= 4 ? 32 : 24);
-    for (int i = 0; i < 256; ++i) {
-        image.palette[3 * static_cast<size_t>(i)] = document.redLUT[i];
-        image.palette[3 * static_cast<size_t>(i) + 1] = document.greenLUT[i];
-        image.palette[3 * static_cast<size_t>(i) + 2] = document.blueLUT[i];
-    }
+    qvr::paletteFromTables(image.palette.data(), document.redLUT, document.greenLUT, document.blueLUT);
     for (int32_t y = 0; y < document.height; ++y)
         for (int32_t x = 0; x < document.width; ++x) {
             const size_t p = static_cast<size_t>(y) * static_cast<size_t>(document.width) + static_cast<size_t>(x);
@@ -29,11 +27,7 @@ Document documentFromRaster(const qvr::RasterImage& image) {
     const bool indexed = image.depth == 8;
     document.allocate(indexed ? plugInModeIndexedColor : plugInModeRGBColor, image.width,
                       image.height, static_cast<int16_t>(indexed ? 1 : image.depth == 32 ? 4 : 3));
-    for (int i = 0; i < 256; ++i) {
-        document.redLUT[i] = image.palette[3 * static_cast<size_t>(i)];
-        document.greenLUT[i] = image.palette[3 * static_cast<size_t>(i) + 1];
-        document.blueLUT[i] = image.palette[3 * static_cast<size_t>(i) + 2];
-    }
+    qvr::paletteToTables(image.palette.data(), document.redLUT, document.greenLUT, document.blueLUT);
     for (int32_t y = 0; y < image.height; ++y)
         for (int32_t x = 0; x < image.width; ++x) {
             const size_t p = static_cast<size_t>(y) * static_cast<size_t>(image.width) + static_cast<size_t>(x);

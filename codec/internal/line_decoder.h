@@ -1,0 +1,276 @@
+// The reader's line decoders and the operations built on them, over any
+// stream type: ProcsStream (the StreamProcs table, one call per byte) or a
+// binding whose bytes the compiler can see, such as the memory reader in
+// streams/. Internal to the codec.
+//
+// A stream type provides readByte() and readWord() (-1 bits for missing
+// bytes), take(n, slack) (n bytes in place with slack more readable after
+// them, or nullptr: then byte by byte), read(),
+// seek(), progress(), putSlotRow() for 8-bit rows and, for the colour plane,
+// an RgbStage with startRgb(), rgbTarget(), rgbAbove() and putRgbRow().
+#pragma once
+
+#include <cstring>
+
+#include "codec/format.h"
+#include "codec/internal/measure.h"
+#include "codec/internal/pixels.h"
+#include "codec/internal/ring.h"
+#include "codec/reader.h"
+
+namespace qvr {
+
+constexpr int32_t NO_OVERRUN = -1;
+
+using ReaderByteRing = RowRing<uint8_t, READER_SPARE_SAMPLES>;
+using ReaderPixelRing = RowRing<uint16_t, READER_SPARE_SAMPLES>;
+
+// An 8-bit operand of 255 stands for 246; a missing byte (-1) stays as is.
+inline int32_t operand8(int32_t v) { return v == ESCAPED_SAMPLE_255 ? SAMPLE_FROM_255 : v; }
+
+// A byte below the first command byte; a missing byte (-1) is not one.
+inline bool isLiteral(int32_t c) { return static_cast<uint32_t>(c) < static_cast<uint32_t>(FIRST_COMMAND_BYTE); }
+
+template <typename Sample>
+void fillSamples(Sample* out, int32_t n, Sample v) {
+    for (int32_t k = 0; k < n; ++k) out[k] = v;
+}
+
+template <typename Sample>
+void repeatPair(Sample* out, int32_t n, Sample a, Sample b) {
+    for (int32_t k = 0; k < n; ++k) {
+        out[2 * k] = a;
+        out[2 * k + 1] = b;
+    }
+}
+
+// The pixels of a packed run whose bytes lie in memory, four at a time: up to
+// three pixels past the run are written from bytes past it, which the next
+// commands overwrite, or clearRowTail() clears at the row's end.
+constexpr int32_t UNPACK_GROUP = 4;
+constexpr int32_t RUN_SLACK = UNPACK_GROUP - 1;  // bytes a run may read past its end
+inline void unpackRun(uint16_t* out, const uint8_t* bytes, int32_t n, uint16_t sharedBits) {
+    for (int32_t k = 0; k < n; k += UNPACK_GROUP) {
+        const uint16_t p0 = PACKED_LOW_BITS[bytes[k]], p1 = PACKED_LOW_BITS[bytes[k + 1]];
+        const uint16_t p2 = PACKED_LOW_BITS[bytes[k + 2]], p3 = PACKED_LOW_BITS[bytes[k + 3]];
+        out[k] = sharedBits | p0;
+        out[k + 1] = sharedBits | p1;
+        out[k + 2] = sharedBits | p2;
+        out[k + 3] = sharedBits | p3;
+    }
+}
+// Samples past a row's end read 0 (a reference one to the right of the last
+// pixel, or one to the left of the first, may see them), as they did before
+// unpackRun() wrote there.
+inline void clearRowTail(uint16_t* row, int32_t width) {
+    std::memset(row + width, 0, RUN_SLACK * sizeof(uint16_t));
+}
+
+// Widens row r of 5-6-5 pixels into `out`. When `out` still holds the row
+// above widened (`outAbove` is `out`), only groups of four pixels that differ
+// from the row above are widened; a fresh target, and row 0, are widened whole.
+constexpr int32_t WIDEN_GROUP = 4;
+inline void widenRow(uint8_t* out, const uint8_t* outAbove, const uint16_t* cur, const uint16_t* up,
+                     int32_t row, int32_t width) {
+    if (row == 0 || outAbove != out) {  // a fresh target: widening is as cheap as copying
+        rgbFrom565(out, cur, width);
+        return;
+    }
+    int32_t k = 0;
+    for (; k + WIDEN_GROUP <= width; k += WIDEN_GROUP)
+        if (load<uint64_t>(cur + k) != load<uint64_t>(up + k)) widenFour(out + 3 * k, cur + k);
+    for (; k < width; ++k) storeWidened(out + 3 * k, widened(cur[k]));
+}
+
+// Decodes one 8-bit plane from the current position. Returns the row that ran
+// past the width, or NO_OVERRUN. Rows never leave the ring: the spare samples
+// take the largest command that starts at the last position of the last slot.
+template <typename Stream>
+int32_t decodePlane8(Stream& in, const FileHeader& header) {
+    const int32_t kind = header.bitsPerPixel == 8 ? ROW_KIND_INDEX : ROW_KIND_ALPHA;
+    const int32_t width = static_cast<int32_t>(header.width);
+    const int32_t height = static_cast<int32_t>(header.height);
+    static_assert(sizeof(ReaderByteRing) < 40000);
+    ReaderByteRing ring;
+    std::memset(&ring, 0, sizeof ring);  // stray back references read 0
+
+    for (int32_t r = 0; r < height; ++r) {
+        uint8_t* cur = ring.slot(r);
+        const uint8_t* up = ring.slot(r - 1);
+        const uint8_t* up2 = ring.slot(r - 2);
+        int32_t i = 0;
+        while (i < width) {
+            const int32_t c = in.readByte();
+            if (isLiteral(c)) {  // the usual literal
+                cur[i++] = static_cast<uint8_t>(c);
+                continue;
+            }
+            switch (c) {
+            case CMD_ESCAPE:
+                cur[i++] = static_cast<uint8_t>(operand8(in.readByte()));
+                break;
+            case CMD_PAIR: {
+                const int32_t n = in.readByte() + PAIR_BIAS_8;
+                const uint8_t a = static_cast<uint8_t>(operand8(in.readByte()));
+                const uint8_t b = static_cast<uint8_t>(operand8(in.readByte()));
+                repeatPair(cur + i, n, a, b);
+                i += 2 * n;
+                break;
+            }
+            case CMD_FILL: {
+                const int32_t n = in.readByte() + FILL_BIAS_8;
+                fillSamples(cur + i, n, static_cast<uint8_t>(operand8(in.readByte())));
+                i += n;
+                break;
+            }
+            case CMD_COPY_UP2:
+            case CMD_COPY_UP: {
+                const int32_t n = in.readByte() + COPY_BIAS_8;
+                std::memmove(cur + i, (c == CMD_COPY_UP ? up : up2) + i, static_cast<size_t>(n));
+                i += n;
+                break;
+            }
+            default:  // literals 0xF9..0xFB, and a missing byte (-1 gives 0xFF)
+                cur[i++] = static_cast<uint8_t>(c);
+                break;
+            }
+        }
+        if (i > width) return r;
+        in.putSlotRow(cur, kind, r, width);
+        in.progress(r + 1, height);
+    }
+    return NO_OVERRUN;
+}
+
+// Decodes the 16-bit colour plane from the current position; returns the row
+// that ran past the width, or NO_OVERRUN.
+template <typename Stream>
+int32_t decodePlane16(Stream& in, const FileHeader& header) {
+    const int32_t width = static_cast<int32_t>(header.width);
+    const int32_t height = static_cast<int32_t>(header.height);
+    ReaderPixelRing ring;
+    std::memset(&ring, 0, sizeof ring);
+    typename Stream::RgbStage stage;
+    in.startRgb(stage);
+
+    for (int32_t r = 0; r < height; ++r) {
+        uint16_t* cur = ring.slot(r);
+        const uint16_t* up = ring.slot(r - 1);
+        const uint16_t* up2 = ring.slot(r - 2);
+        int32_t i = 0;
+        while (i < width) {
+            const int32_t c = in.readByte();
+            if (isLiteral(c)) {  // a literal: low byte c, then the high byte
+                cur[i++] = static_cast<uint16_t>(c | (in.readByte() & 0xFF) << 8);
+                continue;
+            }
+            if (c == CMD_PACKED) {  // the usual command of a photograph
+                const int32_t n = in.readByte() + PACKED_BIAS_16;
+                const uint16_t sharedBits = packedPixel(in.readByte(), 0);
+                if (const uint8_t* bytes = in.take(n, RUN_SLACK)) {
+                    unpackRun(cur + i, bytes, n, sharedBits);
+                } else {
+                    for (int32_t k = 0; k < n; ++k) cur[i + k] = sharedBits | packedPixel(0, in.readByte());
+                }
+                i += n;
+                continue;
+            }
+            switch (c) {
+            case CMD_ESCAPE:
+                cur[i++] = static_cast<uint16_t>(in.readWord());
+                break;
+            case CMD_UP_RIGHT:
+                cur[i] = up[i + 1];
+                ++i;
+                break;
+            case CMD_UP_LEFT:  // at position 0 this reads a cleared sample, never outside the ring
+                cur[i] = up[i - 1];
+                ++i;
+                break;
+            case CMD_PAIR: {
+                const int32_t n = in.readByte() + PAIR_BIAS_16;
+                const uint16_t a = static_cast<uint16_t>(in.readWord());
+                const uint16_t b = static_cast<uint16_t>(in.readWord());
+                repeatPair(cur + i, n, a, b);
+                i += 2 * n;
+                break;
+            }
+            case CMD_FILL: {
+                const int32_t n = in.readByte() + FILL_BIAS_16;
+                fillSamples(cur + i, n, static_cast<uint16_t>(in.readWord()));
+                i += n;
+                break;
+            }
+            case CMD_COPY_UP2:
+            case CMD_COPY_UP: {
+                const int32_t n = in.readByte() + COPY_BIAS_16;
+                std::memmove(cur + i, (c == CMD_COPY_UP ? up : up2) + i,
+                             static_cast<size_t>(n) * sizeof(uint16_t));
+                i += n;
+                break;
+            }
+            default: {  // literals 0xF9..0xFB take a high byte; a missing command gives 0xFFFF
+                const int32_t high = in.readByte();
+                cur[i++] = c < 0 ? uint16_t{0xFFFF} : static_cast<uint16_t>(c | (high & 0xFF) << 8);
+                break;
+            }
+            }
+        }
+        if (i > width) return r;
+        clearRowTail(cur, width);
+        if (uint8_t* out = in.rgbTarget(stage, r)) widenRow(out, in.rgbAbove(stage, r), cur, up, r, width);
+        in.putRgbRow(stage, r, width);
+        in.progress(r + 1, height);
+    }
+    return NO_OVERRUN;
+}
+
+// The header at offset 0: true when it passes every test. A short read fails
+// the tests on zeros.
+template <typename Stream>
+bool readHeaderFrom(Stream& in, FileHeader* header) {
+    std::memset(header, 0, sizeof *header);
+    in.seek(0, SEEK_FROM_START);
+    in.read(header, HEADER_BYTES);
+    return headerValid(*header);
+}
+
+template <typename Stream>
+bool readInfoFrom(Stream& in, CodecContext* ctx, FileHeader* header) {
+    if (!readHeaderFrom(in, header)) return false;
+    ctx->width = static_cast<int32_t>(header->width);
+    ctx->height = static_cast<int32_t>(header->height);
+    ctx->depth = depthOfHeader(*header);
+    if (ctx->depth == 8) {
+        std::memset(ctx->palette, 0, sizeof ctx->palette);
+        in.seek(static_cast<int32_t>(header->auxOffset), SEEK_FROM_START);
+        in.read(ctx->palette, PALETTE_BYTES);
+        forcePaletteWhite(ctx->palette);
+    }
+    return true;
+}
+
+// The alpha plane of a 16 bpp file, when it has one.
+template <typename Stream>
+int32_t decodeAlphaPlane(Stream& in, const FileHeader& header) {
+    if (header.auxOffset == 0) return NO_OVERRUN;
+    in.seek(static_cast<int32_t>(header.auxOffset), SEEK_FROM_START);
+    return decodePlane8(in, header);
+}
+
+template <typename Stream>
+DecodeReport decodeImageFrom(Stream& in, CodecContext* ctx) {
+    FileHeader header;
+    if (!readInfoFrom(in, ctx, &header)) return {DecodeOutcome::BadHeader, NO_OVERRUN};
+    in.seek(static_cast<int32_t>(header.dataOffset), SEEK_FROM_START);
+    if (header.bitsPerPixel == 8) {
+        const int32_t row = decodePlane8(in, header);
+        return {row == NO_OVERRUN ? DecodeOutcome::Complete : DecodeOutcome::FirstPlaneOverrun, row};
+    }
+    int32_t row = decodePlane16(in, header);
+    if (row != NO_OVERRUN) return {DecodeOutcome::FirstPlaneOverrun, row};
+    row = decodeAlphaPlane(in, header);
+    return {row == NO_OVERRUN ? DecodeOutcome::Complete : DecodeOutcome::AlphaOverrun, row};
+}
+
+}  // namespace qvr

@@ -1,0 +1,332 @@
+// The writer's line encoders and the file writing built on them, over any
+// stream type (see line_decoder.h): ProcsStream, or a binding whose bytes the
+// compiler can see. The encoders are greedy: at each position they measure a
+// fixed set of candidate commands, emit the longest, and move on. Internal to
+// the codec.
+//
+// A stream type provides putByte(), putWord(), write(), seek(), progress(),
+// room(n) (at most n bytes follow before the next call), place(n, slack)
+// (n bytes to fill in place, with slack more writable after them, or nullptr:
+// then byte by byte),
+// getSlotRow() for 8-bit rows and, for the colour plane, an RgbStage with
+// startRgb() and getRgbRow(). No result is tested: bindings record the first
+// failure themselves.
+#pragma once
+
+#include <cstring>
+
+#include "codec/format.h"
+#include "codec/internal/measure.h"
+#include "codec/internal/pixels.h"
+#include "codec/internal/ring.h"
+
+namespace qvr {
+
+using WriterByteRing = RowRing<uint8_t, WRITER_SPARE_SAMPLES>;
+using WriterPixelRing = RowRing<uint16_t, WRITER_SPARE_SAMPLES>;
+
+constexpr uint16_t RESERVED1_VALUE = 0xFFFF;
+
+// Candidates of the 8-bit encoder, in measuring order (the first wins a tie),
+// and the command each one emits.
+enum Candidate8 { C8_COPY_UP, C8_COPY_UP2, C8_FILL, C8_PAIR, C8_COUNT };
+constexpr int32_t CANDIDATE8_COMMAND[C8_COUNT] = {CMD_COPY_UP, CMD_COPY_UP2, CMD_FILL, CMD_PAIR};
+constexpr int32_t CAP_COPY_8 = 258, CAP_FILL_8 = 259, CAP_PAIR_8 = 516;
+constexpr int32_t MIN_COPY_8 = 3, MIN_FILL_8 = 4, MIN_PAIR_8 = 6;
+// The most bytes a row's commands take per sample: an escaped literal.
+constexpr int32_t MAX_BYTES_PER_SAMPLE_8 = 2;
+
+// Candidates of the 16-bit encoder, likewise.
+enum Candidate16 { C16_COPY_UP, C16_COPY_UP2, C16_FILL, C16_PAIR, C16_UP_LEFT, C16_UP_RIGHT, C16_COUNT };
+constexpr int32_t CANDIDATE16_COMMAND[C16_COUNT] = {CMD_COPY_UP, CMD_COPY_UP2, CMD_FILL,
+                                                     CMD_PAIR,    CMD_UP_LEFT,  CMD_UP_RIGHT};
+constexpr int32_t CAP_COPY_16 = 257, CAP_FILL_16 = 258, CAP_PAIR_16 = 514, CAP_PACKED_16 = 256;
+constexpr int32_t MIN_COPY_16 = 2, MIN_FILL_16 = 3, MIN_PAIR_16 = 4, MIN_PACKED_16 = 2;
+// The most bytes a row's commands take per pixel: an escaped literal (a packed
+// run takes at most 2.5, every other command less).
+constexpr int32_t MAX_BYTES_PER_PIXEL_16 = 3;
+
+inline int32_t minOf(int32_t a, int32_t b) { return a < b ? a : b; }
+inline int32_t keptOrZero(int32_t length, int32_t minimum) { return length >= minimum ? length : 0; }
+
+// True unless every candidate certainly falls short of its minimum at `p`:
+// a quick whole-word look that lets the usual literal skip the measuring.
+inline bool anyCandidate8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
+    const uint32_t here = load<uint32_t>(p);
+    const bool copyUp = ((here ^ load<uint32_t>(above)) & 0xFFFFFF) == 0;
+    const bool copyUp2 = ((here ^ load<uint32_t>(above2)) & 0xFFFFFF) == 0;
+    const bool fill = here == (here & 0xFF) * 0x01010101u;
+    const bool pair = load<uint32_t>(p + 2) == here;
+    return copyUp | copyUp2 | fill | pair;
+}
+
+inline bool anyCandidate16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
+    const uint64_t here = load<uint64_t>(p);            // pixels 0..3
+    const uint64_t nearAbove = load<uint64_t>(above - 1);  // the pixels above, from one to the left
+    const uint32_t first2 = static_cast<uint32_t>(here);
+    const bool copyUp = static_cast<uint32_t>(nearAbove >> 16) == first2;
+    const bool copyUp2 = load<uint32_t>(above2) == first2;
+    const bool fill = ((here ^ (here >> 16)) & 0xFFFFFFFF) == 0;  // pixel 1 equals 0, pixel 2 equals 1
+    const bool pair = static_cast<uint32_t>(here >> 32) == first2;
+    const uint64_t pixel0 = here & 0xFFFF;
+    const bool neighbour = ((nearAbove & 0xFFFF) == pixel0) | (((nearAbove >> 32) & 0xFFFF) == pixel0);
+    return copyUp | copyUp2 | fill | pair | neighbour;
+}
+
+// Measures the four candidates at position i of row r; a candidate that reaches
+// its cap ends the measuring. Returns the chosen candidate, or -1 for a literal.
+inline int32_t chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r,
+                              int32_t i, int32_t width, int32_t* lengths) {
+    const int32_t rem = width - i;
+    if (!anyCandidate8(cur + i, up + i, up2 + i)) return -1;  // lengths are read only for a chosen command
+    for (int32_t k = 0; k < C8_COUNT; ++k) lengths[k] = 0;
+    bool capped = false;
+    // Each candidate is measured only when its first samples show that it can
+    // reach its minimum; otherwise its length would be set to 0 anyway.
+    const uint8_t* p = cur + i;
+    if (rem >= MIN_COPY_8 && r >= 1 && p[0] == up[i] && p[1] == up[i + 1] && p[2] == up[i + 2]) {
+        const int32_t cap = minOf(rem, CAP_COPY_8);
+        lengths[C8_COPY_UP] = keptOrZero(matchLength(p, up + i, cap), MIN_COPY_8);
+        capped = lengths[C8_COPY_UP] >= cap;
+    }
+    if (!capped && rem >= MIN_COPY_8 && r >= 2 && p[0] == up2[i] && p[1] == up2[i + 1] &&
+        p[2] == up2[i + 2]) {
+        const int32_t cap = minOf(rem, CAP_COPY_8);
+        lengths[C8_COPY_UP2] = keptOrZero(matchLength(p, up2 + i, cap), MIN_COPY_8);
+        capped = lengths[C8_COPY_UP2] >= cap;
+    }
+    if (!capped && rem >= MIN_FILL_8 && p[1] == p[0] && p[2] == p[0] && p[3] == p[0]) {
+        const int32_t cap = minOf(rem, CAP_FILL_8);
+        lengths[C8_FILL] = keptOrZero(runLength8(p, cap), MIN_FILL_8);
+        capped = lengths[C8_FILL] >= cap;
+    }
+    if (!capped && rem >= MIN_PAIR_8 && p[2] == p[0] && p[3] == p[1] && p[4] == p[0] && p[5] == p[1]) {
+        const int32_t cap = minOf(rem, CAP_PAIR_8);
+        lengths[C8_PAIR] = keptOrZero(2 * runLength16(p, cap / 2), MIN_PAIR_8);
+    }
+    if ((lengths[0] | lengths[1] | lengths[2] | lengths[3]) == 0) return -1;  // the usual case
+    return pickLongest(lengths, C8_COUNT);
+}
+
+// Count biases and operands of the commands both kinds of stream share.
+template <typename Sample>
+struct CommandBiases;
+template <>
+struct CommandBiases<uint8_t> {
+    static constexpr int32_t COPY = COPY_BIAS_8, FILL = FILL_BIAS_8, PAIR = PAIR_BIAS_8;
+};
+template <>
+struct CommandBiases<uint16_t> {
+    static constexpr int32_t COPY = COPY_BIAS_16, FILL = FILL_BIAS_16, PAIR = PAIR_BIAS_16;
+};
+template <typename Stream>
+void putSample(Stream& out, uint8_t sample) { out.putByte(sample); }
+template <typename Stream>
+void putSample(Stream& out, uint16_t sample) { out.putWord(sample); }
+
+// Emits `command` for the samples from position i and returns how many it covers.
+template <typename Stream, typename Sample>
+int32_t emitCommand(Stream& out, const Sample* cur, int32_t i, int32_t command, int32_t length) {
+    using Biases = CommandBiases<Sample>;
+    out.putByte(command);
+    switch (command) {
+    case CMD_COPY_UP:
+    case CMD_COPY_UP2:
+        out.putByte(length - Biases::COPY);
+        break;
+    case CMD_FILL:
+        out.putByte(length - Biases::FILL);
+        putSample(out, cur[i]);
+        break;
+    case CMD_PAIR:
+        out.putByte(length / 2 - Biases::PAIR);
+        putSample(out, cur[i]);
+        putSample(out, cur[i + 1]);
+        break;
+    default:  // CMD_UP_LEFT, CMD_UP_RIGHT: the command byte alone
+        break;
+    }
+    return length;
+}
+
+template <typename Stream>
+void encodeRow8(Stream& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r,
+                int32_t width) {
+    int32_t lengths[C8_COUNT];
+    int32_t i = 0;
+    while (i < width) {
+        const int32_t chosen = chooseCommand8(cur, up, up2, r, i, width, lengths);
+        if (chosen >= 0) {
+            i += emitCommand(out, cur, i, CANDIDATE8_COMMAND[chosen], lengths[chosen]);
+            continue;
+        }
+        if (cur[i] >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
+        out.putByte(cur[i]);
+        ++i;
+    }
+}
+
+inline int32_t chooseCommand16(const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r,
+                               int32_t j, int32_t width, int32_t* lengths) {
+    const int32_t rem = width - j;
+    if (!anyCandidate16(cur + j, up + j, up2 + j)) return -1;  // lengths are read only for a chosen command
+    for (int32_t k = 0; k < C16_COUNT; ++k) lengths[k] = 0;
+    bool capped = false;
+    // As in the 8-bit encoder, a candidate whose first pixels cannot reach its
+    // minimum is not measured.
+    const uint16_t* p = cur + j;
+    if (rem >= MIN_COPY_16 && r >= 1 && p[0] == up[j] && p[1] == up[j + 1]) {
+        const int32_t cap = minOf(rem, CAP_COPY_16);
+        lengths[C16_COPY_UP] = keptOrZero(matchLength(p, up + j, 2 * cap) / 2, MIN_COPY_16);
+        capped = lengths[C16_COPY_UP] >= cap;
+    }
+    if (!capped && rem >= MIN_COPY_16 && r >= 2 && p[0] == up2[j] && p[1] == up2[j + 1]) {
+        const int32_t cap = minOf(rem, CAP_COPY_16);
+        lengths[C16_COPY_UP2] = keptOrZero(matchLength(p, up2 + j, 2 * cap) / 2, MIN_COPY_16);
+        capped = lengths[C16_COPY_UP2] >= cap;
+    }
+    if (!capped && rem >= MIN_FILL_16 && p[1] == p[0] && p[2] == p[0]) {
+        const int32_t cap = minOf(rem, CAP_FILL_16);
+        lengths[C16_FILL] = keptOrZero(runLength16(p, cap), MIN_FILL_16);
+        capped = lengths[C16_FILL] >= cap;
+    }
+    if (!capped && rem >= MIN_PAIR_16 && p[2] == p[0] && p[3] == p[1]) {
+        const int32_t cap = minOf(rem, CAP_PAIR_16);
+        lengths[C16_PAIR] = keptOrZero(2 * runLength32(p, cap / 2), MIN_PAIR_16);
+        capped = lengths[C16_PAIR] >= cap;
+    }
+    if (!capped) {
+        if (j >= 1 && r >= 1 && cur[j] == up[j - 1]) lengths[C16_UP_LEFT] = 1;
+        if (j + 1 < width && r >= 1 && cur[j] == up[j + 1]) lengths[C16_UP_RIGHT] = 1;
+    }
+    const int32_t chosen = pickLongest(lengths, C16_COUNT);
+    return lengths[chosen] > 0 ? chosen : -1;
+}
+
+// The pixel bytes of a packed run, four at a time: up to three bytes past
+// the run are written, which the next bytes overwrite.
+constexpr int32_t PLACE_SLACK = 3;
+inline void packRun(uint8_t* bytes, const uint16_t* pixels, int32_t n) {
+    for (int32_t k = 0; k < n; k += 4) {
+        bytes[k] = packedByteOf(pixels[k]);
+        bytes[k + 1] = packedByteOf(pixels[k + 1]);
+        bytes[k + 2] = packedByteOf(pixels[k + 2]);
+        bytes[k + 3] = packedByteOf(pixels[k + 3]);
+    }
+}
+
+// A packed run when at least two pixels share their high bits, else one literal.
+template <typename Stream>
+int32_t emitPackedOrLiteral16(Stream& out, const uint16_t* cur, int32_t j, int32_t width) {
+    const int32_t n = packedRunLength(cur + j, minOf(width - j, CAP_PACKED_16));
+    if (n >= MIN_PACKED_16) {
+        out.putByte(CMD_PACKED);
+        out.putByte(n - PACKED_BIAS_16);
+        out.putByte(packedSharedByte(cur[j]));
+        if (uint8_t* bytes = out.place(n, PLACE_SLACK)) {
+            packRun(bytes, cur + j, n);
+        } else {
+            for (int32_t k = 0; k < n; ++k) out.putByte(packedByteOf(cur[j + k]));
+        }
+        return n;
+    }
+    if ((cur[j] & 0xFF) >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
+    out.putWord(cur[j]);
+    return 1;
+}
+
+template <typename Stream>
+void encodeRow16(Stream& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r,
+                 int32_t width) {
+    int32_t lengths[C16_COUNT];
+    int32_t j = 0;
+    while (j < width) {
+        const int32_t chosen = chooseCommand16(cur, up, up2, r, j, width, lengths);
+        j += chosen >= 0 ? emitCommand(out, cur, j, CANDIDATE16_COMMAND[chosen], lengths[chosen])
+                         : emitPackedOrLiteral16(out, cur, j, width);
+    }
+}
+
+// One 8-bit plane: indices when header.bitsPerPixel is 8, alpha otherwise.
+template <typename Stream>
+void encodePlane8(Stream& out, const CodecContext& ctx, const FileHeader& header) {
+    const int32_t kind = header.bitsPerPixel == 8 ? ROW_KIND_INDEX : ROW_KIND_ALPHA;
+    WriterByteRing ring;  // cleared so that a row the host failed to fill reads as zeros
+    std::memset(&ring, 0, sizeof ring);
+    for (int32_t r = 0; r < ctx.height; ++r) {
+        uint8_t* cur = ring.slot(r);
+        out.getSlotRow(cur, kind, r, ctx.width);
+        out.room(MAX_BYTES_PER_SAMPLE_8 * ctx.width + PLACE_SLACK);
+        encodeRow8(out, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
+        out.progress(r + 1, ctx.height);
+    }
+}
+
+template <typename Stream>
+void writeHeaderTo(Stream& out, const FileHeader& header) {
+    out.seek(0, SEEK_FROM_START);
+    out.write(&header, HEADER_BYTES);
+}
+
+// At depth 32: point auxOffset at the end of the colour stream, rewrite the
+// header there, and encode the alpha plane from that position.
+template <typename Stream>
+void writeAlphaPass(Stream& out, const CodecContext& ctx, FileHeader* header) {
+    const int32_t position = out.seek(0, SEEK_FROM_CURRENT);
+    header->auxOffset = static_cast<uint32_t>(position);
+    writeHeaderTo(out, *header);
+    out.seek(position, SEEK_FROM_START);
+    encodePlane8(out, ctx, *header);
+}
+
+// The 16-bit colour plane, then at depth 32 the alpha pass, which rewrites
+// the header with the alpha stream's offset.
+template <typename Stream>
+void encodePlane16(Stream& out, const CodecContext& ctx, FileHeader* header) {
+    WriterPixelRing ring;
+    std::memset(&ring, 0, sizeof ring);
+    typename Stream::RgbStage stage;
+    out.startRgb(stage);
+    for (int32_t r = 0; r < ctx.height; ++r) {
+        uint16_t* cur = ring.slot(r);
+        rgbTo565(cur, out.getRgbRow(stage, r, ctx.width), ctx.width);
+        out.room(MAX_BYTES_PER_PIXEL_16 * ctx.width + PLACE_SLACK);
+        encodeRow16(out, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
+        out.progress(r + 1, ctx.height);
+    }
+    if (ctx.depth == 32) writeAlphaPass(out, ctx, header);
+}
+
+// The header a writer starts with; at depth 32 auxOffset follows later.
+inline FileHeader headerFor(const CodecContext& ctx) {
+    const bool indexed = ctx.depth == 8;
+    FileHeader header = {};
+    header.magic[0] = QVR_MAGIC_0;
+    header.magic[1] = QVR_MAGIC_1;
+    header.version = QVR_VERSION;
+    header.headerSize = HEADER_BYTES;
+    header.bitsPerPixel = indexed ? 8 : 16;
+    header.reserved1 = RESERVED1_VALUE;
+    header.width = static_cast<uint32_t>(ctx.width);
+    header.height = static_cast<uint32_t>(ctx.height);
+    header.dataOffset = indexed ? INDEXED_DATA_OFFSET : HEADER_BYTES;
+    header.auxOffset = indexed ? PALETTE_OFFSET : 0;
+    return header;
+}
+
+// The whole file: header, palette (depth 8), streams. Nothing at all for a
+// width beyond the row buffers.
+template <typename Stream>
+void writeImageTo(Stream& out, const CodecContext& ctx) {
+    if (ctx.width > ROW_SLOT_SAMPLES) return;  // would overrun the row buffers
+    FileHeader header = headerFor(ctx);
+    writeHeaderTo(out, header);
+    if (ctx.depth == 8) {
+        out.write(ctx.palette, PALETTE_BYTES);
+        encodePlane8(out, ctx, header);
+    } else {
+        encodePlane16(out, ctx, &header);
+    }
+}
+
+}  // namespace qvr

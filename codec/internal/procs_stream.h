@@ -1,0 +1,95 @@
+// The StreamProcs table as a stream type the line coders are instantiated
+// over: every byte is one read() or write() call through the table (two bytes
+// for a 16-bit value), every row one putRows() or getRows() call with the ring
+// slot or RGB row buffer the table's callers expect. Internal to the codec.
+#pragma once
+
+#include <cstring>
+
+#include "codec/stream.h"
+
+namespace qvr {
+
+// Reader primitives: one read() call per byte; -1 when nothing arrived.
+inline int32_t readByte(const StreamProcs& procs) {
+    uint8_t byte;
+    if (procs.read(procs.userData, &byte, 1) <= 0) return -1;
+    return byte;
+}
+inline int32_t readByte(CodecContext* ctx) { return readByte(ctx->procs); }
+
+// Low byte first. A missing byte counts as -1 and is combined as a 32-bit
+// value, so callers that keep the low 16 bits see 0xFFFF, or 0xFF00 plus the
+// first byte when only the second is missing.
+inline int32_t combineWord(int32_t first, int32_t second) {
+    return static_cast<int32_t>(static_cast<uint32_t>(second & 0xFFFF) << 8) | first;
+}
+inline int32_t readWord(const StreamProcs& procs) {
+    const int32_t first = readByte(procs);
+    return combineWord(first, readByte(procs));
+}
+inline int32_t readWord(CodecContext* ctx) { return readWord(ctx->procs); }
+
+// Output primitives: the value, or -1 when write() moved nothing.
+inline int32_t putByte(const StreamProcs& procs, int32_t value) {
+    const uint8_t byte = static_cast<uint8_t>(value);
+    return procs.write(procs.userData, &byte, 1) > 0 ? value : -1;
+}
+inline int32_t putByte(CodecContext* ctx, int32_t value) { return putByte(ctx->procs, value); }
+inline int32_t putWord(const StreamProcs& procs, int32_t value) {
+    const uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
+    return procs.write(procs.userData, bytes, 2) > 0 ? value : -1;
+}
+inline int32_t putWord(CodecContext* ctx, int32_t value) { return putWord(ctx->procs, value); }
+
+// The stream type. A local copy of the table, which the compiler can keep in
+// registers across the calls.
+struct ProcsStream {
+    StreamProcs procs;
+
+    // Row buffers of the 16-bit plane's pass: the widened pixels of the latest
+    // row, never handed out, and the buffer putRows and getRows see.
+    struct RgbStage {
+        uint8_t widened[RGB_ROW_BYTES];
+        uint8_t row[RGB_ROW_BYTES];
+    };
+
+    int32_t readByte() { return qvr::readByte(procs); }
+    int32_t readWord() { return qvr::readWord(procs); }
+    // Never a run of bytes in place: every byte is a call of its own.
+    const uint8_t* take(int32_t, int32_t) { return nullptr; }
+    int32_t read(void* buffer, int32_t count) { return procs.read(procs.userData, buffer, count); }
+    int32_t write(const void* buffer, int32_t count) { return procs.write(procs.userData, buffer, count); }
+    void room(int32_t) {}
+    uint8_t* place(int32_t, int32_t) { return nullptr; }
+    void putByte(int32_t value) { qvr::putByte(procs, value); }
+    void putWord(int32_t value) { qvr::putWord(procs, value); }
+    int32_t seek(int32_t offset, int32_t origin) { return procs.seek(procs.userData, offset, origin); }
+    void progress(int32_t done, int32_t total) { procs.progress(procs.userData, done, total); }
+
+    // 8-bit planes travel in their ring slots.
+    void putSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width) {
+        procs.putRows(procs.userData, slot, ROW_SLOT_SAMPLES, kind, 0, top, width, 1);
+    }
+    void getSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width) {
+        procs.getRows(procs.userData, slot, ROW_SLOT_SAMPLES, kind, 0, top, width, 1);
+    }
+
+    // The decoder widens row `top` into rgbTarget(), where the row above's
+    // widened pixels still lie (so unchanged pixels need no work), then hands
+    // it over with putRgbRow().
+    void startRgb(RgbStage& stage) { std::memset(stage.row, 0, sizeof stage.row); }
+    uint8_t* rgbTarget(RgbStage& stage, int32_t) { return stage.widened; }
+    const uint8_t* rgbAbove(RgbStage& stage, int32_t) { return stage.widened; }
+    void putRgbRow(RgbStage& stage, int32_t top, int32_t width) {
+        std::memcpy(stage.row, stage.widened, 3 * static_cast<size_t>(width));
+        procs.putRows(procs.userData, stage.row, RGB_ROW_BYTES, ROW_KIND_RGB, 0, top, width, 1);
+    }
+    // The encoder's RGB rows; a row the host failed to fill keeps what was there.
+    const uint8_t* getRgbRow(RgbStage& stage, int32_t top, int32_t width) {
+        procs.getRows(procs.userData, stage.row, RGB_ROW_BYTES, ROW_KIND_RGB, 0, top, width, 1);
+        return stage.row;
+    }
+};
+
+}  // namespace qvr
