@@ -34,7 +34,7 @@ exported=$(nm -D --defined-only "$prefix/lib/libqvr.so" | awk '$2 == "T" {print 
 
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 # shellcheck disable=SC2046
-cc -std=c99 -Wall -Wextra -pedantic -Werror "$@" -o "$work/consumer" "$consumer" $(pkg-config --cflags --libs qvr)
+"${CC:-cc}" -std=c99 -Wall -Wextra -pedantic -Werror "$@" -o "$work/consumer" "$consumer" $(pkg-config --cflags --libs qvr)
 for sample in "$samples"/*.qvr; do
   LD_LIBRARY_PATH="$prefix/lib" "$work/consumer" "$sample" "$work/$(basename "$sample")"
 done
@@ -42,7 +42,7 @@ done
 sed -n '/^## The library/,/^## /p' "$readme" | sed -n '/^```c$/,/^```$/p' | sed '1d;$d' >"$work/example.c"
 grep -q qvr_decode_file "$work/example.c" || fail "no example found in $readme"
 # shellcheck disable=SC2046
-cc -std=c99 -Wall -Wextra -Werror "$@" -o "$work/example" "$work/example.c" $(pkg-config --cflags --libs qvr)
+"${CC:-cc}" -std=c99 -Wall -Wextra -Werror "$@" -o "$work/example" "$work/example.c" $(pkg-config --cflags --libs qvr)
 LD_LIBRARY_PATH="$prefix/lib" "$work/example" "$samples/sunset-indexed.qvr" "$work/example.qvr"
 if built tools; then
   [ "$(qvr_kind "$work/example.qvr")" = 32 ] || fail "the README's example did not write an RGBA file"
@@ -50,7 +50,7 @@ fi
 
 # The static library alone, for programs that ship without libqvr.so.
 # shellcheck disable=SC2046
-cc -std=c99 "$@" -o "$work/consumer-static" "$consumer" $(pkg-config --cflags qvr) "$prefix/lib/libqvr.a" \
+"${CC:-cc}" -std=c99 "$@" -o "$work/consumer-static" "$consumer" $(pkg-config --cflags qvr) "$prefix/lib/libqvr.a" \
   $(pkg-config --static --libs-only-l qvr | sed 's/-lqvr//')
 "$work/consumer-static" "$samples/badge-rgba.qvr" "$work/static.qvr"
 echo "install_test: the installed tree is complete; the consumer built and ran against it"
