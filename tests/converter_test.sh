@@ -249,5 +249,28 @@ diff -r "$work/seq" "$work/par" >/dev/null && passes=$((passes + 1)) || { echo "
 check "jobs must be a count" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/par" -j 0
 check "jobs needs a count" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/par" -j
 
+# An output that names the input (directly, through a link, or by a batch's
+# naming) is refused, and the input stays as it was.
+mkdir -p "$work/same"
+cp "$samples/tiles-rgb.qvr" "$samples/badge.png" "$work/same/"
+ln -s badge.png "$work/same/link.png"
+check "decode onto its input" 1 "$qvr" decode "$work/same/tiles-rgb.qvr" "$work/same/tiles-rgb.qvr"
+expect_err "output is input message" "writing $work/same/tiles-rgb.qvr: the output is the input file"
+check "encode onto its input" 1 "$qvr" encode "$work/same/badge.png" "$work/same/badge.png"
+check "encode onto a link to its input" 1 "$qvr" encode "$work/same/badge.png" "$work/same/link.png"
+cp "$work/same/tiles-rgb.qvr" "$work/same/self.png"
+check "batch output is its input" 1 "$qvr" decode "$work/same/self.png" -o "$work/same"
+check "host open onto its input" 1 "$qvrhost" open "$work/same/tiles-rgb.qvr" "$work/same/tiles-rgb.qvr"
+check "host save onto its input" 1 "$qvrhost" save "$work/same/badge.png" "$work/same/badge.png"
+check "inputs intact" 0 cmp "$work/same/tiles-rgb.qvr" "$samples/tiles-rgb.qvr"
+check "png input intact" 0 cmp "$work/same/badge.png" "$samples/badge.png"
+check "self.png intact" 0 cmp "$work/same/self.png" "$samples/tiles-rgb.qvr"
+# A pipe as QVR input is refused at once instead of hanging on a seek.
+mkfifo "$work/same/pipe"
+check "pipe refused by info" 1 timeout 10 "$qvr" info "$work/same/pipe"
+expect_err "pipe message" "not a regular file"
+check "pipe refused by decode" 1 timeout 10 "$qvr" decode "$work/same/pipe" "$work/same/x.png"
+check "pipe refused by the host" 1 timeout 10 "$qvrhost" open "$work/same/pipe" "$work/same/x.png"
+
 echo "converter: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]

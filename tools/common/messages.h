@@ -16,7 +16,13 @@ std::string failureLine(const std::string& tool, const std::string& input, const
 std::string systemReason(int error);
 
 // Why `path` cannot be read as an input file ("No such file or directory",
-// "Is a directory", "Permission denied"), or "" when it can.
-std::string inputProblem(const std::string& path);
+// "Is a directory", "Permission denied"), or "" when it can. A QVR file is
+// read with seeks, so `seekable` also refuses pipes and devices, which would
+// otherwise hang or be misread.
+std::string inputProblem(const std::string& path, bool seekable = false);
+
+// True when both paths name one existing file (links followed): writing the
+// output would destroy the input.
+bool sameFile(const std::string& a, const std::string& b);
 
 }  // namespace qvr

@@ -161,6 +161,7 @@ int timeModule(TestHost& host, const std::string& in, const std::string& out) {
 int saveCommand(TestHost& host, const std::string& input, const std::string& path) {
     const std::string step = "writing " + path;
 #if QVR_HOST_PNG
+    if (qvr::sameFile(input, path)) return failed(input, step, "the output is the input file");
     qvr::SafeOutput output;
     const std::string problem = output.open(path);
     if (!problem.empty()) return failed(input, step, problem);
@@ -179,8 +180,9 @@ int saveCommand(TestHost& host, const std::string& input, const std::string& pat
 
 int openCommand(TestHost& host, const std::string& input, const std::string& output) {
 #if QVR_HOST_PNG
-    const std::string unreadable = qvr::inputProblem(input);
+    const std::string unreadable = qvr::inputProblem(input, true);
     if (!unreadable.empty()) return failed(input, "reading", unreadable);
+    if (qvr::sameFile(input, output)) return failed(input, "writing " + output, "the output is the input file");
 #endif
     const int16_t result = host.open(input);
     const int status = report(host, result);

@@ -111,7 +111,7 @@ Outcome converted(const Options& options, const Job& job, const RasterImage& ima
 }
 
 Outcome describeFile(const std::string& path) {
-    const std::string unreadable = inputProblem(path);
+    const std::string unreadable = inputProblem(path, true);
     if (!unreadable.empty()) return failure(path, "reading", unreadable);
     FileStream stream(path, FileStream::Mode::Read);
     if (!stream.isOpen()) return failure(path, "reading", systemReason(errno));
@@ -147,7 +147,7 @@ int infoCommand(const std::vector<std::string>& files) {
 // interrupts it (an allocation that fails).
 Outcome decodeFile(const Job& job, const Options& options, ProgressBar& bar, std::string& step) {
     step = "reading";
-    const std::string unreadable = inputProblem(job.in);
+    const std::string unreadable = inputProblem(job.in, true);
     if (!unreadable.empty()) return failure(job.in, "reading", unreadable);
     FileStream stream(job.in, FileStream::Mode::Read);
     if (!stream.isOpen()) return failure(job.in, "reading", systemReason(errno));
@@ -192,6 +192,7 @@ using Converter = Outcome (*)(const Job&, const Options&, ProgressBar&, std::str
 
 // One file, with every failure (allocation included) an outcome of its own.
 Outcome convertOne(Converter convert, const Job& job, const Options& options, ProgressBar& bar) {
+    if (sameFile(job.in, job.out)) return failure(job.in, "writing " + job.out, "the output is the input file");
     std::string step = "reading";
     try {
         return convert(job, options, bar, step);
