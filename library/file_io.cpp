@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -86,10 +87,14 @@ qvr_error readFilePrefix(const char* path, size_t limit, std::vector<uint8_t>& o
 }
 
 qvr_error replaceFile(const char* path, const std::vector<uint8_t>& bytes) {
-    const std::string target(path);
+    // A symbolic link keeps pointing where it did: the file it names is replaced.
+    char* resolved = ::realpath(path, nullptr);
+    const std::string target(resolved ? resolved : path);
+    std::free(resolved);
     struct stat existing;
-    const bool exists = ::stat(path, &existing) == 0;
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) return QVR_ERROR_OPEN;  // a folder, a device, ...
+    if (exists && ::access(target.c_str(), W_OK) != 0) return QVR_ERROR_OPEN;  // read-only stays so
     const mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~currentUmask());
 
     std::string temporary = folderOf(target) + "/.qvr-XXXXXX";
@@ -97,7 +102,7 @@ qvr_error replaceFile(const char* path, const std::vector<uint8_t>& bytes) {
     if (file.fd < 0) return QVR_ERROR_OPEN;
     const bool written = writeAll(file.fd, bytes.data(), bytes.size()) && ::fchmod(file.fd, mode) == 0 &&
                          ::fsync(file.fd) == 0;
-    if (!file.closeNow() || !written || std::rename(temporary.c_str(), path) != 0) {
+    if (!file.closeNow() || !written || std::rename(temporary.c_str(), target.c_str()) != 0) {
         ::unlink(temporary.c_str());
         return QVR_ERROR_WRITE;
     }

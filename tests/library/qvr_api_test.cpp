@@ -323,6 +323,25 @@ TEST_F(EncodeFile, ReplacesTheFileWholeAndKeepsItsPermissions) {
     EXPECT_EQ(entries(), std::set<std::string>{"out.qvr"});  // no temporary file left behind
 }
 
+TEST_F(EncodeFile, ALinkKeepsPointingAtTheReplacedFileAndReadOnlyFilesStay) {
+    const fs::path target = folder / "real.qvr";
+    std::ofstream(target) << "old contents";
+    fs::create_symlink("real.qvr", folder / "link.qvr");
+    ASSERT_EQ(qvr_encode_file(&image, (folder / "link.qvr").c_str()), QVR_OK);
+    EXPECT_TRUE(fs::is_symlink(folder / "link.qvr"));
+    qvr_info info{};
+    EXPECT_EQ(qvr_read_info_file(target.c_str(), &info), QVR_OK);  // the file the link names was replaced
+    EXPECT_EQ(entries(), (std::set<std::string>{"link.qvr", "real.qvr"}));
+
+    const fs::path locked = folder / "locked.qvr";
+    std::ofstream(locked) << "read only";
+    ::chmod(locked.c_str(), 0444);
+    if (::access(locked.c_str(), W_OK) != 0) {  // root may write anywhere: nothing to check then
+        EXPECT_EQ(qvr_encode_file(&image, locked.c_str()), QVR_ERROR_OPEN);
+        EXPECT_EQ(contents(locked), (Bytes{'r', 'e', 'a', 'd', ' ', 'o', 'n', 'l', 'y'}));
+    }
+}
+
 TEST_F(EncodeFile, LeavesTheFolderAsItWasOnFailure) {
     const fs::path target = folder / "keep.qvr";
     std::ofstream(target) << "precious";
