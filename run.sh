@@ -23,7 +23,12 @@ for f in samples/*.qvr; do
 done
 echo "qvrhost save samples/badge.png"
 build/qvrhost save samples/badge.png out/badge.host.qvr
-cmp out/badge.qvr out/badge.host.qvr && echo "run: the module and the converter wrote the same bytes"
+if cmp out/badge.qvr out/badge.host.qvr; then
+  echo "run: the module and the converter wrote the same bytes"
+else
+  echo "run: the module and the converter wrote different bytes for samples/badge.png" >&2
+  exit 1
+fi
 # The library, the desktop files, the gdk-pixbuf loader and the GIMP plug-in, installed into out/installed.
 cmake --install build --prefix "$PWD/out/installed" >/dev/null
 echo "run: installed libqvr, qvr, the gdk-pixbuf loader, the MIME type, the thumbnailer and the GIMP plug-in under out/installed"

@@ -144,7 +144,7 @@ LONG fileSeek(PluginGlobals* globals, LONG offset, int origin) {
     fileBegin(globals);
     const LONG position = _llseek(handleOf(globals), offset, origin);
     // A seek that fails leaves the file where the caller stood, as it would
-    // without the read-ahead: later reads go on from there.
+    // without the read-ahead.
     if (position == HFILE_ERROR && unread != 0)
         _llseek(handleOf(globals), -static_cast<LONG>(unread), ORIGIN_CURRENT);
     return position;
