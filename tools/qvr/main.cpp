@@ -53,7 +53,7 @@ const char* const HELP =
     "                          each named after its input; a file that fails does not\n"
     "                          stop the others; two inputs with one output name are refused\n"
     "  -j N                    convert N files at a time with -o (default: one per core)\n"
-    "  --quiet                 no progress bar and no line per converted file\n"
+    "  -q, --quiet             no progress bar and no line per converted file\n"
     "  --                      what follows is a file name, even if it starts with -\n"
     "\n"
     "What QVR keeps: 8 bpp indices and palette exactly, except that index 255 reads\n"
