@@ -82,6 +82,17 @@ inline void widenRow(uint8_t* out, const uint8_t* outAbove, const uint16_t* cur,
     for (; k < width; ++k) storeWidened(out + 3 * k, widened(cur[k]));
 }
 
+// The literals of an 8-bit plane, up to a group of eight at a time: copies
+// the eight bytes at `bytes` to `out` and returns how many of them come before
+// the first command byte. The samples past that are overwritten by what
+// follows in the row.
+constexpr int32_t LITERAL_RUN_GROUP = 8;
+inline int32_t copyLiterals(uint8_t* out, const uint8_t* bytes) {
+    const uint64_t word = load<uint64_t>(bytes);
+    std::memcpy(out, &word, sizeof word);
+    return firstLane(commandBytes(word));
+}
+
 // Decodes one 8-bit plane from the current position. Returns the row that ran
 // past the width, or NO_OVERRUN. Rows never leave the ring: the spare samples
 // take the largest command that starts at the last position of the last slot.
@@ -100,6 +111,14 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
         const uint8_t* up2 = ring.slot(r - 2);
         int32_t i = 0;
         while (i < width) {
+            if (i + LITERAL_RUN_GROUP <= width) {
+                if (const uint8_t* ahead = in.take(0, LITERAL_RUN_GROUP)) {  // a look, nothing taken
+                    const int32_t n = copyLiterals(cur + i, ahead);
+                    in.take(n, LITERAL_RUN_GROUP - n);
+                    i += n;
+                    if (n == LITERAL_RUN_GROUP) continue;
+                }
+            }
             const int32_t c = in.readByte();
             if (isLiteral(c)) {  // the usual literal
                 cur[i++] = static_cast<uint8_t>(c);
