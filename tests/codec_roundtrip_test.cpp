@@ -368,6 +368,52 @@ TEST(MemoryPath, ReferencesPastTheRowEndStillReadZero) {
     EXPECT_EQ(Bytes(image.rgb.begin(), image.rgb.begin() + 3), (Bytes{255, 255, 255}));
 }
 
+// The memory path copies an 8-bit plane's literals eight at a time up to the
+// first command byte: a command (or an escaped literal) at every offset of
+// such a group, and at the end of the data, reads as through the general path.
+TEST(MemoryPath, LiteralGroupsStopAtEveryCommand) {
+    constexpr int32_t WIDTH = 40;
+    for (int32_t k = 0; k + 4 <= WIDTH; ++k) {
+        RasterImage image;
+        image.allocate(WIDTH, 3, 32);
+        for (int32_t r = 0; r < 3; ++r)
+            for (int32_t i = 0; i < WIDTH; ++i)
+                image.alpha[static_cast<size_t>(r * WIDTH + i)] =
+                    static_cast<uint8_t>(i % 13 == 6 ? 0xF9 : (r * 101 + i * 7) % 240);
+        std::fill_n(image.alpha.begin() + 2 * WIDTH + k, 4, uint8_t{200});  // a fill at k
+        const Bytes file = encodeImage(image);
+        const std::string what = "fill at " + std::to_string(k);
+        expectSameDecoding(file, what);
+        RasterImage back;
+        ASSERT_EQ(loadQvrMemory(file.data(), file.size(), back), "") << what;
+        EXPECT_EQ(back.alpha, keptByQvr(image).alpha) << what;
+        expectSameDecoding(Bytes(file.begin(), file.end() - 1 - k % 5), what + ", cut short");
+    }
+}
+
+// Literals and packed runs are decoded without a branch between them on the
+// memory path: runs of every length beside literals (one with a low byte of
+// 0xF7, the largest literal), whole and cut short anywhere, read as through
+// the general path.
+TEST(MemoryPath, LiteralsBesidePackedRunsOfEveryLength) {
+    Bytes stream;
+    int32_t width = 0;
+    for (int32_t n = 2; n <= 11; ++n) {
+        stream.insert(stream.end(), {0xF7, static_cast<uint8_t>(n), CMD_PACKED, static_cast<uint8_t>(n - 1),
+                                     static_cast<uint8_t>(0x20 + n)});
+        for (int32_t k = 0; k < n; ++k) stream.push_back(static_cast<uint8_t>(n * 16 + k));
+        width += 1 + n;
+    }
+    stream.insert(stream.end(), {0x12, 0x34});  // a literal last
+    ++width;
+    const Bytes file = colourFile(static_cast<uint32_t>(width), 1, stream);
+    for (size_t cut = 0; cut <= stream.size(); ++cut)
+        expectSameDecoding(Bytes(file.begin(), file.end() - static_cast<long>(cut)), "cut " + std::to_string(cut));
+    RasterImage image;
+    ASSERT_EQ(loadQvrMemory(file.data(), file.size(), image), "");
+    EXPECT_EQ(Bytes(image.rgb.begin(), image.rgb.begin() + 3), (Bytes{0, 93, 189}));  // 5-6-5 0x02F7
+}
+
 TEST(MemoryPath, AnOffsetOutsideTheDataEndsTheRows) {
     Bytes file = encodeImage(makeImage(20, 4, 32, Pattern::Gradient));
     FileHeader header;

@@ -2,11 +2,13 @@
 // escapes, packed runs), the file framing and the size estimate.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "codec/internal/measure.h"
 #include "codec/internal/procs_stream.h"
 #include "codec/writer.h"
+#include "streams/image_io.h"
 #include "test_support.h"
 
 namespace qvr::test {
@@ -101,6 +103,67 @@ TEST(Encode8, WideRowEqualToTheRowAboveUsesCappedCopies) {
     Bytes stream = encodeIndexed(600, {row, row});
     const Bytes tail(stream.end() - 6, stream.end());
     EXPECT_EQ(tail, (Bytes{0xFF, 255, 0xFF, 255, 0xFF, 81}));
+}
+
+// Literals go out a group at a time; a command that starts anywhere inside a
+// stretch of literals (at every offset of a group, each kind, with escaped
+// literals around it) must still be found, through the table and in memory.
+TEST(Encode8, CommandsInsideLiteralStretchesAreFound) {
+    constexpr int32_t WIDTH = 48;
+    auto base = [](int32_t r, int32_t i) {  // no candidate anywhere; some literals escaped
+        return static_cast<uint8_t>(i % 11 == 5 ? 0xF8 + (i + r) % 8 : (r * 101 + i * 7) % 240);
+    };
+    auto literals = [](Bytes& stream, const Bytes& row, int32_t from, int32_t to) {
+        for (int32_t i = from; i < to; ++i) {
+            if (row[static_cast<size_t>(i)] >= 0xF8) stream.push_back(0xF8);
+            stream.push_back(row[static_cast<size_t>(i)]);
+        }
+    };
+    for (int32_t kind = 0; kind < 4; ++kind) {
+        for (int32_t k = 0; k + 6 <= WIDTH; ++k) {
+            std::vector<Bytes> rows(3, Bytes(WIDTH));
+            for (int32_t r = 0; r < 3; ++r)
+                for (int32_t i = 0; i < WIDTH; ++i) rows[static_cast<size_t>(r)][static_cast<size_t>(i)] = base(r, i);
+            Bytes& last = rows[2];
+            Bytes command;
+            int32_t covered = 0;
+            switch (kind) {
+            case 0:  // three samples as the row above
+                std::copy_n(rows[1].begin() + k, 3, last.begin() + k);
+                command = {0xFF, 0}, covered = 3;
+                break;
+            case 1:  // three as two rows above
+                std::copy_n(rows[0].begin() + k, 3, last.begin() + k);
+                command = {0xFE, 0}, covered = 3;
+                break;
+            case 2:  // four equal samples
+                std::fill_n(last.begin() + k, 4, uint8_t{245});
+                command = {0xFD, 0, 245}, covered = 4;
+                break;
+            default:  // three pairs
+                for (int32_t n = 0; n < 6; ++n) last[static_cast<size_t>(k + n)] = n % 2 ? 242 : 241;
+                command = {0xFC, 0, 241, 242}, covered = 6;
+                break;
+            }
+            Bytes want;
+            literals(want, rows[0], 0, WIDTH);
+            literals(want, rows[1], 0, WIDTH);
+            literals(want, last, 0, k);
+            want.insert(want.end(), command.begin(), command.end());
+            literals(want, last, k + covered, WIDTH);
+            const std::string what = "kind " + std::to_string(kind) + " at " + std::to_string(k);
+            EXPECT_EQ(encodeIndexed(WIDTH, rows), want) << what;
+
+            RasterImage image;
+            image.allocate(WIDTH, 3, 8);
+            for (int32_t r = 0; r < 3; ++r)
+                std::copy(rows[static_cast<size_t>(r)].begin(), rows[static_cast<size_t>(r)].end(),
+                          image.indices.begin() + r * WIDTH);
+            Bytes fast;
+            ASSERT_EQ(saveQvrMemory(image, fast), "") << what;
+            EXPECT_EQ(Bytes(fast.begin() + 816, fast.end()), want) << what;
+        }
+    }
 }
 
 TEST(Encode16, WorkedExample) {

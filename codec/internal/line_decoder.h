@@ -29,7 +29,7 @@ using ReaderPixelRing = RowRing<uint16_t, READER_SPARE_SAMPLES>;
 inline int32_t operand8(int32_t v) { return v == ESCAPED_SAMPLE_255 ? SAMPLE_FROM_255 : v; }
 
 // A byte below the first command byte; a missing byte (-1) is not one.
-inline bool isLiteral(int32_t c) { return static_cast<uint32_t>(c) < static_cast<uint32_t>(FIRST_COMMAND_BYTE); }
+constexpr bool isLiteral(int32_t c) { return static_cast<uint32_t>(c) < static_cast<uint32_t>(FIRST_COMMAND_BYTE); }
 
 template <typename Sample>
 void fillSamples(Sample* out, int32_t n, Sample v) {
@@ -82,6 +82,17 @@ inline void widenRow(uint8_t* out, const uint8_t* outAbove, const uint16_t* cur,
     for (; k < width; ++k) storeWidened(out + 3 * k, widened(cur[k]));
 }
 
+// The literals of an 8-bit plane, up to a group of eight at a time: copies
+// the eight bytes at `bytes` to `out` and returns how many of them come before
+// the first command byte. The samples past that are overwritten by what
+// follows in the row.
+constexpr int32_t LITERAL_RUN_GROUP = 8;
+inline int32_t copyLiterals(uint8_t* out, const uint8_t* bytes) {
+    const uint64_t word = load<uint64_t>(bytes);
+    std::memcpy(out, &word, sizeof word);
+    return firstLane(commandBytes(word));
+}
+
 // Decodes one 8-bit plane from the current position. Returns the row that ran
 // past the width, or NO_OVERRUN. Rows never leave the ring: the spare samples
 // take the largest command that starts at the last position of the last slot.
@@ -100,6 +111,14 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
         const uint8_t* up2 = ring.slot(r - 2);
         int32_t i = 0;
         while (i < width) {
+            if (i + LITERAL_RUN_GROUP <= width) {
+                if (const uint8_t* ahead = in.take(0, LITERAL_RUN_GROUP)) {  // a look, nothing taken
+                    const int32_t n = copyLiterals(cur + i, ahead);
+                    in.take(n, LITERAL_RUN_GROUP - n);
+                    i += n;
+                    if (n == LITERAL_RUN_GROUP) continue;
+                }
+            }
             const int32_t c = in.readByte();
             if (isLiteral(c)) {  // the usual literal
                 cur[i++] = static_cast<uint8_t>(c);
@@ -142,6 +161,44 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
     return NO_OVERRUN;
 }
 
+// The two usual commands of a photograph, a literal and a packed run, decoded
+// without a branch between them where the bytes lie in memory: the first
+// four pixels are written as a packed run's, and the first of them replaced by
+// the literal when it is one (the others are overwritten by what follows, or
+// cleared at the row's end). Returns the pixels decoded, or 0 when the next
+// command is another one or its bytes are not all in memory; nothing is
+// taken then.
+constexpr int32_t USUAL_LOOK = 3 + UNPACK_GROUP;  // a packed run's header and first group
+static_assert(PACKED_BIAS_16 == 1);
+constexpr std::array<bool, 256> makeUsualCommands16() {
+    std::array<bool, 256> t{};
+    for (int32_t c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = isLiteral(c) || c == CMD_PACKED;
+    return t;
+}
+inline constexpr std::array<bool, 256> USUAL_COMMAND_16 = makeUsualCommands16();
+template <typename Stream>
+int32_t usualCommand16(Stream& in, uint16_t* out) {
+    const uint8_t* b = in.take(0, USUAL_LOOK);  // a look, nothing taken
+    if (!b) return 0;
+    const int32_t c = b[0];
+    if (!USUAL_COMMAND_16[c]) return 0;
+    // Masks rather than conditions, so that the compiler does not branch on them.
+    const int32_t packed = c == CMD_PACKED;
+    const int32_t count = 1 + (b[1] & -packed);  // a literal is one pixel; PACKED_BIAS_16 is 1
+    if (!in.take(2 + packed * (1 + count), RUN_SLACK)) return 0;  // 2 bytes, or 3 + count
+    const uint16_t sharedBits = packedPixel(b[2], 0);
+    const uint8_t* bytes = b + 3;
+    const auto literal = static_cast<uint16_t>(c | b[1] << 8);
+    const auto first = static_cast<uint16_t>(sharedBits | PACKED_LOW_BITS[bytes[0]]);
+    const auto keepFirst = static_cast<uint16_t>(-packed);
+    out[0] = static_cast<uint16_t>((first & keepFirst) | (literal & ~keepFirst));
+    out[1] = sharedBits | PACKED_LOW_BITS[bytes[1]];
+    out[2] = sharedBits | PACKED_LOW_BITS[bytes[2]];
+    out[3] = sharedBits | PACKED_LOW_BITS[bytes[3]];
+    if (count > UNPACK_GROUP) unpackRun(out + UNPACK_GROUP, bytes + UNPACK_GROUP, count - UNPACK_GROUP, sharedBits);
+    return count;
+}
+
 // Decodes the 16-bit colour plane from the current position; returns the row
 // that ran past the width, or NO_OVERRUN.
 template <typename Stream>
@@ -159,6 +216,10 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
         const uint16_t* up2 = ring.slot(r - 2);
         int32_t i = 0;
         while (i < width) {
+            if (const int32_t n = usualCommand16(in, cur + i)) {
+                i += n;
+                continue;
+            }
             const int32_t c = in.readByte();
             if (isLiteral(c)) {  // a literal: low byte c, then the high byte
                 cur[i++] = static_cast<uint16_t>(c | (in.readByte() & 0xFF) << 8);

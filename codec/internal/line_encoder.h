@@ -82,25 +82,28 @@ inline int32_t chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8
     for (int32_t k = 0; k < C8_COUNT; ++k) lengths[k] = 0;
     bool capped = false;
     // Each candidate is measured only when its first samples show that it can
-    // reach its minimum; otherwise its length would be set to 0 anyway.
+    // reach its minimum; otherwise its length would be set to 0 anyway. The
+    // tests are whole-word looks joined without branches (the samples past the
+    // row's end they may see are ring samples, and rem rules them out).
     const uint8_t* p = cur + i;
-    if (rem >= MIN_COPY_8 && r >= 1 && p[0] == up[i] && p[1] == up[i + 1] && p[2] == up[i + 2]) {
+    const uint64_t here = load<uint64_t>(p);
+    constexpr uint64_t FIRST3 = 0xFFFFFF, FIRST4 = 0xFFFFFFFF;
+    if ((rem >= MIN_COPY_8) & (r >= 1) & (((here ^ load<uint64_t>(up + i)) & FIRST3) == 0)) {
         const int32_t cap = minOf(rem, CAP_COPY_8);
         lengths[C8_COPY_UP] = keptOrZero(matchLength(p, up + i, cap), MIN_COPY_8);
         capped = lengths[C8_COPY_UP] >= cap;
     }
-    if (!capped && rem >= MIN_COPY_8 && r >= 2 && p[0] == up2[i] && p[1] == up2[i + 1] &&
-        p[2] == up2[i + 2]) {
+    if (!capped && ((rem >= MIN_COPY_8) & (r >= 2) & (((here ^ load<uint64_t>(up2 + i)) & FIRST3) == 0))) {
         const int32_t cap = minOf(rem, CAP_COPY_8);
         lengths[C8_COPY_UP2] = keptOrZero(matchLength(p, up2 + i, cap), MIN_COPY_8);
         capped = lengths[C8_COPY_UP2] >= cap;
     }
-    if (!capped && rem >= MIN_FILL_8 && p[1] == p[0] && p[2] == p[0] && p[3] == p[0]) {
+    if (!capped && ((rem >= MIN_FILL_8) & (((here ^ (here >> 8)) & FIRST3) == 0))) {
         const int32_t cap = minOf(rem, CAP_FILL_8);
         lengths[C8_FILL] = keptOrZero(runLength8(p, cap), MIN_FILL_8);
         capped = lengths[C8_FILL] >= cap;
     }
-    if (!capped && rem >= MIN_PAIR_8 && p[2] == p[0] && p[3] == p[1] && p[4] == p[0] && p[5] == p[1]) {
+    if (!capped && ((rem >= MIN_PAIR_8) & (((here ^ (here >> 16)) & FIRST4) == 0))) {
         const int32_t cap = minOf(rem, CAP_PAIR_8);
         lengths[C8_PAIR] = keptOrZero(2 * runLength16(p, cap / 2), MIN_PAIR_8);
     }
@@ -149,12 +152,59 @@ int32_t emitCommand(Stream& out, const Sample* cur, int32_t i, int32_t command, 
     return length;
 }
 
+// The literals of a photograph's alpha plane go out eight positions at a
+// time: literalPrefix8() finds, in one whole-word look, how many positions
+// from p certainly start no candidate (each candidate needs its first samples
+// to match, as chooseCommand8() tests). It reads 11 samples from p and 10
+// from each row above.
+constexpr int32_t LITERAL_GROUP = 8;
+constexpr int32_t LITERAL_SCAN_REACH = 16;  // samples that must remain in the row for a look
+inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
+    const uint64_t c0 = load<uint64_t>(p), c1 = load<uint64_t>(p + 1);
+    const uint64_t c2 = load<uint64_t>(p + 2), c3 = load<uint64_t>(p + 3);
+    const uint64_t copyUp = zeroBytes(c0 ^ load<uint64_t>(above)) & zeroBytes(c1 ^ load<uint64_t>(above + 1)) &
+                            zeroBytes(c2 ^ load<uint64_t>(above + 2));
+    const uint64_t copyUp2 = zeroBytes(c0 ^ load<uint64_t>(above2)) &
+                             zeroBytes(c1 ^ load<uint64_t>(above2 + 1)) &
+                             zeroBytes(c2 ^ load<uint64_t>(above2 + 2));
+    const uint64_t sameAs2 = zeroBytes(c0 ^ c2);
+    const uint64_t fill = zeroBytes(c0 ^ c1) & sameAs2 & zeroBytes(c0 ^ c3);
+    const uint64_t pair = sameAs2 & zeroBytes(c1 ^ c3);
+    return firstLane(copyUp | copyUp2 | fill | pair);
+}
+
+// n literals (at most LITERAL_GROUP) from p; the usual ones, without a
+// command byte among them, in place with one store where the stream allows.
+template <typename Stream>
+void emitLiterals8(Stream& out, const uint8_t* p, int32_t n) {
+    const uint64_t samples = load<uint64_t>(p);
+    const uint64_t inGroup = n == LITERAL_GROUP ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+    if ((commandBytes(samples) & inGroup) == 0) {
+        if (uint8_t* bytes = out.place(n, LITERAL_GROUP - n)) {
+            std::memcpy(bytes, &samples, sizeof samples);  // the bytes past n are overwritten next
+            return;
+        }
+    }
+    for (int32_t k = 0; k < n; ++k) {
+        if (p[k] >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
+        out.putByte(p[k]);
+    }
+}
+
 template <typename Stream>
 void encodeRow8(Stream& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r,
                 int32_t width) {
     int32_t lengths[C8_COUNT];
     int32_t i = 0;
     while (i < width) {
+        if (i + LITERAL_SCAN_REACH <= width) {  // the row's room leaves a group's slack here
+            const int32_t n = literalPrefix8(cur + i, up + i, up2 + i);
+            if (n > 0) {
+                emitLiterals8(out, cur + i, n);
+                i += n;
+                if (n == LITERAL_GROUP) continue;
+            }
+        }
         const int32_t chosen = chooseCommand8(cur, up, up2, r, i, width, lengths);
         if (chosen >= 0) {
             i += emitCommand(out, cur, i, CANDIDATE8_COMMAND[chosen], lengths[chosen]);
@@ -175,29 +225,31 @@ inline int32_t chooseCommand16(const uint16_t* cur, const uint16_t* up, const ui
     // As in the 8-bit encoder, a candidate whose first pixels cannot reach its
     // minimum is not measured.
     const uint16_t* p = cur + j;
-    if (rem >= MIN_COPY_16 && r >= 1 && p[0] == up[j] && p[1] == up[j + 1]) {
+    const uint64_t here = load<uint64_t>(p);
+    const uint32_t first2 = static_cast<uint32_t>(here);
+    if ((rem >= MIN_COPY_16) & (r >= 1) & (load<uint32_t>(up + j) == first2)) {
         const int32_t cap = minOf(rem, CAP_COPY_16);
         lengths[C16_COPY_UP] = keptOrZero(matchLength(p, up + j, 2 * cap) / 2, MIN_COPY_16);
         capped = lengths[C16_COPY_UP] >= cap;
     }
-    if (!capped && rem >= MIN_COPY_16 && r >= 2 && p[0] == up2[j] && p[1] == up2[j + 1]) {
+    if (!capped && ((rem >= MIN_COPY_16) & (r >= 2) & (load<uint32_t>(up2 + j) == first2))) {
         const int32_t cap = minOf(rem, CAP_COPY_16);
         lengths[C16_COPY_UP2] = keptOrZero(matchLength(p, up2 + j, 2 * cap) / 2, MIN_COPY_16);
         capped = lengths[C16_COPY_UP2] >= cap;
     }
-    if (!capped && rem >= MIN_FILL_16 && p[1] == p[0] && p[2] == p[0]) {
+    if (!capped && ((rem >= MIN_FILL_16) & (((here ^ (here >> 16)) & 0xFFFFFFFF) == 0))) {
         const int32_t cap = minOf(rem, CAP_FILL_16);
         lengths[C16_FILL] = keptOrZero(runLength16(p, cap), MIN_FILL_16);
         capped = lengths[C16_FILL] >= cap;
     }
-    if (!capped && rem >= MIN_PAIR_16 && p[2] == p[0] && p[3] == p[1]) {
+    if (!capped && ((rem >= MIN_PAIR_16) & (static_cast<uint32_t>(here >> 32) == first2))) {
         const int32_t cap = minOf(rem, CAP_PAIR_16);
         lengths[C16_PAIR] = keptOrZero(2 * runLength32(p, cap / 2), MIN_PAIR_16);
         capped = lengths[C16_PAIR] >= cap;
     }
     if (!capped) {
-        if (j >= 1 && r >= 1 && cur[j] == up[j - 1]) lengths[C16_UP_LEFT] = 1;
-        if (j + 1 < width && r >= 1 && cur[j] == up[j + 1]) lengths[C16_UP_RIGHT] = 1;
+        lengths[C16_UP_LEFT] = (j >= 1) & (r >= 1) & (cur[j] == up[j - 1]);
+        lengths[C16_UP_RIGHT] = (j + 1 < width) & (r >= 1) & (cur[j] == up[j + 1]);
     }
     const int32_t chosen = pickLongest(lengths, C16_COUNT);
     return lengths[chosen] > 0 ? chosen : -1;

@@ -101,6 +101,23 @@ inline int32_t packedRunLength(const uint16_t* p, int32_t cap) {
     return cap;
 }
 
+// Byte lanes of a 64-bit word, lowest address first: the high bit of each
+// lane of zeroBytes(x) is set where that byte of x is 0, exactly; of
+// commandBytes(x), where that byte is a command byte (0xF8 and above).
+constexpr uint64_t LANE_HIGH_BITS = 0x8080808080808080ull;
+inline uint64_t zeroBytes(uint64_t x) {
+    constexpr uint64_t LOW7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~(((x & LOW7) + LOW7) | x) & LANE_HIGH_BITS;
+}
+inline uint64_t commandBytes(uint64_t x) {
+    static_assert(FIRST_COMMAND_BYTE == 0xF8, "command bytes are those with their top five bits set");
+    return x & (x << 1) & (x << 2) & (x << 3) & (x << 4) & LANE_HIGH_BITS;
+}
+// The lane of the lowest set high bit, or 8 when none is set.
+inline int32_t firstLane(uint64_t laneBits) {
+    return laneBits ? std::countr_zero(laneBits) / 8 : 8;
+}
+
 // Index of the longest; the lowest index wins ties.
 inline int32_t pickLongest(const int32_t* lengths, int32_t n) {
     int32_t best = 0;
