@@ -126,14 +126,14 @@ int32_t hostWrite(void* userData, const void* buffer, int32_t count) {
 // unusable, a read error.
 int32_t hostSeek(void* userData, int32_t offset, int32_t origin) {
     PluginGlobals* globals = globalsOf(userData);
-    flushWrites(globals);  // what was written reaches the file before it moves
     const OSErr code = offset == 0 && origin == qvr::SEEK_FROM_START ? readErr : formatCannotRead;
     return seekOutcome(globals, fileSeek(globals, offset, origin), code);
 }
 
 namespace {
 
-// While writing, a seek that fails leaves the file unwritten.
+// While writing, what was written reaches the file before it moves, and a
+// seek that fails leaves the file unwritten.
 int32_t hostSeekWhileWriting(void* userData, int32_t offset, int32_t origin) {
     PluginGlobals* globals = globalsOf(userData);
     flushWrites(globals);

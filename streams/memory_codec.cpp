@@ -23,16 +23,7 @@ int32_t MemoryCodecState::rowsMoved(int32_t kind) const {
 }
 
 uint8_t* MemoryCodecState::planeRow(int32_t kind, int32_t top, int32_t width) const {
-    if (!image_ || width != image_->width || top < 0 || top >= image_->height) return nullptr;
-    std::vector<uint8_t>* plane = nullptr;
-    size_t bytesPerPixel = 1;
-    if (kind == ROW_KIND_INDEX && image_->depth == 8) plane = &image_->indices;
-    if (kind == ROW_KIND_RGB && image_->depth != 8) plane = &image_->rgb, bytesPerPixel = 3;
-    if (kind == ROW_KIND_ALPHA && image_->depth == 32) plane = &image_->alpha;
-    const size_t rowSize = static_cast<size_t>(width) * bytesPerPixel;
-    const size_t end = (static_cast<size_t>(top) + 1) * rowSize;
-    if (!plane || plane->size() < end) return nullptr;
-    return plane->data() + end - rowSize;
+    return image_ ? image_->row(kind, top, width) : nullptr;
 }
 
 void MemoryCodecState::countRow(int32_t kind) { ++rowsMoved_[rowKindIndex(kind)]; }

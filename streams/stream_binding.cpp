@@ -19,6 +19,19 @@ void RasterImage::allocate(int32_t newWidth, int32_t newHeight, int32_t newDepth
     alpha.assign(newDepth == 32 ? pixels : 0, 0);
 }
 
+uint8_t* RasterImage::row(int32_t kind, int32_t top, int32_t rowWidth) {
+    if (rowWidth != width || top < 0 || top >= height) return nullptr;
+    std::vector<uint8_t>* plane = nullptr;
+    size_t bytesPerPixel = 1;
+    if (kind == ROW_KIND_INDEX && depth == 8) plane = &indices;
+    if (kind == ROW_KIND_RGB && depth != 8) plane = &rgb, bytesPerPixel = 3;
+    if (kind == ROW_KIND_ALPHA && depth == 32) plane = &alpha;
+    const size_t rowSize = static_cast<size_t>(rowWidth) * bytesPerPixel;
+    const size_t end = (static_cast<size_t>(top) + 1) * rowSize;
+    if (!plane || plane->size() < end) return nullptr;  // planes smaller than the size too
+    return plane->data() + end - rowSize;
+}
+
 const char* describeFailure(StreamFailure failure) {
     switch (failure) {
     case StreamFailure::None: return "no failure";
@@ -109,27 +122,15 @@ int32_t StreamBinding::progress(void* userData, int32_t done, int32_t total) {
 int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, int32_t kind,
                                int32_t left, int32_t top, int32_t width, int32_t height) {
     if (failed()) return 0;
-    const int32_t slot = rowKindIndex(kind);
-    std::vector<uint8_t>* plane = nullptr;
-    int32_t bytesPerPixel = 1;
-    if (image_ && slot == 0 && image_->depth == 8) plane = &image_->indices;
-    if (image_ && slot == 1 && image_->depth != 8) plane = &image_->rgb, bytesPerPixel = 3;
-    if (image_ && slot == 2 && image_->depth == 32) plane = &image_->alpha;
-    const bool fits = plane && left == 0 && height == 1 && width == image_->width && top >= 0 &&
-                      top < image_->height && rowBytes >= width * bytesPerPixel;
-    if (!fits) {
+    uint8_t* row = image_ && left == 0 && height == 1 ? image_->row(kind, top, width) : nullptr;
+    const size_t rowSize = static_cast<size_t>(width) * (kind == ROW_KIND_RGB ? 3 : 1);
+    if (!row || rowBytes < 0 || static_cast<size_t>(rowBytes) < rowSize) {
         fail(StreamFailure::RowRefused);
         return 0;
     }
-    const size_t rowSize = static_cast<size_t>(width) * static_cast<size_t>(bytesPerPixel);
-    if (plane->size() < (static_cast<size_t>(top) + 1) * rowSize) {  // planes smaller than the size
-        fail(StreamFailure::RowRefused);
-        return 0;
-    }
-    uint8_t* row = plane->data() + static_cast<size_t>(top) * rowSize;
     if (toImage) std::memcpy(row, buffer, rowSize);
     else std::memcpy(buffer, row, rowSize);
-    ++rowsMoved_[slot];
+    ++rowsMoved_[rowKindIndex(kind)];
     return 1;
 }
 

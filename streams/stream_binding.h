@@ -28,6 +28,10 @@ struct RasterImage {
 
     // Sizes the planes that `depth` needs, zero-filled.
     void allocate(int32_t newWidth, int32_t newHeight, int32_t newDepth);
+    // Row `top` of the plane that holds pixels of `kind` (a RowKind), `rowWidth`
+    // pixels wide; nullptr when the image has no such plane, the width is not
+    // the image's, or the row lies outside the plane.
+    uint8_t* row(int32_t kind, int32_t top, int32_t rowWidth);
 };
 
 enum class StreamFailure {
