@@ -50,13 +50,14 @@ qvr_error guarded(Body body) {
 // bytes as zeros, and a cut 16 bpp file would pass as one without alpha.
 qvr_error headerInfo(const uint8_t* data, size_t size, qvr_info* info) {
     if (size < qvr::HEADER_BYTES) return QVR_ERROR_NOT_QVR;
-    qvr::MemoryStream stream(std::vector<uint8_t>(data, data + qvr::HEADER_BYTES));
-    const qvr::QvrInfo header = qvr::inspectQvr(stream);
-    if (!header.valid) return QVR_ERROR_NOT_QVR;
-    info->kind = static_cast<qvr_kind>(header.depth);
-    info->width = header.header.width;
-    info->height = header.header.height;
-    info->depth = header.depth;
+    qvr::FileHeader header;
+    std::memcpy(&header, data, sizeof header);
+    if (!qvr::headerValid(header)) return QVR_ERROR_NOT_QVR;
+    const int32_t depth = qvr::depthOfHeader(header);
+    info->kind = static_cast<qvr_kind>(depth);
+    info->width = header.width;
+    info->height = header.height;
+    info->depth = depth;
     return QVR_OK;
 }
 
@@ -130,9 +131,7 @@ void toRasterImage(const qvr_image& source, RasterImage& image) {
 qvr_error encodeBytes(const qvr_image* image, std::vector<uint8_t>& bytes) {
     if (image == nullptr || image->pixels == nullptr || qvr_format_channels(image->format) == 0)
         return QVR_ERROR_INVALID_ARGUMENT;
-    if (image->width > qvr::MAX_READABLE_SIDE || image->height > qvr::MAX_READABLE_SIDE ||
-        !qvr::imageSizeReadable(static_cast<int32_t>(image->width), static_cast<int32_t>(image->height)))
-        return QVR_ERROR_SIZE_UNSUPPORTED;
+    if (!qvr::imageSizeReadable(image->width, image->height)) return QVR_ERROR_SIZE_UNSUPPORTED;
     RasterImage raster;
     toRasterImage(*image, raster);
     if (!qvr::saveQvrMemory(raster, bytes).empty()) return QVR_ERROR_WRITE;
@@ -157,10 +156,10 @@ const char* qvr_error_string(qvr_error code) {
     switch (code) {
     case QVR_OK: return "success";
     case QVR_ERROR_INVALID_ARGUMENT: return "invalid argument";
-    case QVR_ERROR_NOT_QVR: return "not a QVR file (its header fails the format's tests)";
+    case QVR_ERROR_NOT_QVR: return qvr::NOT_QVR_TEXT;
     case QVR_ERROR_DAMAGED: return "damaged QVR file: the pixel data is corrupt or ends too early";
     case QVR_ERROR_TOO_LARGE: return "the image has more pixels than the limit allows";
-    case QVR_ERROR_SIZE_UNSUPPORTED: return "a QVR file holds 2 to 8191 columns and 1 to 8191 rows";
+    case QVR_ERROR_SIZE_UNSUPPORTED: return qvr::SIZE_RANGE_TEXT;
     case QVR_ERROR_CONVERSION: return "a 16 bpp QVR file has no palette indices to give";
     case QVR_ERROR_OUT_OF_MEMORY: return "out of memory";
     case QVR_ERROR_OPEN: return "the file cannot be opened or created";

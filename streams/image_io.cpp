@@ -53,7 +53,7 @@ std::string load(Stream& in, Binding& binding, RasterImage& image) {
     FileHeader header;
     if (!readInfoFrom(in, &ctx, &header)) {
         if (binding.failure() == StreamFailure::ReadError) return failureText(binding);
-        return "not a QVR file (its header fails the format's tests)";
+        return NOT_QVR_TEXT;
     }
     if (binding.failure() == StreamFailure::SeekOutside) return offsetOutside(binding, header);
     image.allocate(ctx.width, ctx.height, ctx.depth);
@@ -73,7 +73,7 @@ std::string load(Stream& in, Binding& binding, RasterImage& image) {
 }
 
 std::string unreadableSize(const RasterImage& image) {
-    return "a QVR file holds 2 to 8191 columns and 1 to 8191 rows; this image is " +
+    return std::string(SIZE_RANGE_TEXT) + "; this image is " +
            std::to_string(image.width) + " x " + std::to_string(image.height);
 }
 

@@ -13,6 +13,10 @@
 
 namespace qvr {
 
+// What the messages say of a file that is not QVR, and of the sizes QVR holds.
+inline constexpr const char* NOT_QVR_TEXT = "not a QVR file (its header fails the format's tests)";
+inline constexpr const char* SIZE_RANGE_TEXT = "a QVR file holds 2 to 8191 columns and 1 to 8191 rows";
+
 struct QvrInfo {
     bool valid = false;  // the header passes every test
     FileHeader header{};

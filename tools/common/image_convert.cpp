@@ -1,6 +1,8 @@
 #include "tools/common/image_convert.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <unordered_map>
 
 #include "codec/format.h"
@@ -26,20 +28,19 @@ uint32_t colourAt(const std::vector<uint8_t>& rgb, size_t p) {
            rgb[3 * p + 2];
 }
 
-uint32_t paletteColour(const RasterImage& indexed, int32_t index) {
-    const size_t at = 3 * static_cast<size_t>(index);
-    return static_cast<uint32_t>(indexed.palette[at]) << 16 |
-           static_cast<uint32_t>(indexed.palette[at + 1]) << 8 | indexed.palette[at + 2];
-}
-
 // True when every pixel of an indexed image reads back from a file in its
-// own colour: index 255 becomes 246, and entry 246 becomes white.
+// own colour, by the file's rules for indices and palette entries.
 bool readsBackInItsColours(const RasterImage& indexed) {
+    std::array<uint8_t, 768> kept = indexed.palette;
+    forcePaletteWhite(kept.data());
     bool used[256] = {};
     for (uint8_t index : indexed.indices) used[index] = true;
-    const bool whiteEntryKept = !used[WHITE_PALETTE_ENTRY] || paletteColour(indexed, WHITE_PALETTE_ENTRY) == WHITE;
-    const bool lastEntryKept = !used[LAST_INDEX] || paletteColour(indexed, LAST_INDEX) == WHITE;
-    return whiteEntryKept && lastEntryKept;
+    for (int32_t i = 0; i < 256; ++i) {
+        const size_t at = 3 * static_cast<size_t>(i);
+        const size_t readBack = 3 * static_cast<size_t>(keptSample(static_cast<uint8_t>(i)));
+        if (used[i] && std::memcmp(&indexed.palette[at], &kept[readBack], 3) != 0) return false;
+    }
+    return true;
 }
 
 bool hasTransparency(const RasterImage& image) {
@@ -100,11 +101,11 @@ RasterImage withDepth(const RasterImage& rgb, int32_t depth) {
     return out;
 }
 
-std::string imageAtDepth(const RasterImage& source, int32_t depth, RasterImage& out) {
+std::string imageAtDepth(RasterImage source, int32_t depth, RasterImage& out) {
     if (depth == 0) depth = source.depth;
     if (source.depth == 8 && depth == 8) {
         if (readsBackInItsColours(source)) {
-            out = source;
+            out = std::move(source);
             return "";
         }
         return buildPalette(expandToRgb(source, 24), out);
@@ -114,16 +115,16 @@ std::string imageAtDepth(const RasterImage& source, int32_t depth, RasterImage& 
         return "";
     }
     if (depth != 8) {
-        out = depth == source.depth ? source : withDepth(source, depth);
+        out = depth == source.depth ? std::move(source) : withDepth(source, depth);
         return "";
     }
     if (hasTransparency(source)) return TRANSPARENT_AT_DEPTH_8;
     return buildPalette(source, out);
 }
 
-std::string pngAtDepth(const PngImage& png, int32_t depth, RasterImage& out) {
+std::string pngAtDepth(PngImage png, int32_t depth, RasterImage& out) {
     if (png.kind == PngKind::PaletteWithAlpha && depth == 8) return TRANSPARENT_PALETTE_AT_DEPTH_8;
-    return imageAtDepth(png.image, depth, out);
+    return imageAtDepth(std::move(png.image), depth, out);
 }
 
 }  // namespace qvr

@@ -9,10 +9,6 @@
 
 namespace qvr {
 
-// Colours an 8 bpp file keeps besides white: index 255 reads back as 246 and
-// entry 246 always reads back white, so 254 indices are left for the others.
-constexpr int32_t INDEXED_COLOURS_BESIDES_WHITE = 254;
-
 // Expands an indexed image through its palette to depth 24, or 32 with opaque alpha.
 RasterImage expandToRgb(const RasterImage& indexed, int32_t depth);
 
@@ -29,10 +25,11 @@ RasterImage withDepth(const RasterImage& rgb, int32_t depth);
 // would not read back in their colours (index 255, or a coloured entry 246)
 // gets a palette built from its colours. Refuses depth 8 for an image with
 // transparent pixels, since 8 bpp files have no alpha.
-std::string imageAtDepth(const RasterImage& source, int32_t depth, RasterImage& out);
+std::string imageAtDepth(RasterImage source, int32_t depth, RasterImage& out);
 
 // imageAtDepth for a PNG: a palette with transparent entries is refused at
-// depth 8 even where no pixel uses those entries.
-std::string pngAtDepth(const PngImage& png, int32_t depth, RasterImage& out);
+// depth 8 even where no pixel uses those entries. Pass the PNG with std::move
+// when it is no longer needed: its pixels then move instead of being copied.
+std::string pngAtDepth(PngImage png, int32_t depth, RasterImage& out);
 
 }  // namespace qvr

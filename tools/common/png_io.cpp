@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/format.h"
+#include "streams/image_io.h"
 #include "tools/common/messages.h"
 #include "tools/common/safe_output.h"
 
@@ -151,9 +152,9 @@ std::string readPng(const std::string& path, PngImage& out, PngProgress progress
     if (int err = spng_set_png_file(ctx.get(), file.get())) return spngReason(err);
     spng_ihdr ihdr{};
     if (int err = spng_get_ihdr(ctx.get(), &ihdr)) return spngReason(err);
-    if (!imageSizeReadable(static_cast<int32_t>(ihdr.width), static_cast<int32_t>(ihdr.height)))
-        return "the image is " + std::to_string(ihdr.width) + " x " + std::to_string(ihdr.height) +
-               "; a QVR file holds 2 to 8191 columns and 1 to 8191 rows";
+    if (!imageSizeReadable(ihdr.width, ihdr.height))
+        return "the image is " + std::to_string(ihdr.width) + " x " + std::to_string(ihdr.height) + "; " +
+               SIZE_RANGE_TEXT;
     if (int err = spng_decode_chunks(ctx.get())) return spngReason(err);  // up to the image data
     const RowDecoder rows{ctx.get(), ihdr.interlace_method ? INTERLACE_PASSES : 1, progress, progressContext};
     if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED && !paletteHasTransparency(ctx.get()))

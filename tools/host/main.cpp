@@ -8,6 +8,7 @@
 #include <iterator>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "streams/image_io.h"
@@ -28,7 +29,6 @@ using namespace qvrhost;
 
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_USAGE = 2;
-constexpr int16_t FILE_NOT_FOUND = -43;  // what the host answers for a file it cannot open
 
 const char* const USAGE =
     "usage: qvrhost open FILE OUT.png|OUT.doc\n"
@@ -94,7 +94,7 @@ Problem readDocument(const std::string& path, const std::string& mode, Document&
     if (!problem.empty()) return {"reading", problem};
     const int32_t depth = mode == "indexed" ? 8 : mode == "rgb" ? 24 : mode == "rgba" ? 32 : 0;
     qvr::RasterImage image;
-    problem = qvr::pngAtDepth(png, depth, image);
+    problem = qvr::pngAtDepth(std::move(png), depth, image);
     if (problem.empty()) document = documentFromRaster(image);
     return {"converting", problem};
 #else

@@ -139,7 +139,7 @@ int16_t TestHost::run(std::initializer_list<int16_t> selectors) {
 
 int16_t TestHost::filterFile(const std::string& path) {
     const intptr_t file = openHostFile(path, false);
-    if (file == NO_FILE) return -43;  // fnfErr
+    if (file == NO_FILE) return FILE_NOT_FOUND;
     record_.dataFork = file;
     const int16_t result = call(formatSelectorFilterFile);
     closeHostFile(file);
@@ -157,7 +157,7 @@ void TestHost::adoptImageFromRecord() {
 
 int16_t TestHost::open(const std::string& path) {
     const intptr_t file = openHostFile(path, false);
-    if (file == NO_FILE) return -43;
+    if (file == NO_FILE) return FILE_NOT_FOUND;
     const int16_t result = openHandle(file);
     closeHostFile(file);
     return result;
@@ -216,7 +216,7 @@ int16_t TestHost::saveSequence(const std::function<intptr_t()>& openFile) {
     if (result == noErr) result = estimate(nullptr, nullptr);
     if (result != noErr) return result;
     const intptr_t file = openFile();
-    if (file == NO_FILE) return -43;
+    if (file == NO_FILE) return FILE_NOT_FOUND;
     return writeHandle(file);  // whoever opened the file closes it
 }
 

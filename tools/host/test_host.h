@@ -114,5 +114,6 @@ private:
 intptr_t openHostFile(const std::string& path, bool forWriting);
 void closeHostFile(intptr_t handle);
 constexpr intptr_t NO_FILE = -1;
+constexpr int16_t FILE_NOT_FOUND = -43;  // what the host answers for a file it cannot open
 
 }  // namespace qvrhost

@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "streams/image_io.h"
@@ -116,7 +117,7 @@ Outcome describeFile(const std::string& path) {
     FileStream stream(path, FileStream::Mode::Read);
     if (!stream.isOpen()) return failure(path, "reading", systemReason(errno));
     const QvrInfo info = inspectQvr(stream);
-    if (!info.valid) return failure(path, "reading", "not a QVR file (its header fails the format's tests)");
+    if (!info.valid) return failure(path, "reading", NOT_QVR_TEXT);
     const FileHeader& h = info.header;
     std::string line = path + ": QVR " + kindName(info.depth) + ", " + std::to_string(h.width) + " x " +
                        std::to_string(h.height) + ", depth " + std::to_string(info.depth) + ", data at " +
@@ -172,9 +173,8 @@ Outcome encodeFile(const Job& job, const Options& options, ProgressBar& bar, std
     if (!problem.empty()) return failure(job.in, "reading", problem);
     step = "converting";
     RasterImage image;
-    problem = pngAtDepth(png, options.depth, image);
+    problem = pngAtDepth(std::move(png), options.depth, image);  // its pixels move, not copied
     if (!problem.empty()) return failure(job.in, "converting", problem);
-    png = PngImage{};  // its pixels are no longer needed
     bar.expectPasses(1 + (image.depth == 32 ? 2 : 1));
     MemoryStream stream;
     stream.onProgress(ProgressBar::report, &bar);
