@@ -153,18 +153,25 @@ static gboolean qvr_image_save(FILE* file, GdkPixbuf* pixbuf, gchar** keys, gcha
     image.width = (uint32_t)width;
     image.height = (uint32_t)height;
     image.format = channels == 4 ? QVR_FORMAT_RGBA : QVR_FORMAT_RGB;
-    image.pixels = g_try_malloc((gsize)width * (gsize)height * (gsize)channels);
-    if (image.pixels == NULL) {
-        set_qvr_error(error, QVR_ERROR_OUT_OF_MEMORY);
-        return FALSE;
+    /* Rows without padding are the library's layout already; padded rows are packed first. */
+    const gsize row_bytes = (gsize)width * (gsize)channels;
+    guint8* packed = NULL;
+    if ((gsize)rowstride == row_bytes) {
+        image.pixels = (uint8_t*)source; /* only read */
+    } else {
+        packed = g_try_malloc(row_bytes * (gsize)height);
+        if (packed == NULL) {
+            set_qvr_error(error, QVR_ERROR_OUT_OF_MEMORY);
+            return FALSE;
+        }
+        for (int y = 0; y < height; ++y)
+            memcpy(packed + (gsize)y * row_bytes, source + (gsize)y * (gsize)rowstride, row_bytes);
+        image.pixels = packed;
     }
-    for (int y = 0; y < height; ++y)
-        memcpy(image.pixels + (gsize)y * (gsize)width * (gsize)channels, source + (gsize)y * (gsize)rowstride,
-               (gsize)width * (gsize)channels);
     void* encoded = NULL;
     size_t encoded_size = 0;
     const qvr_error code = qvr_encode_memory(&image, &encoded, &encoded_size);
-    g_free(image.pixels);
+    g_free(packed);
     if (code != QVR_OK) {
         g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Cannot write this image as QVR: %s",
                     qvr_error_string(code));
