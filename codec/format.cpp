@@ -9,13 +9,6 @@ void rgbFrom565(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
     for (; k < count; ++k) storeWidened(rgb + 3 * k, widened(pixels[k]));
 }
 
-namespace {
-// A pixel from red, green and blue in the low three bytes of `rgb`.
-inline uint16_t pixelFrom(uint32_t rgb) {
-    return static_cast<uint16_t>(((rgb & 0xF8) << 8) | ((rgb & 0xFC00) >> 5) | ((rgb >> 19) & 0x1F));
-}
-}  // namespace
-
 void rgbTo565(uint16_t* pixels, const uint8_t* rgb, int32_t count) {
     int32_t k = 0;
     for (; k + 4 <= count; k += 4) {  // twelve bytes into four pixels
@@ -23,15 +16,15 @@ void rgbTo565(uint16_t* pixels, const uint8_t* rgb, int32_t count) {
         uint32_t second;
         std::memcpy(&first, rgb + 3 * k, sizeof first);
         std::memcpy(&second, rgb + 3 * k + 8, sizeof second);
-        const uint64_t four = pixelFrom(static_cast<uint32_t>(first)) |
-                              uint64_t{pixelFrom(static_cast<uint32_t>(first >> 24))} << 16 |
-                              uint64_t{pixelFrom(static_cast<uint32_t>(first >> 48 | uint64_t{second} << 16))} << 32 |
-                              uint64_t{pixelFrom(second >> 8)} << 48;
+        const uint64_t four = narrowed(static_cast<uint32_t>(first)) |
+                              uint64_t{narrowed(static_cast<uint32_t>(first >> 24))} << 16 |
+                              uint64_t{narrowed(static_cast<uint32_t>(first >> 48 | uint64_t{second} << 16))} << 32 |
+                              uint64_t{narrowed(second >> 8)} << 48;
         std::memcpy(pixels + k, &four, sizeof four);
     }
     for (; k < count; ++k) {
         const uint8_t* p = rgb + 3 * k;
-        pixels[k] = pixelFrom(p[0] | p[1] << 8 | static_cast<uint32_t>(p[2]) << 16);
+        pixels[k] = narrowed(p[0] | p[1] << 8 | static_cast<uint32_t>(p[2]) << 16);
     }
 }
 

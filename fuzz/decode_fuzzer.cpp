@@ -1,7 +1,8 @@
 // Fuzz target: the codec's decode() over a memory stream. Checks the row
 // contract as well as memory safety: rows arrive in order, one at a time, with
 // the header's width, and never after the stream's first failure; then
-// loadQvrMemory() against loadQvr() over the same bytes.
+// loadQvrMemory(), and the memory path into one RGBA buffer, against
+// loadQvr() over the same bytes.
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -50,6 +51,33 @@ int32_t forwardProgress(void* u, int32_t d, int32_t t) {
     return c->inner.progress(c->inner.userData, d, t);
 }
 
+// The general path's image as RGBA pixels: palette colours for indices, 255
+// where there is no alpha.
+std::vector<uint8_t> rgbaOf(const qvr::RasterImage& image) {
+    const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
+    std::vector<uint8_t> out(4 * pixels);
+    for (size_t i = 0; i < pixels; ++i) {
+        const uint8_t* colour = image.depth == 8 ? &image.palette[3 * image.indices[i]] : &image.rgb[3 * i];
+        std::memcpy(&out[4 * i], colour, 3);
+        out[4 * i + 3] = image.depth == 32 ? image.alpha[i] : 255;
+    }
+    return out;
+}
+
+// The memory path into one RGBA buffer, as the library asks for it.
+std::string decodeRgba(const uint8_t* data, size_t size, std::vector<uint8_t>& out) {
+    return qvr::decodeQvrMemory(data, size, [&](const qvr::CodecContext& ctx) {
+        out.resize(4 * static_cast<size_t>(ctx.width) * static_cast<size_t>(ctx.height));
+        qvr::PixelPlanes planes;
+        planes.width = ctx.width;
+        planes.height = ctx.height;
+        planes.colour = {out.data(), 4, 4 * static_cast<size_t>(ctx.width)};
+        planes.alpha = {out.data() + 3, 4, planes.colour.rowStep};
+        planes.palette = ctx.palette;
+        return planes;
+    });
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -87,5 +115,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string fastProblem = qvr::loadQvrMemory(data, size, fast);
     check(fastProblem == generalProblem);
     check(fast.indices == general.indices && fast.rgb == general.rgb && fast.alpha == general.alpha);
+    std::vector<uint8_t> rgba;
+    check(decodeRgba(data, size, rgba) == generalProblem);
+    if (generalProblem.empty()) check(rgba == rgbaOf(general));
     return 0;
 }

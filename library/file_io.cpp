@@ -86,7 +86,7 @@ qvr_error readFilePrefix(const char* path, size_t limit, std::vector<uint8_t>& o
     return QVR_OK;
 }
 
-qvr_error replaceFile(const char* path, const std::vector<uint8_t>& bytes) {
+qvr_error replaceFile(const char* path, const uint8_t* bytes, size_t size) {
     // A symbolic link keeps pointing where it did: the file it names is replaced.
     char* resolved = ::realpath(path, nullptr);
     const std::string target(resolved ? resolved : path);
@@ -100,7 +100,7 @@ qvr_error replaceFile(const char* path, const std::vector<uint8_t>& bytes) {
     std::string temporary = folderOf(target) + "/.qvr-XXXXXX";
     Descriptor file(::mkstemp(temporary.data()));
     if (file.fd < 0) return QVR_ERROR_OPEN;
-    const bool written = writeAll(file.fd, bytes.data(), bytes.size()) && ::fchmod(file.fd, mode) == 0 &&
+    const bool written = writeAll(file.fd, bytes, size) && ::fchmod(file.fd, mode) == 0 &&
                          ::fsync(file.fd) == 0;
     if (!file.closeNow() || !written || std::rename(temporary.c_str(), target.c_str()) != 0) {
         ::unlink(temporary.c_str());

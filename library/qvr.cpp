@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -14,8 +15,6 @@
 #include "streams/image_io.h"
 
 namespace {
-
-using qvr::RasterImage;
 
 bool knownOutputFormat(qvr_format format) {
     return format == QVR_FORMAT_AUTO || qvr_format_channels(format) != 0;
@@ -74,67 +73,63 @@ qvr_error admit(const uint8_t* data, size_t size, qvr_format format, const qvr_l
     return QVR_OK;
 }
 
-// Copies the decoded planes into the caller's layout.
-void fillPixels(const RasterImage& image, qvr_format format, uint8_t* out) {
-    const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
-    const size_t channels = static_cast<size_t>(qvr_format_channels(format));
-    if (format == QVR_FORMAT_INDEXED) {
-        std::memcpy(out, image.indices.data(), pixels);
-        return;
-    }
-    for (size_t i = 0; i < pixels; ++i) {
-        uint8_t* pixel = out + i * channels;
-        const uint8_t* colour = image.depth == 8 ? &image.palette[3 * image.indices[i]] : &image.rgb[3 * i];
-        std::memcpy(pixel, colour, 3);
-        if (channels == 4) pixel[3] = image.depth == 32 ? image.alpha[i] : 255;
-    }
+// The planes of a caller's buffer of `format` pixels, `channels` bytes each:
+// colour from its first byte, alpha (RGBA) from its fourth.
+qvr::PixelPlanes planesIn(uint8_t* pixels, qvr_format format, int32_t width, int32_t height) {
+    qvr::PixelPlanes planes;
+    planes.width = width;
+    planes.height = height;
+    const int32_t channels = qvr_format_channels(format);
+    const qvr::PlaneView whole{pixels, channels, static_cast<size_t>(width) * static_cast<size_t>(channels)};
+    if (format == QVR_FORMAT_INDEXED) planes.indices = whole;
+    else planes.colour = whole;
+    if (format == QVR_FORMAT_RGBA) planes.alpha = {pixels + 3, 4, whole.rowStep};
+    return planes;
 }
 
+using Owned = std::unique_ptr<uint8_t, decltype(&qvr::freeBytes)>;
+
+// Decodes straight into a buffer of the caller's layout: colour rows are
+// widened into it, alpha rows land in its fourth bytes, index rows are
+// expanded through the palette when colours are asked for.
 qvr_error decodeBytes(const uint8_t* data, size_t size, qvr_format format, const qvr_limits* limits,
                       qvr_image* out) {
     qvr_info info;
-    qvr_error error = admit(data, size, format, limits, &info);
+    const qvr_error error = admit(data, size, format, limits, &info);
     if (error != QVR_OK) return error;
-    RasterImage image;
-    if (!qvr::loadQvrMemory(data, size, image).empty()) return QVR_ERROR_DAMAGED;
     const qvr_format chosen = format == QVR_FORMAT_AUTO ? nativeFormat(info.kind) : format;
     const size_t bytes = static_cast<size_t>(info.width) * info.height *
                          static_cast<size_t>(qvr_format_channels(chosen));
-    auto* pixels = static_cast<uint8_t*>(std::malloc(bytes));
-    if (pixels == nullptr) return QVR_ERROR_OUT_OF_MEMORY;
-    fillPixels(image, chosen, pixels);
+    Owned pixels(qvr::allocateBytes(bytes), &qvr::freeBytes);
+    if (!pixels) return QVR_ERROR_OUT_OF_MEMORY;
+    uint8_t palette[sizeof out->palette];
+    const std::string problem = qvr::decodeQvrMemory(data, size, [&](const qvr::CodecContext& ctx) {
+        std::memcpy(palette, ctx.palette, sizeof palette);
+        qvr::PixelPlanes planes = planesIn(pixels.get(), chosen, ctx.width, ctx.height);
+        planes.palette = ctx.palette;
+        return planes;
+    });
+    if (!problem.empty()) return QVR_ERROR_DAMAGED;
+    std::memcpy(out->palette, palette, sizeof out->palette);
     out->width = info.width;
     out->height = info.height;
     out->format = chosen;
-    out->pixels = pixels;
-    std::memcpy(out->palette, image.palette.data(), sizeof out->palette);
+    out->pixels = pixels.release();
     return QVR_OK;
 }
 
-// The caller's layout as the planes the encoder reads.
-void toRasterImage(const qvr_image& source, RasterImage& image) {
-    const int32_t depth = depthOf(source.format);
-    image.allocate(static_cast<int32_t>(source.width), static_cast<int32_t>(source.height), depth);
-    const size_t pixels = static_cast<size_t>(source.width) * source.height;
-    if (depth == 8) {
-        std::memcpy(image.indices.data(), source.pixels, pixels);
-        std::memcpy(image.palette.data(), source.palette, sizeof source.palette);
-        return;
-    }
-    const size_t channels = static_cast<size_t>(qvr_format_channels(source.format));
-    for (size_t i = 0; i < pixels; ++i) {
-        std::memcpy(&image.rgb[3 * i], source.pixels + i * channels, 3);
-        if (depth == 32) image.alpha[i] = source.pixels[i * channels + 3];
-    }
-}
-
-qvr_error encodeBytes(const qvr_image* image, std::vector<uint8_t>& bytes) {
+// Encodes straight from the caller's pixels into a buffer for qvr_free().
+qvr_error encodeBytes(const qvr_image* image, uint8_t** data, size_t* size) {
     if (image == nullptr || image->pixels == nullptr || qvr_format_channels(image->format) == 0)
         return QVR_ERROR_INVALID_ARGUMENT;
     if (!qvr::imageSizeReadable(image->width, image->height)) return QVR_ERROR_SIZE_UNSUPPORTED;
-    RasterImage raster;
-    toRasterImage(*image, raster);
-    if (!qvr::saveQvrMemory(raster, bytes).empty()) return QVR_ERROR_WRITE;
+    qvr::CodecContext ctx{};
+    ctx.width = static_cast<int32_t>(image->width);
+    ctx.height = static_cast<int32_t>(image->height);
+    ctx.depth = depthOf(image->format);
+    if (ctx.depth == 8) std::memcpy(ctx.palette, image->palette, sizeof ctx.palette);
+    const qvr::PixelPlanes planes = planesIn(image->pixels, image->format, ctx.width, ctx.height);
+    if (!qvr::encodeQvrMemory(ctx, planes, data, size).empty()) return QVR_ERROR_WRITE;
     return QVR_OK;
 }
 
@@ -214,27 +209,24 @@ qvr_error qvr_encode_memory(const qvr_image* image, void** data, size_t* size) {
     *data = nullptr;
     *size = 0;
     return guarded([&] {
-        std::vector<uint8_t> bytes;
-        const qvr_error error = encodeBytes(image, bytes);
-        if (error != QVR_OK) return error;
-        void* copy = std::malloc(bytes.size());
-        if (copy == nullptr) return QVR_ERROR_OUT_OF_MEMORY;
-        std::memcpy(copy, bytes.data(), bytes.size());
-        *data = copy;
-        *size = bytes.size();
-        return QVR_OK;
+        uint8_t* bytes = nullptr;
+        const qvr_error error = encodeBytes(image, &bytes, size);
+        *data = bytes;
+        return error;
     });
 }
 
 qvr_error qvr_encode_file(const qvr_image* image, const char* path) {
     if (path == nullptr || path[0] == '\0') return QVR_ERROR_INVALID_ARGUMENT;
     return guarded([&] {
-        std::vector<uint8_t> bytes;
-        const qvr_error error = encodeBytes(image, bytes);
-        return error != QVR_OK ? error : qvr::replaceFile(path, bytes);
+        uint8_t* bytes = nullptr;
+        size_t size = 0;
+        const qvr_error error = encodeBytes(image, &bytes, &size);
+        const Owned owned(bytes, &qvr::freeBytes);
+        return error != QVR_OK ? error : qvr::replaceFile(path, bytes, size);
     });
 }
 
-void qvr_free(void* memory) { std::free(memory); }
+void qvr_free(void* memory) { qvr::freeBytes(static_cast<uint8_t*>(memory)); }
 
 }  // extern "C"

@@ -1,13 +1,13 @@
 #include "streams/image_io.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 #include "codec/internal/line_decoder.h"
 #include "codec/internal/line_encoder.h"
 #include "codec/internal/procs_stream.h"
 #include "codec/writer.h"
-#include "streams/memory_codec.h"
 
 namespace qvr {
 namespace {
@@ -30,11 +30,11 @@ std::string failureText(const Binding& binding) {
 }
 
 template <typename Binding>
-std::string endedEarly(const Binding& binding, const RasterImage& image) {
-    const bool inAlpha = image.depth == 32 && binding.rowsMoved(ROW_KIND_RGB) == image.height;
-    const int32_t kind = inAlpha ? ROW_KIND_ALPHA : image.depth == 8 ? ROW_KIND_INDEX : ROW_KIND_RGB;
-    return failureText(binding) + " in the " + planeName(image.depth, inAlpha) + " at row " +
-           std::to_string(binding.rowsMoved(kind)) + " of " + std::to_string(image.height);
+std::string endedEarly(const Binding& binding, const CodecContext& ctx) {
+    const bool inAlpha = ctx.depth == 32 && binding.rowsMoved(ROW_KIND_RGB) == ctx.height;
+    const int32_t kind = inAlpha ? ROW_KIND_ALPHA : ctx.depth == 8 ? ROW_KIND_INDEX : ROW_KIND_RGB;
+    return failureText(binding) + " in the " + planeName(ctx.depth, inAlpha) + " at row " +
+           std::to_string(binding.rowsMoved(kind)) + " of " + std::to_string(ctx.height);
 }
 
 // Which of the header's offsets a failed seek asked for, with its value.
@@ -47,8 +47,10 @@ std::string offsetOutside(const Binding& binding, const FileHeader& header) {
     return std::string("damaged file: the ") + name + " " + std::to_string(value) + " lies outside the file";
 }
 
-template <typename Stream, typename Binding>
-std::string load(Stream& in, Binding& binding, RasterImage& image) {
+// Reads the header, lets `attach` give the binding somewhere for the rows
+// once the size, depth and palette are known, and decodes.
+template <typename Stream, typename Binding, typename Attach>
+std::string load(Stream& in, Binding& binding, Attach attach) {
     CodecContext ctx{};
     FileHeader header;
     if (!readInfoFrom(in, &ctx, &header)) {
@@ -56,20 +58,23 @@ std::string load(Stream& in, Binding& binding, RasterImage& image) {
         return NOT_QVR_TEXT;
     }
     if (binding.failure() == StreamFailure::SeekOutside) return offsetOutside(binding, header);
-    image.allocate(ctx.width, ctx.height, ctx.depth);
-    std::memcpy(image.palette.data(), ctx.palette, sizeof ctx.palette);
-    binding.attachImage(&image);
+    attach(ctx);
     const DecodeReport report = decodeImageFrom(in, &ctx);
-    binding.attachImage(nullptr);
     if (binding.failure() == StreamFailure::SeekOutside) return offsetOutside(binding, header);
     if (report.outcome == DecodeOutcome::FirstPlaneOverrun ||
         report.outcome == DecodeOutcome::AlphaOverrun) {
         const bool alpha = report.outcome == DecodeOutcome::AlphaOverrun;
         return "corrupt stream: row " + std::to_string(report.row) + " of the " +
-               planeName(image.depth, alpha) + " runs past the image width";
+               planeName(ctx.depth, alpha) + " runs past the image width";
     }
-    if (binding.failure() != StreamFailure::None) return endedEarly(binding, image);
+    if (binding.failure() != StreamFailure::None) return endedEarly(binding, ctx);
     return "";
+}
+
+// Sizes `image` for the file and copies its palette in.
+void prepareImage(RasterImage& image, const CodecContext& ctx) {
+    image.allocate(ctx.width, ctx.height, ctx.depth);
+    std::memcpy(image.palette.data(), ctx.palette, sizeof ctx.palette);
 }
 
 std::string unreadableSize(const RasterImage& image) {
@@ -104,14 +109,6 @@ CodecContext contextFor(const RasterImage& image) {
     return ctx;
 }
 
-// A first guess at the file's size, so that the output rarely grows: about
-// what a photograph takes.
-size_t expectedFileSize(const RasterImage& image) {
-    const size_t pixels = static_cast<size_t>(image.width) * static_cast<size_t>(image.height);
-    if (image.depth == 8) return INDEXED_DATA_OFFSET + pixels;
-    return HEADER_BYTES + 2 * pixels + (image.depth == 32 ? pixels : 0);
-}
-
 }  // namespace
 
 QvrInfo inspectQvr(StreamBinding& stream) {
@@ -131,12 +128,26 @@ QvrInfo inspectQvr(StreamBinding& stream) {
 
 std::string loadQvr(StreamBinding& stream, RasterImage& image) {
     ProcsStream in{stream.procs()};
-    return load(in, stream, image);
+    const std::string problem = load(in, stream, [&](const CodecContext& ctx) {
+        prepareImage(image, ctx);
+        stream.attachImage(&image);
+    });
+    stream.attachImage(nullptr);
+    return problem;
 }
 
 std::string loadQvrMemory(const uint8_t* data, size_t size, RasterImage& image) {
     MemoryReader in(data, size);
-    return load(in, in, image);
+    return load(in, in, [&](const CodecContext& ctx) {
+        prepareImage(image, ctx);
+        in.attach(planesOf(image));
+    });
+}
+
+std::string decodeQvrMemory(const uint8_t* data, size_t size,
+                            const std::function<PixelPlanes(const CodecContext&)>& planesFor) {
+    MemoryReader in(data, size);
+    return load(in, in, [&](const CodecContext& ctx) { in.attach(planesFor(ctx)); });
 }
 
 std::string saveQvr(StreamBinding& stream, const RasterImage& image) {
@@ -151,21 +162,37 @@ std::string saveQvr(StreamBinding& stream, const RasterImage& image) {
     return "";
 }
 
+std::string encodeQvrMemory(const CodecContext& ctx, const PixelPlanes& planes, uint8_t** data, size_t* size) {
+    *data = nullptr;
+    *size = 0;
+    const size_t pixels = static_cast<size_t>(ctx.width) * static_cast<size_t>(ctx.height);
+    // A first guess at the file's size, so that the output rarely grows: about
+    // what a photograph takes.
+    const size_t expected = ctx.depth == 8 ? INDEXED_DATA_OFFSET + pixels
+                                           : HEADER_BYTES + 2 * pixels + (ctx.depth == 32 ? pixels : 0);
+    MemoryWriter writer(expected);
+    writer.attach(planes);
+    writeImageTo(writer, ctx);
+    if (writer.failure() != StreamFailure::None) return failureText(writer);
+    *size = writer.finish();
+    *data = writer.release();
+    return "";
+}
+
 std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out) {
+    out.clear();
     const std::string problem = unwritable(image);
-    if (!problem.empty()) {
-        out.clear();
-        return problem;
-    }
-    const CodecContext ctx = contextFor(image);
+    if (!problem.empty()) return problem;
     try {
-        MemoryWriter writer(out, expectedFileSize(image));
-        writer.attachImage(const_cast<RasterImage*>(&image));  // rows are only read from it
-        writeImageTo(writer, ctx);
-        writer.finish();
-        if (writer.failure() == StreamFailure::None) return "";
-        out.clear();
-        return failureText(writer);
+        uint8_t* data = nullptr;
+        size_t size = 0;
+        // Rows are only read from the image.
+        const std::string failure =
+            encodeQvrMemory(contextFor(image), planesOf(const_cast<RasterImage&>(image)), &data, &size);
+        if (!failure.empty()) return failure;
+        std::unique_ptr<uint8_t, decltype(&freeBytes)> owned(data, &freeBytes);
+        out.assign(data, data + size);
+        return "";
     } catch (const std::bad_alloc&) {
         out.clear();
         return "out of memory for the file's bytes";

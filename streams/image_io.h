@@ -5,10 +5,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "codec/reader.h"
+#include "streams/memory_codec.h"
 #include "streams/stream_binding.h"
 
 namespace qvr {
@@ -43,6 +45,19 @@ std::string loadQvrMemory(const uint8_t* data, size_t size, RasterImage& image);
 // saveQvr() into `out`, which is replaced by the file's bytes (emptied when
 // the save fails): the same bytes and messages as through a MemoryStream, faster.
 std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out);
+
+// The memory path into planes of the caller's own layout: `planesFor` is
+// called once the header is known (size, depth, and the palette in
+// ctx.palette) and returns where the rows go. Returns "" or what went wrong,
+// as loadQvrMemory().
+std::string decodeQvrMemory(const uint8_t* data, size_t size,
+                            const std::function<PixelPlanes(const CodecContext&)>& planesFor);
+
+// The memory path from planes of the caller's own layout, which must hold
+// ctx's size and depth (ctx.width within the readable sizes). On success
+// *data is a buffer of *size bytes for the caller to freeBytes(); on failure
+// it is nullptr. Running out of memory throws std::bad_alloc.
+std::string encodeQvrMemory(const CodecContext& ctx, const PixelPlanes& planes, uint8_t** data, size_t* size);
 
 // What reading back a file written from `image` gives: see keptSample() and
 // the functions beside it.

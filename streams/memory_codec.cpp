@@ -1,6 +1,13 @@
 #include "streams/memory_codec.h"
 
 #include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include "codec/internal/pixels.h"
 
 namespace qvr {
 namespace {
@@ -13,17 +20,35 @@ int64_t seekTarget(int32_t offset, int32_t origin, size_t position, size_t size)
     return target >= 0 && target <= static_cast<int64_t>(size) ? target : -1;
 }
 
+// Samples to and from every fourth byte (the alpha of RGBA pixels); the
+// step is a constant, so that the compiler moves several at once.
+constexpr size_t RGBA_STEP = 4;
+void spreadToRgba(uint8_t* __restrict rgba, const uint8_t* __restrict samples, int32_t count) {
+    for (int32_t k = 0; k < count; ++k) rgba[RGBA_STEP * static_cast<size_t>(k)] = samples[k];
+}
+void gatherFromRgba(uint8_t* __restrict samples, const uint8_t* __restrict rgba, int32_t count) {
+    for (int32_t k = 0; k < count; ++k) samples[k] = rgba[RGBA_STEP * static_cast<size_t>(k)];
+}
+
 }  // namespace
 
 // ---- shared ----
 
+PixelPlanes planesOf(RasterImage& image) {
+    PixelPlanes planes;
+    planes.width = image.width;
+    planes.height = image.height;
+    const size_t width = static_cast<size_t>(image.width);
+    if (image.depth == 8) planes.indices = {image.indices.data(), 1, width};
+    if (image.depth != 8) planes.colour = {image.rgb.data(), 3, 3 * width};
+    if (image.depth == 32) planes.alpha = {image.alpha.data(), 1, width};
+    planes.palette = image.palette.data();
+    return planes;
+}
+
 int32_t MemoryCodecState::rowsMoved(int32_t kind) const {
     const int32_t slot = rowKindIndex(kind);
     return slot < 0 ? 0 : rowsMoved_[slot];
-}
-
-uint8_t* MemoryCodecState::planeRow(int32_t kind, int32_t top, int32_t width) const {
-    return image_ ? image_->row(kind, top, width) : nullptr;
 }
 
 void MemoryCodecState::countRow(int32_t kind) { ++rowsMoved_[rowKindIndex(kind)]; }
@@ -66,50 +91,116 @@ int32_t MemoryReader::seek(int32_t offset, int32_t origin) {
     return static_cast<int32_t>(target);
 }
 
+void MemoryReader::attach(const PixelPlanes& planes) {
+    MemoryCodecState::attach(planes);
+    if (!planes.palette) return;
+    for (int32_t i = 0; i < 256; ++i) {
+        const uint8_t* entry = planes.palette + 3 * i;
+        paletteWords_[i] = entry[0] | entry[1] << 8 | static_cast<uint32_t>(entry[2]) << 16 | 0xFF000000u;
+    }
+}
+
+void MemoryReader::putIndexRow(const uint8_t* slot, int32_t top, int32_t width) {
+    const PlaneView& indices = planes_.indices;
+    if (indices.first) {
+        std::memcpy(indices.row(top), slot, static_cast<size_t>(width));
+        return;
+    }
+    const PlaneView& colour = planes_.colour;  // the palette's colours instead of the indices
+    uint8_t* out = colour.row(top);
+    for (int32_t k = 0; k < width; ++k) {
+        const uint32_t word = paletteWords_[slot[k]];
+        if (colour.pixelStep == 4) std::memcpy(out + 4 * k, &word, 4);
+        else std::memcpy(out + 3 * k, &word, 3);
+    }
+}
+
+void MemoryReader::putAlphaRow(const uint8_t* slot, int32_t top, int32_t width) {
+    const PlaneView& alpha = planes_.alpha;
+    if (!alpha.first) return;  // decoded, and not wanted
+    if (alpha.pixelStep == 1) std::memcpy(alpha.row(top), slot, static_cast<size_t>(width));
+    else spreadToRgba(alpha.row(top), slot, width);
+}
+
 void MemoryReader::putSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width) {
     if (failed()) return;
-    uint8_t* row = planeRow(kind, top, width);
-    if (!row) {
+    const bool known = (kind == ROW_KIND_INDEX && (planes_.indices.first || planes_.colour.first)) ||
+                       (kind == ROW_KIND_ALPHA && planes_.colour.first);
+    if (!known || !rowFits(top, width)) {
         fail(StreamFailure::RowRefused);
         return;
     }
-    std::memcpy(row, slot, static_cast<size_t>(width));
+    if (kind == ROW_KIND_INDEX) putIndexRow(slot, top, width);
+    else putAlphaRow(slot, top, width);
     countRow(kind);
 }
 
-uint8_t* MemoryReader::rgbTarget(RgbStage&, int32_t top) {
-    return failed() || !image_ ? nullptr : planeRow(ROW_KIND_RGB, top, image_->width);
-}
-
-const uint8_t* MemoryReader::rgbAbove(RgbStage& stage, int32_t top) {
-    // Row top - 1 was delivered, or row top would not be: failures stay.
-    return top > 0 ? rgbTarget(stage, top - 1) : rgbTarget(stage, top);
-}
-
-void MemoryReader::putRgbRow(RgbStage&, int32_t top, int32_t width) {
+void MemoryReader::putRgbRow(RgbStage&, const uint16_t* pixels, const uint16_t*, int32_t top, int32_t width) {
     if (failed()) return;
-    if (!planeRow(ROW_KIND_RGB, top, width)) {
+    const PlaneView& colour = planes_.colour;
+    if (!colour.first || !rowFits(top, width)) {
         fail(StreamFailure::RowRefused);
         return;
     }
-    countRow(ROW_KIND_RGB);  // the row was widened in place
+    if (colour.pixelStep == 4) widenOpaqueRow(colour.row(top), pixels, width);
+    else rgbFrom565(colour.row(top), pixels, width);
+    countRow(ROW_KIND_RGB);
 }
 
 // ---- writing ----
 
-MemoryWriter::MemoryWriter(std::vector<uint8_t>& out, size_t expectedSize) : out_(out) {
-    out_.resize(expectedSize > 0 ? expectedSize : 1);
-    cursor_ = out_.data();
-    limit_ = out_.data() + out_.size();
+namespace {
+
+// A large buffer's first touch costs a page fault per 4 KiB page, which on
+// some machines takes longer than decoding the pixels that fill it. Where
+// the system has transparent huge pages on request, the 2 MiB-aligned part
+// of such a buffer asks for them: one fault per 2 MiB.
+constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;
+constexpr size_t HUGE_PAGES_FROM = 4 * HUGE_PAGE_BYTES;
+void adviseHugePages(uint8_t* bytes, size_t size) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (size < HUGE_PAGES_FROM) return;
+    const auto start = reinterpret_cast<uintptr_t>(bytes);
+    const uintptr_t first = (start + HUGE_PAGE_BYTES - 1) & ~(HUGE_PAGE_BYTES - 1);
+    const uintptr_t last = (start + size) & ~(HUGE_PAGE_BYTES - 1);
+    if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint only
+#else
+    (void)bytes;
+    (void)size;
+#endif
 }
+
+}  // namespace
+
+uint8_t* allocateBytes(size_t size) {
+    auto* bytes = static_cast<uint8_t*>(::operator new(size, std::nothrow));
+    if (bytes) adviseHugePages(bytes, size);
+    return bytes;
+}
+void freeBytes(uint8_t* bytes) { ::operator delete(bytes); }
+
+MemoryWriter::MemoryWriter(size_t expectedSize) {
+    const size_t capacity = expectedSize > 0 ? expectedSize : 1;
+    data_ = allocateBytes(capacity);
+    if (!data_) throw std::bad_alloc();
+    cursor_ = data_;
+    limit_ = data_ + capacity;
+}
+
+MemoryWriter::~MemoryWriter() { freeBytes(data_); }
 
 void MemoryWriter::grow(size_t more) {
     const size_t at = position();
-    size_t capacity = out_.size() + out_.size() / 2;
-    if (capacity < at + more) capacity = at + more;
-    out_.resize(capacity);
-    cursor_ = out_.data() + at;
-    limit_ = out_.data() + out_.size();
+    const size_t capacity = static_cast<size_t>(limit_ - data_);
+    size_t wanted = capacity + capacity / 2;
+    if (wanted < at + more) wanted = at + more;
+    uint8_t* bigger = allocateBytes(wanted);
+    if (!bigger) throw std::bad_alloc();  // data_ is still ours, and freed by the destructor
+    std::memcpy(bigger, data_, capacity);
+    freeBytes(data_);
+    data_ = bigger;
+    cursor_ = data_ + at;
+    limit_ = data_ + wanted;
 }
 
 int32_t MemoryWriter::write(const void* buffer, int32_t count) {
@@ -128,37 +219,50 @@ int32_t MemoryWriter::seek(int32_t offset, int32_t origin) {
         if (!failed()) failure_ = StreamFailure::SeekOutside;
         return -1;
     }
-    cursor_ = out_.data() + target;
+    cursor_ = data_ + target;
     return static_cast<int32_t>(target);
+}
+
+void MemoryWriter::getAlphaRow(uint8_t* slot, int32_t top, int32_t width) {
+    const PlaneView& alpha = planes_.alpha;
+    if (alpha.pixelStep == 1) std::memcpy(slot, alpha.row(top), static_cast<size_t>(width));
+    else gatherFromRgba(slot, alpha.row(top), width);
 }
 
 void MemoryWriter::getSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width) {
     if (failed()) return;
-    const uint8_t* row = planeRow(kind, top, width);
-    if (!row) {
+    const PlaneView& plane = kind == ROW_KIND_INDEX ? planes_.indices : planes_.alpha;
+    if ((kind != ROW_KIND_INDEX && kind != ROW_KIND_ALPHA) || !plane.first || !rowFits(top, width)) {
         failure_ = StreamFailure::RowRefused;
         return;
     }
-    std::memcpy(slot, row, static_cast<size_t>(width));
+    if (kind == ROW_KIND_INDEX) std::memcpy(slot, plane.row(top), static_cast<size_t>(width));
+    else getAlphaRow(slot, top, width);
     countRow(kind);
 }
 
-void MemoryWriter::startRgb(RgbStage& stage) { std::memset(stage.zeros, 0, sizeof stage.zeros); }
-
-const uint8_t* MemoryWriter::getRgbRow(RgbStage& stage, int32_t top, int32_t width) {
-    const uint8_t* row = failed() ? nullptr : planeRow(ROW_KIND_RGB, top, width);
-    if (!row) {
+void MemoryWriter::getRgbRow(RgbStage&, uint16_t* pixels, int32_t top, int32_t width) {
+    const PlaneView& colour = planes_.colour;
+    if (failed() || !colour.first || !rowFits(top, width)) {
         if (!failed()) failure_ = StreamFailure::RowRefused;
-        return stage.zeros;
+        std::memset(pixels, 0, static_cast<size_t>(width) * sizeof *pixels);
+        return;
     }
+    if (colour.pixelStep == 4) narrowRgbaRow(pixels, colour.row(top), width);
+    else rgbTo565(pixels, colour.row(top), width);
     countRow(ROW_KIND_RGB);
-    return row;
 }
 
 size_t MemoryWriter::finish() {
     noteEnd();
-    out_.resize(size_);
     return size_;
+}
+
+uint8_t* MemoryWriter::release() {
+    uint8_t* data = data_;
+    data_ = nullptr;
+    cursor_ = limit_ = nullptr;
+    return data;
 }
 
 }  // namespace qvr

@@ -8,12 +8,39 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "codec/internal/procs_stream.h"
 #include "streams/stream_binding.h"
 
 namespace qvr {
+
+// Where the memory path's rows lie: a plane as its first byte, the step from
+// one pixel to the next (1 for samples, 3 for RGB, 4 for RGBA) and from one
+// row to the next. An absent plane has no first byte.
+struct PlaneView {
+    uint8_t* first = nullptr;
+    int32_t pixelStep = 0;
+    size_t rowStep = 0;
+
+    uint8_t* row(int32_t top) const { return first + static_cast<size_t>(top) * rowStep; }
+};
+
+// The planes of an image as the memory path reads and writes them. Colour
+// rows are widened into `colour` (with an alpha byte of 255 at step 4, which
+// alpha rows then overwrite). Index rows go to `indices` or, without it, are
+// expanded through `palette` into `colour`. Alpha rows go to `alpha`, or are
+// decoded and dropped without it.
+struct PixelPlanes {
+    int32_t width = 0;
+    int32_t height = 0;
+    PlaneView colour;
+    PlaneView alpha;
+    PlaneView indices;
+    const uint8_t* palette = nullptr;  // 256 RGB triples
+};
+
+// The planes of a RasterImage sized for its depth.
+PixelPlanes planesOf(RasterImage& image);
 
 // Rows handed over per kind, and the first failure: what both directions share.
 class MemoryCodecState {
@@ -23,17 +50,18 @@ public:
     // Where the seek that failed with SeekOutside was asked to go.
     int64_t failedSeekTarget() const { return failedSeekTarget_; }
     int32_t rowsMoved(int32_t kind) const;
-    void attachImage(RasterImage* image) { image_ = image; }
+    void attach(const PixelPlanes& planes) { planes_ = planes; }
     void progress(int32_t, int32_t) {}
 
 protected:
     bool failed() const { return failure_ != StreamFailure::None; }
-    // The start of row `top` of the plane for `kind`, or nullptr when the row
-    // does not fit the attached image.
-    uint8_t* planeRow(int32_t kind, int32_t top, int32_t width) const;
+    // True when row `top` of `width` pixels lies inside the attached planes.
+    bool rowFits(int32_t top, int32_t width) const {
+        return width == planes_.width && top >= 0 && top < planes_.height;
+    }
     void countRow(int32_t kind);
 
-    RasterImage* image_ = nullptr;
+    PixelPlanes planes_;
     StreamFailure failure_ = StreamFailure::None;
     int64_t failedSeekTarget_ = 0;
     int32_t rowsMoved_[3] = {0, 0, 0};
@@ -69,28 +97,40 @@ public:
     int32_t read(void* buffer, int32_t count);
     int32_t seek(int32_t offset, int32_t origin);
 
+    void attach(const PixelPlanes& planes);
     void putSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width);
     struct RgbStage {};
     void startRgb(RgbStage&) {}
-    uint8_t* rgbTarget(RgbStage&, int32_t top);
-    const uint8_t* rgbAbove(RgbStage& stage, int32_t top);
-    void putRgbRow(RgbStage&, int32_t top, int32_t width);
+    // Widens the row's 5-6-5 pixels straight into the colour plane.
+    void putRgbRow(RgbStage&, const uint16_t* pixels, const uint16_t* above, int32_t top, int32_t width);
 
 private:
     int32_t missingByte();
     void fail(StreamFailure failure);
+    void putIndexRow(const uint8_t* slot, int32_t top, int32_t width);
+    void putAlphaRow(const uint8_t* slot, int32_t top, int32_t width);
 
     const uint8_t* data_;
     const uint8_t* cursor_;
     const uint8_t* limit_;  // end_ while nothing has failed, data_ after
     const uint8_t* end_;
+    uint32_t paletteWords_[256] = {};  // the palette as opaque RGBA, for expanded index rows
 };
 
-// Writes a file into a caller's vector, which grows as needed; rows come
-// straight from the attached image.
+// Buffers handed between the memory path and its callers: nullptr when
+// memory runs out.
+uint8_t* allocateBytes(size_t size);
+void freeBytes(uint8_t* bytes);
+
+// Writes a file into a buffer of its own, which grows as needed and which
+// release() hands over; rows come straight from the attached planes.
+// Running out of memory throws std::bad_alloc.
 class MemoryWriter : public MemoryCodecState {
 public:
-    MemoryWriter(std::vector<uint8_t>& out, size_t expectedSize);
+    explicit MemoryWriter(size_t expectedSize);
+    ~MemoryWriter();
+    MemoryWriter(const MemoryWriter&) = delete;
+    MemoryWriter& operator=(const MemoryWriter&) = delete;
 
     // The encoders announce a row's largest size before its bytes, which then
     // go out without a test each.
@@ -113,23 +153,25 @@ public:
     int32_t seek(int32_t offset, int32_t origin);
 
     void getSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width);
-    struct RgbStage {
-        uint8_t zeros[RGB_ROW_BYTES];  // what a refused row reads as
-    };
-    void startRgb(RgbStage& stage);
-    const uint8_t* getRgbRow(RgbStage& stage, int32_t top, int32_t width);
+    struct RgbStage {};
+    void startRgb(RgbStage&) {}
+    // Narrows row `top` of the colour plane into 5-6-5 pixels; a refused row reads as zeros.
+    void getRgbRow(RgbStage&, uint16_t* pixels, int32_t top, int32_t width);
 
-    // Trims the vector to the data written; returns its size.
+    // The data's size once the coder is done.
     size_t finish();
+    // The buffer, of at least finish() bytes, for the caller to freeBytes().
+    uint8_t* release();
 
 private:
+    void getAlphaRow(uint8_t* slot, int32_t top, int32_t width);
     void grow(size_t more);
-    size_t position() const { return static_cast<size_t>(cursor_ - out_.data()); }
+    size_t position() const { return static_cast<size_t>(cursor_ - data_); }
     void noteEnd() {
         if (position() > size_) size_ = position();
     }
 
-    std::vector<uint8_t>& out_;
+    uint8_t* data_;
     uint8_t* cursor_;
     uint8_t* limit_;
     size_t size_ = 0;  // the data's end: the furthest position written

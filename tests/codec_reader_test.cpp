@@ -5,6 +5,7 @@
 #include "codec/internal/procs_stream.h"
 #include "codec/internal/ring.h"
 #include "codec/reader.h"
+#include "streams/image_io.h"
 #include "test_support.h"
 
 namespace qvr::test {
@@ -215,6 +216,23 @@ TEST(Decode16, StrayBackReferencesReadZero) {
     Decoded f = decodeWithRecorder(colourFile(3, 2, {0xFD, 0x00, 0x34, 0x12, 0xFB, 0xFB, 0xFA}));
     ASSERT_TRUE(f.ok);
     EXPECT_EQ(f.rows[1], (Bytes{0, 0, 0, 16, 69, 165, 0, 0, 0}));
+}
+
+TEST(Decode16, StrayBackReferencesReadZeroAfterABusyImage) {
+    // A busy image first leaves its rows on the stack where the next decode's
+    // row ring lies: what the stray references see must still be cleared.
+    Bytes busy;
+    for (int32_t k = 0; k < 700 * 4; ++k) busy.insert(busy.end(), {static_cast<uint8_t>(k % 200), 0x5A});
+    const Bytes stray = colourFile(6, 1, {0xFB, 0xFA, 0xFF, 0x00, 0xFE, 0x00});
+    const Bytes busyFile = colourFile(700, 4, busy);
+    ASSERT_TRUE(decodeWithRecorder(busyFile).ok);
+    Decoded general = decodeWithRecorder(stray);
+    ASSERT_TRUE(general.ok);
+    EXPECT_EQ(general.rows[0], Bytes(18, 0));
+    RasterImage image;
+    ASSERT_EQ(loadQvrMemory(busyFile.data(), busyFile.size(), image), "");
+    ASSERT_EQ(loadQvrMemory(stray.data(), stray.size(), image), "");
+    EXPECT_EQ(image.rgb, Bytes(18, 0));
 }
 
 TEST(Decode16, AlphaPlaneProgressAndKinds) {

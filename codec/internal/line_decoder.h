@@ -7,7 +7,8 @@
 // bytes), take(n, slack) (n bytes in place with slack more readable after
 // them, or nullptr: then byte by byte), read(),
 // seek(), progress(), putSlotRow() for 8-bit rows and, for the colour plane,
-// an RgbStage with startRgb(), rgbTarget(), rgbAbove() and putRgbRow().
+// an RgbStage with startRgb() and putRgbRow(), which takes a row of 5-6-5
+// pixels and the row above it.
 #pragma once
 
 #include <cstring>
@@ -21,6 +22,12 @@
 namespace qvr {
 
 constexpr int32_t NO_OVERRUN = -1;
+
+// How far past a row's end the decoder reads the rows above: a copy may start
+// at the last position and take 258 samples. What it writes past the end is
+// never read again: such a row is an overrun, and decoding stops.
+constexpr int32_t COPY_REACH = 258;
+static_assert(COPY_REACH >= 255 + COPY_BIAS_8 && COPY_REACH >= 255 + COPY_BIAS_16);
 
 using ReaderByteRing = RowRing<uint8_t, READER_SPARE_SAMPLES>;
 using ReaderPixelRing = RowRing<uint16_t, READER_SPARE_SAMPLES>;
@@ -66,22 +73,6 @@ inline void clearRowTail(uint16_t* row, int32_t width) {
     std::memset(row + width, 0, RUN_SLACK * sizeof(uint16_t));
 }
 
-// Widens row r of 5-6-5 pixels into `out`. When `out` still holds the row
-// above widened (`outAbove` is `out`), only groups of four pixels that differ
-// from the row above are widened; a fresh target, and row 0, are widened whole.
-constexpr int32_t WIDEN_GROUP = 4;
-inline void widenRow(uint8_t* out, const uint8_t* outAbove, const uint16_t* cur, const uint16_t* up,
-                     int32_t row, int32_t width) {
-    if (row == 0 || outAbove != out) {  // a fresh target: widening is as cheap as copying
-        rgbFrom565(out, cur, width);
-        return;
-    }
-    int32_t k = 0;
-    for (; k + WIDEN_GROUP <= width; k += WIDEN_GROUP)
-        if (load<uint64_t>(cur + k) != load<uint64_t>(up + k)) widenFour(out + 3 * k, cur + k);
-    for (; k < width; ++k) storeWidened(out + 3 * k, widened(cur[k]));
-}
-
 // The literals of an 8-bit plane, up to a group of eight at a time: copies
 // the eight bytes at `bytes` to `out` and returns how many of them come before
 // the first command byte. The samples past that are overwritten by what
@@ -103,7 +94,7 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
     const int32_t height = static_cast<int32_t>(header.height);
     static_assert(sizeof(ReaderByteRing) < 40000);
     ReaderByteRing ring;
-    std::memset(&ring, 0, sizeof ring);  // stray back references read 0
+    ring.clearFor(width, COPY_REACH);  // stray back references read 0
 
     for (int32_t r = 0; r < height; ++r) {
         uint8_t* cur = ring.slot(r);
@@ -206,7 +197,7 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
     const int32_t width = static_cast<int32_t>(header.width);
     const int32_t height = static_cast<int32_t>(header.height);
     ReaderPixelRing ring;
-    std::memset(&ring, 0, sizeof ring);
+    ring.clearFor(width, COPY_REACH);
     typename Stream::RgbStage stage;
     in.startRgb(stage);
 
@@ -279,8 +270,7 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
         }
         if (i > width) return r;
         clearRowTail(cur, width);
-        if (uint8_t* out = in.rgbTarget(stage, r)) widenRow(out, in.rgbAbove(stage, r), cur, up, r, width);
-        in.putRgbRow(stage, r, width);
+        in.putRgbRow(stage, cur, up, r, width);
         in.progress(r + 1, height);
     }
     return NO_OVERRUN;

@@ -9,7 +9,7 @@
 // (n bytes to fill in place, with slack more writable after them, or nullptr:
 // then byte by byte),
 // getSlotRow() for 8-bit rows and, for the colour plane, an RgbStage with
-// startRgb() and getRgbRow(). No result is tested: bindings record the first
+// startRgb() and getRgbRow(), which fills a row of 5-6-5 pixels. No result is tested: bindings record the first
 // failure themselves.
 #pragma once
 
@@ -304,7 +304,7 @@ template <typename Stream>
 void encodePlane8(Stream& out, const CodecContext& ctx, const FileHeader& header) {
     const int32_t kind = header.bitsPerPixel == 8 ? ROW_KIND_INDEX : ROW_KIND_ALPHA;
     WriterByteRing ring;  // cleared so that a row the host failed to fill reads as zeros
-    std::memset(&ring, 0, sizeof ring);
+    ring.clearFor(ctx.width, WRITER_SPARE_SAMPLES);
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint8_t* cur = ring.slot(r);
         out.getSlotRow(cur, kind, r, ctx.width);
@@ -336,12 +336,12 @@ void writeAlphaPass(Stream& out, const CodecContext& ctx, FileHeader* header) {
 template <typename Stream>
 void encodePlane16(Stream& out, const CodecContext& ctx, FileHeader* header) {
     WriterPixelRing ring;
-    std::memset(&ring, 0, sizeof ring);
+    ring.clearFor(ctx.width, WRITER_SPARE_SAMPLES);
     typename Stream::RgbStage stage;
     out.startRgb(stage);
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint16_t* cur = ring.slot(r);
-        rgbTo565(cur, out.getRgbRow(stage, r, ctx.width), ctx.width);
+        out.getRgbRow(stage, cur, r, ctx.width);
         out.room(MAX_BYTES_PER_PIXEL_16 * ctx.width + PLACE_SLACK);
         encodeRow16(out, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
         out.progress(r + 1, ctx.height);

@@ -50,6 +50,31 @@ inline constexpr ByteSplitTables<uint32_t> WIDENING = makeByteSplitTables<uint32
 // One pixel's red, green and blue in the low three bytes.
 inline uint32_t widened(uint32_t pixel) { return WIDENING.of(pixel); }
 
+// A row of pixels into RGBA words, four bytes a pixel, with an alpha byte of
+// 255. Computed rather than looked up, so that the compiler widens several
+// pixels at once with vector instructions.
+inline void widenOpaqueRow(uint8_t* __restrict out, const uint16_t* __restrict pixels, int32_t count) {
+    for (int32_t k = 0; k < count; ++k) {
+        const uint32_t word = widenedRgb(pixels[k]) | 0xFF000000u;
+        std::memcpy(out + 4 * static_cast<size_t>(k), &word, sizeof word);
+    }
+}
+
+// A pixel from red, green and blue in the low three bytes (the byte above
+// them is ignored): the low bits of each component are dropped.
+constexpr uint16_t narrowed(uint32_t rgb) {
+    return static_cast<uint16_t>(((rgb & 0xF8) << 8) | ((rgb & 0xFC00) >> 5) | ((rgb >> 19) & 0x1F));
+}
+
+// A row of RGBA words, four bytes a pixel, into pixels; alpha is not looked at.
+inline void narrowRgbaRow(uint16_t* __restrict pixels, const uint8_t* __restrict rgba, int32_t count) {
+    for (int32_t k = 0; k < count; ++k) {
+        uint32_t word;
+        std::memcpy(&word, rgba + 4 * static_cast<size_t>(k), sizeof word);
+        pixels[k] = narrowed(word);
+    }
+}
+
 inline void storeWidened(uint8_t* out, uint32_t rgb) {
     out[0] = static_cast<uint8_t>(rgb);
     out[1] = static_cast<uint8_t>(rgb >> 8);
@@ -64,6 +89,26 @@ inline void widenFour(uint8_t* out, const uint16_t* pixels) {
     const uint32_t second = static_cast<uint32_t>(p2 >> 16 | p3 << 8);
     std::memcpy(out, &first, sizeof first);
     std::memcpy(out + 8, &second, sizeof second);
+}
+
+// Widens row r of 5-6-5 pixels into `out`, which still holds the row above
+// widened: only groups of four pixels that differ from the row above are
+// widened; row 0 is widened whole.
+constexpr int32_t WIDEN_GROUP = 4;
+inline void widenChangedGroups(uint8_t* out, const uint16_t* cur, const uint16_t* up, int32_t row,
+                               int32_t width) {
+    if (row == 0) {
+        rgbFrom565(out, cur, width);
+        return;
+    }
+    int32_t k = 0;
+    for (; k + WIDEN_GROUP <= width; k += WIDEN_GROUP) {
+        uint64_t here, above;
+        std::memcpy(&here, cur + k, sizeof here);
+        std::memcpy(&above, up + k, sizeof above);
+        if (here != above) widenFour(out + 3 * k, cur + k);
+    }
+    for (; k < width; ++k) storeWidened(out + 3 * k, widened(cur[k]));
 }
 
 // A packed pixel splits into the shared byte's bits and the pixel byte's bits;

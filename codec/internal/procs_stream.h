@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "codec/internal/pixels.h"
 #include "codec/stream.h"
 
 namespace qvr {
@@ -75,20 +76,19 @@ struct ProcsStream {
         procs.getRows(procs.userData, slot, ROW_SLOT_SAMPLES, kind, 0, top, width, 1);
     }
 
-    // The decoder widens row `top` into rgbTarget(), where the row above's
-    // widened pixels still lie (so unchanged pixels need no work), then hands
-    // it over with putRgbRow().
+    // The decoder's rows are widened in `widened`, where the row above's
+    // widened pixels still lie (so unchanged pixels need no work), then
+    // handed over in `row`.
     void startRgb(RgbStage& stage) { std::memset(stage.row, 0, sizeof stage.row); }
-    uint8_t* rgbTarget(RgbStage& stage, int32_t) { return stage.widened; }
-    const uint8_t* rgbAbove(RgbStage& stage, int32_t) { return stage.widened; }
-    void putRgbRow(RgbStage& stage, int32_t top, int32_t width) {
+    void putRgbRow(RgbStage& stage, const uint16_t* pixels, const uint16_t* above, int32_t top, int32_t width) {
+        widenChangedGroups(stage.widened, pixels, above, top, width);
         std::memcpy(stage.row, stage.widened, 3 * static_cast<size_t>(width));
         procs.putRows(procs.userData, stage.row, RGB_ROW_BYTES, ROW_KIND_RGB, 0, top, width, 1);
     }
     // The encoder's RGB rows; a row the host failed to fill keeps what was there.
-    const uint8_t* getRgbRow(RgbStage& stage, int32_t top, int32_t width) {
+    void getRgbRow(RgbStage& stage, uint16_t* pixels, int32_t top, int32_t width) {
         procs.getRows(procs.userData, stage.row, RGB_ROW_BYTES, ROW_KIND_RGB, 0, top, width, 1);
-        return stage.row;
+        rgbTo565(pixels, stage.row, width);
     }
 };
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "codec/stream.h"
 
@@ -21,6 +22,19 @@ struct RowRing {
     Sample samples[1 + RING_SLOTS * ROW_SLOT_SAMPLES + Spare];
 
     Sample* slot(int32_t row) { return samples + 1 + (row & (RING_SLOTS - 1)) * ROW_SLOT_SAMPLES; }
+
+    // Zeroes what the coders can see of a ring of rows `width` samples wide
+    // that look at most `reach` samples past a row's end: each slot's first
+    // width + reach samples and the one before them. Small images then pay
+    // for little more than their rows.
+    void clearFor(int32_t width, int32_t reach) {
+        if (width + reach >= ROW_SLOT_SAMPLES) {
+            std::memset(samples, 0, sizeof samples);
+            return;
+        }
+        for (int32_t s = 0; s < RING_SLOTS; ++s)
+            std::memset(slot(s) - 1, 0, static_cast<size_t>(1 + width + reach) * sizeof(Sample));
+    }
 };
 
 }  // namespace qvr
