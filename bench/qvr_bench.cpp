@@ -1,9 +1,10 @@
 // qvr_bench CORPUS_DIR: measures QVR against its peers on every PNG in a folder,
-// in one process and one run: QVR decode and encode from and to memory
-// (loadQvrMemory, saveQvrMemory: file bytes to pixels and back), the QOI reference
-// codec and libspng on the same pixels, memcpy of the decoded pixels, and
-// opening and saving through the module's entry point with the test host.
-// Every round trip is checked while it is measured.
+// in one process and one run: QVR decode and encode through the public C API
+// (qvr_decode_memory, qvr_encode_memory: file bytes to pixels and back, each
+// call allocating its result as QOI's do), the QOI reference codec and libspng
+// on the same pixels, memcpy of the decoded pixels, and opening and saving
+// through the module's entry point with the test host. Every round trip is
+// checked while it is measured.
 #define QOI_IMPLEMENTATION
 #include <qoi.h>
 #include <spng.h>
@@ -19,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "qvr/qvr.h"
 #include "streams/image_io.h"
 #include "tools/common/png_io.h"
 #include "tools/host/document_convert.h"
@@ -83,43 +85,90 @@ Subject subjectFrom(const std::string& path) {
 
 // ---- QVR from and to memory, as a program using the library does ----
 
-Bytes qvrEncode(const RasterImage& image) {
-    Bytes file;
-    const std::string problem = saveQvrMemory(image, file);
-    if (!problem.empty()) fail("qvr encode: " + problem);
-    return file;
+// The subject as the library takes it: indices and palette, RGB or RGBA.
+qvr_image apiImage(Subject& s) {
+    qvr_image image{};
+    image.width = static_cast<uint32_t>(s.image.width);
+    image.height = static_cast<uint32_t>(s.image.height);
+    if (s.cls == "idx") {
+        image.format = QVR_FORMAT_INDEXED;
+        image.pixels = s.image.indices.data();
+        std::memcpy(image.palette, s.image.palette.data(), sizeof image.palette);
+    } else {
+        image.format = s.channels == 4 ? QVR_FORMAT_RGBA : QVR_FORMAT_RGB;
+        image.pixels = s.pixels.data();
+    }
+    return image;
 }
 
-void qvrDecode(const Bytes& file, RasterImage& out) {
-    const std::string problem = loadQvrMemory(file.data(), file.size(), out);
-    if (!problem.empty()) fail("qvr decode: " + problem);
+Bytes qvrEncode(const qvr_image& image) {
+    void* data = nullptr;
+    size_t size = 0;
+    const qvr_error error = qvr_encode_memory(&image, &data, &size);
+    if (error != QVR_OK) fail(std::string("qvr encode: ") + qvr_error_string(error));
+    Bytes out(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+    qvr_free(data);
+    return out;
 }
 
-bool sameImage(const RasterImage& a, const RasterImage& b) {
-    return a.width == b.width && a.height == b.height && a.depth == b.depth && a.indices == b.indices &&
-           a.rgb == b.rgb && a.alpha == b.alpha && (a.depth != 8 || a.palette == b.palette);
+// The decoded pixels in the file's own layout (indices, RGB or RGBA).
+Bytes qvrDecode(const Bytes& file) {
+    qvr_image image{};
+    const qvr_error error = qvr_decode_memory(file.data(), file.size(), QVR_FORMAT_AUTO, nullptr, &image);
+    if (error != QVR_OK) fail(std::string("qvr decode: ") + qvr_error_string(error));
+    const size_t bytes = static_cast<size_t>(image.width) * image.height *
+                         static_cast<size_t>(qvr_format_channels(image.format));
+    Bytes out(image.pixels, image.pixels + bytes);
+    qvr_free(image.pixels);
+    return out;
+}
+
+// What a QVR round trip must give, in the same layout.
+Bytes keptPixels(const Subject& s) {
+    const RasterImage kept = keptByQvr(s.image);
+    if (s.cls == "idx") return kept.indices;
+    if (s.cls == "rgb") return kept.rgb;
+    Bytes out(kept.rgb.size() / 3 * 4);
+    for (size_t i = 0; i < kept.alpha.size(); ++i) {
+        std::memcpy(&out[4 * i], &kept.rgb[3 * i], 3);
+        out[4 * i + 3] = kept.alpha[i];
+    }
+    return out;
 }
 
 // ---- QOI ----
 
-Bytes qoiEncode(const Subject& s) {
+// QOI's own calls: each allocates its result, as QVR's do; the caller frees
+// it with QOI_FREE.
+void* qoiEncodeCall(const Subject& s, int* size) {
     const qoi_desc desc{static_cast<unsigned>(s.image.width), static_cast<unsigned>(s.image.height),
                         static_cast<unsigned char>(s.channels), QOI_SRGB};
-    int size = 0;
-    void* data = qoi_encode(s.pixels.data(), &desc, &size);
+    void* data = qoi_encode(s.pixels.data(), &desc, size);
     if (!data) fail("qoi encode");
-    Bytes out(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+    return data;
+}
+
+void* qoiDecodeCall(const Bytes& file, int channels, qoi_desc* desc) {
+    void* data = qoi_decode(file.data(), static_cast<int>(file.size()), desc, channels);
+    if (!data) fail("qoi decode");
+    return data;
+}
+
+// The same calls, keeping the result for the checks.
+Bytes qoiEncode(const Subject& s) {
+    int size = 0;
+    auto* data = static_cast<uint8_t*>(qoiEncodeCall(s, &size));
+    Bytes out(data, data + size);
     QOI_FREE(data);
     return out;
 }
 
-void qoiDecode(const Bytes& file, int channels, Bytes& out) {
+Bytes qoiDecode(const Bytes& file, int channels) {
     qoi_desc desc{};
-    void* data = qoi_decode(file.data(), static_cast<int>(file.size()), &desc, channels);
-    if (!data) fail("qoi decode");
-    out.assign(static_cast<uint8_t*>(data),
-               static_cast<uint8_t*>(data) + static_cast<size_t>(desc.width) * desc.height * static_cast<size_t>(channels));
+    auto* data = static_cast<uint8_t*>(qoiDecodeCall(file, channels, &desc));
+    Bytes out(data, data + static_cast<size_t>(desc.width) * desc.height * static_cast<size_t>(channels));
     QOI_FREE(data);
+    return out;
 }
 
 // ---- PNG (libspng), in memory ----
@@ -217,40 +266,55 @@ struct Row {
     double rawBytes, qvrBytes, qoiBytes, pngBytes;
 };
 
-Row measure(const Subject& s, bool withEntryPoint) {
+Row measure(Subject& s, bool withEntryPoint) {
     Row r{s.name, s.cls, static_cast<double>(s.image.width) * s.image.height / 1e6, 0, 0, 0, 0, 0, 0, 0, 0, 0,
           0, 0, 0, 0};
 
-    Bytes qvrFile;
-    r.qvrEnc = bestSeconds([&] { qvrFile = qvrEncode(s.image); });
+    const qvr_image input = apiImage(s);
+    r.qvrEnc = bestSeconds([&] {
+        void* data = nullptr;
+        size_t size = 0;
+        if (qvr_encode_memory(&input, &data, &size) != QVR_OK) fail(s.name + ": qvr encode");
+        qvr_free(data);
+    });
+    const Bytes qvrFile = qvrEncode(input);
     {  // the general path over a MemoryStream writes the same bytes
         MemoryStream general;
         if (!saveQvr(general, s.image).empty() || general.bytes() != qvrFile)
-            fail(s.name + ": the memory path wrote other bytes than the general path");
+            fail(s.name + ": the library wrote other bytes than the general path");
     }
-    RasterImage decoded;
-    r.qvrDec = bestSeconds([&] { qvrDecode(qvrFile, decoded); });
-    if (!sameImage(keptByQvr(s.image), decoded)) fail(s.name + ": QVR round trip differs");
+    r.qvrDec = bestSeconds([&] {
+        qvr_image image{};
+        if (qvr_decode_memory(qvrFile.data(), qvrFile.size(), QVR_FORMAT_AUTO, nullptr, &image) != QVR_OK)
+            fail(s.name + ": qvr decode");
+        qvr_free(image.pixels);
+    });
+    const Bytes qvrPixels = qvrDecode(qvrFile);
+    if (qvrPixels != keptPixels(s)) fail(s.name + ": QVR round trip differs");
 
-    Bytes qoiFile, qoiPixels;
-    r.qoiEnc = bestSeconds([&] { qoiFile = qoiEncode(s); });
-    r.qoiDec = bestSeconds([&] { qoiDecode(qoiFile, s.channels, qoiPixels); });
-    if (qoiPixels != s.pixels) fail(s.name + ": QOI round trip differs");
+    r.qoiEnc = bestSeconds([&] {
+        int size = 0;
+        QOI_FREE(qoiEncodeCall(s, &size));
+    });
+    const Bytes qoiFile = qoiEncode(s);
+    r.qoiDec = bestSeconds([&] {
+        qoi_desc desc{};
+        QOI_FREE(qoiDecodeCall(qoiFile, s.channels, &desc));
+    });
+    if (qoiDecode(qoiFile, s.channels) != s.pixels) fail(s.name + ": QOI round trip differs");
 
     Bytes pngFile, pngPixels;
     r.pngEnc = bestSeconds([&] { pngFile = pngEncode(s); }, 5);
     r.pngDec = bestSeconds([&] { pngDecode(pngFile, pngPixels); }, 20);
     if (pngPixels != (s.cls == "idx" ? s.image.indices : s.pixels)) fail(s.name + ": PNG round trip differs");
 
-    // The decoded planes, copied: what any decoder must at least write.
-    const Bytes& plane = s.cls == "idx" ? decoded.indices : decoded.rgb;
-    Bytes copy(plane.size() + decoded.alpha.size());
-    r.copy = bestSeconds([&] {
-        std::memcpy(copy.data(), plane.data(), plane.size());
-        std::memcpy(copy.data() + plane.size(), decoded.alpha.data(), decoded.alpha.size());
-    });
+    // The decoded pixels, copied: what any decoder must at least write.
+    Bytes copy(qvrPixels.size());
+    r.copy = bestSeconds([&] { std::memcpy(copy.data(), qvrPixels.data(), qvrPixels.size()); });
 
     if (withEntryPoint) {
+        RasterImage decoded;
+        if (!loadQvrMemory(qvrFile.data(), qvrFile.size(), decoded).empty()) fail(s.name + ": qvr decode");
         const EntryFigures e = throughEntryPoint(s, qvrFile, decoded);
         r.entryOpen = e.openSeconds;
         r.entrySave = e.saveSeconds;
@@ -299,7 +363,7 @@ int main(int argc, char** argv) {
     std::map<std::string, std::vector<double>> decodeRatios, encodeRatios;
     std::map<std::string, std::pair<double, double>> allRatios;  // per image: decode, encode
     for (const std::string& file : files) {
-        const Subject s = subjectFrom(file);
+        Subject s = subjectFrom(file);
         const Row r = measure(s, withEntryPoint);
         const double dq = r.qoiDec / r.qvrDec, dm = r.copy / r.qvrDec, eq = r.qoiEnc / r.qvrEnc;
         decodeRatios[r.cls].push_back(dq);

@@ -1,15 +1,42 @@
-// qvr_profile PNG [encode|decode|both] [REPEATS]: runs the memory path on one
-// image, for a profiler (valgrind --tool=callgrind, perf). The PNG is read and
-// encoded once before the measured part; "encode" then repeats saveQvrMemory,
-// "decode" repeats loadQvrMemory on that file, "both" does each.
+// qvr_profile PNG [encode|decode|both] [REPEATS]: runs the public C API on one
+// image, as the benchmark measures it, for a profiler (valgrind
+// --tool=callgrind, perf). The PNG is read and encoded once before the
+// measured part; "encode" then repeats qvr_encode_memory, "decode" repeats
+// qvr_decode_memory on that file, "both" does each.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "streams/image_io.h"
+#include "qvr/qvr.h"
 #include "tools/common/png_io.h"
+
+namespace {
+
+// The PNG's pixels as the library takes them: indices, RGB or RGBA.
+qvr_image apiImage(const qvr::RasterImage& image, std::vector<uint8_t>& pixels) {
+    qvr_image out{};
+    out.width = static_cast<uint32_t>(image.width);
+    out.height = static_cast<uint32_t>(image.height);
+    if (image.depth == 8) {
+        out.format = QVR_FORMAT_INDEXED;
+        pixels = image.indices;
+        std::memcpy(out.palette, image.palette.data(), sizeof out.palette);
+    } else {
+        out.format = image.depth == 32 ? QVR_FORMAT_RGBA : QVR_FORMAT_RGB;
+        const size_t count = image.rgb.size() / 3, channels = image.depth == 32 ? 4 : 3;
+        pixels.resize(count * channels);
+        for (size_t i = 0; i < count; ++i) {
+            std::memcpy(&pixels[i * channels], &image.rgb[3 * i], 3);
+            if (channels == 4) pixels[4 * i + 3] = image.alpha[i];
+        }
+    }
+    out.pixels = pixels.data();
+    return out;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -24,21 +51,28 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "qvr_profile: %s: %s\n", argv[1], problem.c_str());
         return 1;
     }
-    std::vector<uint8_t> file;
-    if (!qvr::saveQvrMemory(png.image, file).empty()) return 1;
-    qvr::RasterImage decoded;
+    std::vector<uint8_t> pixels;
+    const qvr_image image = apiImage(png.image, pixels);
+    void* file = nullptr;
+    size_t size = 0;
+    if (qvr_encode_memory(&image, &file, &size) != QVR_OK) return 1;
     size_t check = 0;
     for (int k = 0; k < repeats; ++k) {
         if (what != "decode") {
-            std::vector<uint8_t> again;
-            if (!qvr::saveQvrMemory(png.image, again).empty() || again != file) return 1;
-            check += again.size();
+            void* again = nullptr;
+            size_t againSize = 0;
+            if (qvr_encode_memory(&image, &again, &againSize) != QVR_OK || againSize != size) return 1;
+            check += againSize;
+            qvr_free(again);
         }
         if (what != "encode") {
-            if (!qvr::loadQvrMemory(file.data(), file.size(), decoded).empty()) return 1;
-            check += decoded.rgb.size() + decoded.indices.size();
+            qvr_image decoded{};
+            if (qvr_decode_memory(file, size, QVR_FORMAT_AUTO, nullptr, &decoded) != QVR_OK) return 1;
+            check += decoded.pixels[0];
+            qvr_free(decoded.pixels);
         }
     }
-    std::printf("%s: %zu bytes, checksum %zu\n", argv[1], file.size(), check);
+    std::printf("%s: %zu bytes, checksum %zu\n", argv[1], size, check);
+    qvr_free(file);
     return 0;
 }
