@@ -8,6 +8,7 @@
 #endif
 
 #include "codec/internal/pixels.h"
+#include "streams/rgb_rows.h"
 
 namespace qvr {
 namespace {
@@ -143,7 +144,7 @@ void MemoryReader::putRgbRow(RgbStage&, const uint16_t* pixels, const uint16_t*,
         return;
     }
     if (colour.pixelStep == 4) widenOpaqueRow(colour.row(top), pixels, width);
-    else rgbFrom565(colour.row(top), pixels, width);
+    else widenRgbRow(colour.row(top), pixels, width);
     countRow(ROW_KIND_RGB);
 }
 
@@ -249,7 +250,7 @@ void MemoryWriter::getRgbRow(RgbStage&, uint16_t* pixels, int32_t top, int32_t w
         return;
     }
     if (colour.pixelStep == 4) narrowRgbaRow(pixels, colour.row(top), width);
-    else rgbTo565(pixels, colour.row(top), width);
+    else narrowRgbRow(pixels, colour.row(top), width);
     countRow(ROW_KIND_RGB);
 }
 

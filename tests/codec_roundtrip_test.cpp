@@ -13,6 +13,7 @@
 #include "codec/reader.h"
 #include "codec/writer.h"
 #include "streams/image_io.h"
+#include "streams/rgb_rows.h"
 #include "test_support.h"
 
 namespace qvr::test {
@@ -474,6 +475,31 @@ TEST(PixelTables, SplitTablesGiveEveryPixel) {
         const uint16_t p = static_cast<uint16_t>(pixel);
         rgbFrom565(rgb, &p, 1);
         EXPECT_EQ(rgb[0] | rgb[1] << 8 | rgb[2] << 16, static_cast<int>(widenedRgb(pixel))) << pixel;
+    }
+}
+
+// The shuffled row conversions give the portable loops' bytes: every pixel
+// widened, random bytes narrowed, at every length around the step of eight.
+TEST(PixelTables, ShuffledRowsMatchThePortableLoops) {
+    std::vector<uint16_t> pixels(65536);
+    for (size_t p = 0; p < pixels.size(); ++p) pixels[p] = static_cast<uint16_t>(p * 40503u);
+    Bytes shuffled(3 * pixels.size()), portable(3 * pixels.size());
+    if (!widenRgbRowShuffled(shuffled.data(), pixels.data(), 65536)) GTEST_SKIP() << "no SSSE3 here";
+    rgbFrom565(portable.data(), pixels.data(), 65536);
+    EXPECT_EQ(shuffled, portable);
+
+    std::mt19937 rng(7);
+    Bytes rgb(3 * 40);
+    for (uint8_t& b : rgb) b = static_cast<uint8_t>(rng());
+    for (int32_t count = 0; count <= 40; ++count) {
+        std::vector<uint16_t> fast(41, 0xABCD), slow(41, 0xABCD);
+        ASSERT_TRUE(narrowRgbRowShuffled(fast.data(), rgb.data(), count));
+        rgbTo565(slow.data(), rgb.data(), count);
+        EXPECT_EQ(fast, slow) << count;  // nothing written past the row either
+        Bytes wide(3 * 41, 0x5A), narrow(3 * 41, 0x5A);
+        widenRgbRowShuffled(wide.data(), slow.data(), count);
+        rgbFrom565(narrow.data(), slow.data(), count);
+        EXPECT_EQ(wide, narrow) << count;
     }
 }
 

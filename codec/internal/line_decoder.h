@@ -51,6 +51,14 @@ void repeatPair(Sample* out, int32_t n, Sample a, Sample b) {
     }
 }
 
+// A fill of 16-bit pixels four at a time: up to three pixels past the fill
+// are written, which the next commands overwrite, or clearRowTail() clears
+// at the row's end.
+inline void fillFours(uint16_t* out, int32_t n, uint16_t v) {
+    const uint64_t four = repeated<uint16_t>(v);
+    for (int32_t k = 0; k < n; k += 4) std::memcpy(out + k, &four, sizeof four);
+}
+
 // The pixels of a packed run whose bytes lie in memory, four at a time: up to
 // three pixels past the run are written from bytes past it, which the next
 // commands overwrite, or clearRowTail() clears at the row's end.
@@ -177,7 +185,7 @@ int32_t usualCommand16(Stream& in, uint16_t* out) {
     const int32_t packed = c == CMD_PACKED;
     const int32_t count = 1 + (b[1] & -packed);  // a literal is one pixel; PACKED_BIAS_16 is 1
     if (!in.take(2 + packed * (1 + count), RUN_SLACK)) return 0;  // 2 bytes, or 3 + count
-    const uint16_t sharedBits = packedPixel(b[2], 0);
+    const uint16_t sharedBits = PACKED_SHARED_BITS[b[2]];
     const uint8_t* bytes = b + 3;
     const auto literal = static_cast<uint16_t>(c | b[1] << 8);
     const auto first = static_cast<uint16_t>(sharedBits | PACKED_LOW_BITS[bytes[0]]);
@@ -249,7 +257,7 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
             }
             case CMD_FILL: {
                 const int32_t n = in.readByte() + FILL_BIAS_16;
-                fillSamples(cur + i, n, static_cast<uint16_t>(in.readWord()));
+                fillFours(cur + i, n, static_cast<uint16_t>(in.readWord()));
                 i += n;
                 break;
             }

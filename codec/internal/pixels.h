@@ -112,13 +112,14 @@ inline void widenChangedGroups(uint8_t* out, const uint16_t* cur, const uint16_t
 }
 
 // A packed pixel splits into the shared byte's bits and the pixel byte's bits;
-// this table holds the pixel byte's share.
-constexpr std::array<uint16_t, 256> makePackedLowBits() {
+// these tables hold each byte's share.
+constexpr std::array<uint16_t, 256> makePackedBits(bool shared) {
     std::array<uint16_t, 256> t{};
-    for (int32_t b = 0; b < 256; ++b) t[static_cast<size_t>(b)] = packedPixel(0, b);
+    for (int32_t b = 0; b < 256; ++b) t[static_cast<size_t>(b)] = shared ? packedPixel(b, 0) : packedPixel(0, b);
     return t;
 }
-inline constexpr std::array<uint16_t, 256> PACKED_LOW_BITS = makePackedLowBits();
+inline constexpr std::array<uint16_t, 256> PACKED_LOW_BITS = makePackedBits(false);
+inline constexpr std::array<uint16_t, 256> PACKED_SHARED_BITS = makePackedBits(true);
 
 // The pixel byte of a packed pixel, from the pixel's two bytes.
 constexpr uint8_t packedByteFrom(uint32_t pixel) { return packedPixelByte(static_cast<uint16_t>(pixel)); }

@@ -1,0 +1,107 @@
+#include "streams/rgb_rows.h"
+
+#include "codec/format.h"
+#include "codec/internal/pixels.h"
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define QVR_SHUFFLED_ROWS 1
+#include <tmmintrin.h>
+#endif
+
+namespace qvr {
+
+#ifdef QVR_SHUFFLED_ROWS
+namespace {
+
+constexpr int32_t STEP_PIXELS = 8;  // 16 bytes of pixels, 24 of RGB
+constexpr char Z = static_cast<char>(0x80);  // a shuffle lane that reads as 0
+
+bool hasSsse3() {
+    static const bool yes = __builtin_cpu_supports("ssse3");
+    return yes;
+}
+
+// Widening: red and green sit in the two bytes of one 16-bit lane each,
+// blue in the low byte of another; the shuffles interleave them as R G B.
+__attribute__((target("ssse3"))) void widenShuffled(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
+    const __m128i low5 = _mm_set1_epi16(31), low6 = _mm_set1_epi16(63);
+    const __m128i redGreenFirst = _mm_setr_epi8(0, 1, Z, 2, 3, Z, 4, 5, Z, 6, 7, Z, 8, 9, Z, 10);
+    const __m128i blueFirst = _mm_setr_epi8(Z, Z, 0, Z, Z, 2, Z, Z, 4, Z, Z, 6, Z, Z, 8, Z);
+    const __m128i redGreenRest = _mm_setr_epi8(11, Z, 12, 13, Z, 14, 15, Z, Z, Z, Z, Z, Z, Z, Z, Z);
+    const __m128i blueRest = _mm_setr_epi8(Z, 10, Z, Z, 12, Z, Z, 14, Z, Z, Z, Z, Z, Z, Z, Z);
+    int32_t k = 0;
+    for (; k + STEP_PIXELS <= count; k += STEP_PIXELS) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + k));
+        const __m128i r5 = _mm_srli_epi16(p, 11);
+        const __m128i g6 = _mm_and_si128(_mm_srli_epi16(p, 5), low6);
+        const __m128i b5 = _mm_and_si128(p, low5);
+        const __m128i r8 = _mm_or_si128(_mm_slli_epi16(r5, 3), _mm_srli_epi16(r5, 2));
+        const __m128i g8 = _mm_or_si128(_mm_slli_epi16(g6, 2), _mm_srli_epi16(g6, 4));
+        const __m128i b8 = _mm_or_si128(_mm_slli_epi16(b5, 3), _mm_srli_epi16(b5, 2));
+        const __m128i redGreen = _mm_or_si128(r8, _mm_slli_epi16(g8, 8));
+        const __m128i first = _mm_or_si128(_mm_shuffle_epi8(redGreen, redGreenFirst), _mm_shuffle_epi8(b8, blueFirst));
+        const __m128i rest = _mm_or_si128(_mm_shuffle_epi8(redGreen, redGreenRest), _mm_shuffle_epi8(b8, blueRest));
+        uint8_t* out = rgb + 3 * k;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), rest);
+    }
+    rgbFrom565(rgb + 3 * k, pixels + k, count - k);
+}
+
+// Narrowing: each component is gathered into its own 16-bit lanes (red in
+// the high byte, green and blue in the low one), then masked and shifted.
+__attribute__((target("ssse3"))) void narrowShuffled(uint16_t* pixels, const uint8_t* rgb, int32_t count) {
+    // Pixel k's red is byte 3k of the 24: bytes 0..15 in `a`, 16..23 in `b`.
+    const __m128i redA = _mm_setr_epi8(Z, 0, Z, 3, Z, 6, Z, 9, Z, 12, Z, 15, Z, Z, Z, Z);
+    const __m128i redB = _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 2, Z, 5);
+    const __m128i greenA = _mm_setr_epi8(1, Z, 4, Z, 7, Z, 10, Z, 13, Z, Z, Z, Z, Z, Z, Z);
+    const __m128i greenB = _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 0, Z, 3, Z, 6, Z);
+    const __m128i blueA = _mm_setr_epi8(2, Z, 5, Z, 8, Z, 11, Z, 14, Z, Z, Z, Z, Z, Z, Z);
+    const __m128i blueB = _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 1, Z, 4, Z, 7, Z);
+    const __m128i redMask = _mm_set1_epi16(static_cast<short>(0xF800)), greenMask = _mm_set1_epi16(0xFC);
+    int32_t k = 0;
+    for (; k + STEP_PIXELS <= count; k += STEP_PIXELS) {
+        const uint8_t* in = rgb + 3 * k;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + 16));
+        const __m128i red = _mm_or_si128(_mm_shuffle_epi8(a, redA), _mm_shuffle_epi8(b, redB));
+        const __m128i green = _mm_or_si128(_mm_shuffle_epi8(a, greenA), _mm_shuffle_epi8(b, greenB));
+        const __m128i blue = _mm_or_si128(_mm_shuffle_epi8(a, blueA), _mm_shuffle_epi8(b, blueB));
+        const __m128i p = _mm_or_si128(_mm_or_si128(_mm_and_si128(red, redMask),
+                                                    _mm_slli_epi16(_mm_and_si128(green, greenMask), 3)),
+                                       _mm_srli_epi16(blue, 3));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + k), p);
+    }
+    rgbTo565(pixels + k, rgb + 3 * k, count - k);
+}
+
+}  // namespace
+
+bool widenRgbRowShuffled(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
+    if (!hasSsse3()) return false;
+    widenShuffled(rgb, pixels, count);
+    return true;
+}
+
+bool narrowRgbRowShuffled(uint16_t* pixels, const uint8_t* rgb, int32_t count) {
+    if (!hasSsse3()) return false;
+    narrowShuffled(pixels, rgb, count);
+    return true;
+}
+
+#else
+
+bool widenRgbRowShuffled(uint8_t*, const uint16_t*, int32_t) { return false; }
+bool narrowRgbRowShuffled(uint16_t*, const uint8_t*, int32_t) { return false; }
+
+#endif
+
+void widenRgbRow(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
+    if (!widenRgbRowShuffled(rgb, pixels, count)) rgbFrom565(rgb, pixels, count);
+}
+
+void narrowRgbRow(uint16_t* pixels, const uint8_t* rgb, int32_t count) {
+    if (!narrowRgbRowShuffled(pixels, rgb, count)) rgbTo565(pixels, rgb, count);
+}
+
+}  // namespace qvr
