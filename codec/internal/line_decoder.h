@@ -160,37 +160,52 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
     return NO_OVERRUN;
 }
 
-// The two usual commands of a photograph, a literal and a packed run, decoded
-// without a branch between them where the bytes lie in memory: the first
-// four pixels are written as a packed run's, and the first of them replaced by
-// the literal when it is one (the others are overwritten by what follows, or
-// cleared at the row's end). Returns the pixels decoded, or 0 when the next
-// command is another one or its bytes are not all in memory; nothing is
-// taken then.
+// The usual commands of a photograph, a literal, a packed run and a pixel
+// from above to the left or right, decoded without a branch between them
+// where the bytes lie in memory: the first four pixels are written as a
+// packed run's, and the first of them replaced by the literal or the pixel
+// above when the command is one of those (the others are overwritten by what
+// follows, or cleared at the row's end). Returns the pixels decoded, or 0
+// when the next command is another one or its bytes are not all in memory;
+// nothing is taken then.
 constexpr int32_t USUAL_LOOK = 3 + UNPACK_GROUP;  // a packed run's header and first group
 static_assert(PACKED_BIAS_16 == 1);
-constexpr std::array<bool, 256> makeUsualCommands16() {
-    std::array<bool, 256> t{};
-    for (int32_t c = 0; c < 256; ++c) t[static_cast<size_t>(c)] = isLiteral(c) || c == CMD_PACKED;
+static_assert(CMD_UP_RIGHT + 1 == CMD_UP_LEFT && (CMD_UP_RIGHT & 1) == 0, "the low bit picks the side");
+enum UsualKind : uint8_t { NOT_USUAL, USUAL_LITERAL, USUAL_PACKED, USUAL_NEIGHBOUR };
+constexpr std::array<uint8_t, 256> makeUsualKinds16() {
+    std::array<uint8_t, 256> t{};
+    for (int32_t c = 0; c < 256; ++c) {
+        uint8_t kind = NOT_USUAL;
+        if (isLiteral(c)) kind = USUAL_LITERAL;
+        if (c == CMD_PACKED) kind = USUAL_PACKED;
+        if (c == CMD_UP_LEFT || c == CMD_UP_RIGHT) kind = USUAL_NEIGHBOUR;
+        t[static_cast<size_t>(c)] = kind;
+    }
     return t;
 }
-inline constexpr std::array<bool, 256> USUAL_COMMAND_16 = makeUsualCommands16();
+inline constexpr std::array<uint8_t, 256> USUAL_KIND_16 = makeUsualKinds16();
 template <typename Stream>
-int32_t usualCommand16(Stream& in, uint16_t* out) {
+int32_t usualCommand16(Stream& in, uint16_t* out, const uint16_t* above) {
     const uint8_t* b = in.take(0, USUAL_LOOK);  // a look, nothing taken
     if (!b) return 0;
     const int32_t c = b[0];
-    if (!USUAL_COMMAND_16[c]) return 0;
+    const int32_t kind = USUAL_KIND_16[c];
+    if (kind == NOT_USUAL) return 0;
     // Masks rather than conditions, so that the compiler does not branch on them.
-    const int32_t packed = c == CMD_PACKED;
-    const int32_t count = 1 + (b[1] & -packed);  // a literal is one pixel; PACKED_BIAS_16 is 1
-    if (!in.take(2 + packed * (1 + count), RUN_SLACK)) return 0;  // 2 bytes, or 3 + count
+    const int32_t packed = kind == USUAL_PACKED;
+    const int32_t neighbour = kind == USUAL_NEIGHBOUR;
+    const int32_t count = 1 + (b[1] & -packed);  // one pixel but for a packed run; PACKED_BIAS_16 is 1
+    if (!in.take(2 + packed * (1 + count) - neighbour, RUN_SLACK)) return 0;  // 2, 3 + count, or 1 byte
     const uint16_t sharedBits = PACKED_SHARED_BITS[b[2]];
     const uint8_t* bytes = b + 3;
     const auto literal = static_cast<uint16_t>(c | b[1] << 8);
     const auto first = static_cast<uint16_t>(sharedBits | PACKED_LOW_BITS[bytes[0]]);
-    const auto keepFirst = static_cast<uint16_t>(-packed);
-    out[0] = static_cast<uint16_t>((first & keepFirst) | (literal & ~keepFirst));
+    // Above to the right for CMD_UP_RIGHT, to the left for CMD_UP_LEFT; for
+    // the other kinds a look inside the ring that is not used.
+    const uint16_t nearby = above[1 - 2 * (c & 1)];
+    const auto keepFirst = static_cast<uint16_t>(-packed), keepNearby = static_cast<uint16_t>(-neighbour);
+    out[0] = static_cast<uint16_t>((first & keepFirst) | (nearby & keepNearby) |
+                                   (literal & static_cast<uint16_t>(~(keepFirst | keepNearby))));
     out[1] = sharedBits | PACKED_LOW_BITS[bytes[1]];
     out[2] = sharedBits | PACKED_LOW_BITS[bytes[2]];
     out[3] = sharedBits | PACKED_LOW_BITS[bytes[3]];
@@ -215,7 +230,7 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
         const uint16_t* up2 = ring.slot(r - 2);
         int32_t i = 0;
         while (i < width) {
-            if (const int32_t n = usualCommand16(in, cur + i)) {
+            if (const int32_t n = usualCommand16(in, cur + i, up + i)) {
                 i += n;
                 continue;
             }
