@@ -6,6 +6,8 @@
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 #define QVR_SHUFFLED_ROWS 1
 #include <tmmintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 namespace qvr {
@@ -95,6 +97,31 @@ bool widenRgbRowShuffled(uint8_t*, const uint16_t*, int32_t) { return false; }
 bool narrowRgbRowShuffled(uint16_t*, const uint8_t*, int32_t) { return false; }
 
 #endif
+
+void widenRgbaRow(uint8_t* rgba, const uint16_t* pixels, int32_t count) {
+    int32_t k = 0;
+#ifdef __SSE2__
+    // Each component widened in 16-bit lanes, red with green and blue with
+    // an opaque alpha paired in bytes, then the pairs interleaved.
+    const __m128i low5 = _mm_set1_epi16(31), low6 = _mm_set1_epi16(63);
+    const __m128i opaque = _mm_set1_epi16(static_cast<short>(0xFF00));
+    for (; k + 8 <= count; k += 8) {
+        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + k));
+        const __m128i r5 = _mm_srli_epi16(p, 11);
+        const __m128i g6 = _mm_and_si128(_mm_srli_epi16(p, 5), low6);
+        const __m128i b5 = _mm_and_si128(p, low5);
+        const __m128i r8 = _mm_or_si128(_mm_slli_epi16(r5, 3), _mm_srli_epi16(r5, 2));
+        const __m128i g8 = _mm_or_si128(_mm_slli_epi16(g6, 2), _mm_srli_epi16(g6, 4));
+        const __m128i b8 = _mm_or_si128(_mm_slli_epi16(b5, 3), _mm_srli_epi16(b5, 2));
+        const __m128i redGreen = _mm_or_si128(r8, _mm_slli_epi16(g8, 8));
+        const __m128i blueAlpha = _mm_or_si128(b8, opaque);
+        uint8_t* out = rgba + 4 * k;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(redGreen, blueAlpha));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(redGreen, blueAlpha));
+    }
+#endif
+    widenOpaqueRow(rgba + 4 * k, pixels + k, count - k);
+}
 
 void widenRgbRow(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
     if (!widenRgbRowShuffled(rgb, pixels, count)) rgbFrom565(rgb, pixels, count);

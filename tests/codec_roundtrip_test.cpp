@@ -478,11 +478,22 @@ TEST(PixelTables, SplitTablesGiveEveryPixel) {
     }
 }
 
-// The shuffled row conversions give the portable loops' bytes: every pixel
+// The vector row conversions give the portable loops' bytes: every pixel
 // widened, random bytes narrowed, at every length around the step of eight.
-TEST(PixelTables, ShuffledRowsMatchThePortableLoops) {
+TEST(PixelTables, VectorRowsMatchThePortableLoops) {
     std::vector<uint16_t> pixels(65536);
     for (size_t p = 0; p < pixels.size(); ++p) pixels[p] = static_cast<uint16_t>(p * 40503u);
+    Bytes rgbaFast(4 * pixels.size()), rgbaPortable(4 * pixels.size());
+    widenRgbaRow(rgbaFast.data(), pixels.data(), 65536);
+    widenOpaqueRow(rgbaPortable.data(), pixels.data(), 65536);
+    EXPECT_EQ(rgbaFast, rgbaPortable);
+    for (int32_t count = 0; count <= 20; ++count) {  // the tails, and nothing past the row
+        Bytes fast(4 * 21, 0x5A), portable(4 * 21, 0x5A);
+        widenRgbaRow(fast.data(), pixels.data() + 1000, count);
+        widenOpaqueRow(portable.data(), pixels.data() + 1000, count);
+        EXPECT_EQ(fast, portable) << count;
+    }
+
     Bytes shuffled(3 * pixels.size()), portable(3 * pixels.size());
     if (!widenRgbRowShuffled(shuffled.data(), pixels.data(), 65536)) GTEST_SKIP() << "no SSSE3 here";
     rgbFrom565(portable.data(), pixels.data(), 65536);
