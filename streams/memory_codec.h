@@ -132,23 +132,31 @@ public:
     MemoryWriter(const MemoryWriter&) = delete;
     MemoryWriter& operator=(const MemoryWriter&) = delete;
 
-    // The encoders announce a row's largest size before its bytes, which then
-    // go out without a test each.
-    void room(int32_t bytes) {
+    // A row's commands, at most the bytes announced, go out without a test
+    // each through a cursor of their own, which the compiler keeps in a
+    // register: stores through the writer's member would make it reload the
+    // cursor after every byte, as a byte store may change any object.
+    struct RowOutput {
+        uint8_t* cursor;
+
+        void putByte(int32_t value) { *cursor++ = static_cast<uint8_t>(value); }
+        void putWord(int32_t value) {
+            cursor[0] = static_cast<uint8_t>(value);
+            cursor[1] = static_cast<uint8_t>(value >> 8);
+            cursor += 2;
+        }
+        // n bytes to fill in place; the row's bytes cover them and the slack.
+        uint8_t* place(int32_t n, int32_t) {
+            uint8_t* bytes = cursor;
+            cursor += n;
+            return bytes;
+        }
+    };
+    RowOutput rowOutput(int32_t bytes) {
         if (limit_ - cursor_ < bytes) grow(static_cast<size_t>(bytes));
+        return {cursor_};
     }
-    void putByte(int32_t value) { *cursor_++ = static_cast<uint8_t>(value); }
-    // n bytes to fill in place; the row's room covers them and the slack.
-    uint8_t* place(int32_t n, int32_t) {
-        uint8_t* bytes = cursor_;
-        cursor_ += n;
-        return bytes;
-    }
-    void putWord(int32_t value) {
-        cursor_[0] = static_cast<uint8_t>(value);
-        cursor_[1] = static_cast<uint8_t>(value >> 8);
-        cursor_ += 2;
-    }
+    void endRow(const RowOutput& row) { cursor_ = row.cursor; }
     int32_t write(const void* buffer, int32_t count);
     int32_t seek(int32_t offset, int32_t origin);
 

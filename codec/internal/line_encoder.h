@@ -4,13 +4,14 @@
 // fixed set of candidate commands, emit the longest, and move on. Internal to
 // the codec.
 //
-// A stream type provides putByte(), putWord(), write(), seek(), progress(),
-// room(n) (at most n bytes follow before the next call), place(n, slack)
-// (n bytes to fill in place, with slack more writable after them, or nullptr:
-// then byte by byte),
-// getSlotRow() for 8-bit rows and, for the colour plane, an RgbStage with
-// startRgb() and getRgbRow(), which fills a row of 5-6-5 pixels. No result is tested: bindings record the first
-// failure themselves.
+// A stream type provides write(), seek(), progress(), rowOutput(n) and
+// endRow(): a row's commands, at most n bytes, go out through the object
+// rowOutput() returns, which has putByte(), putWord() and place(n, slack)
+// (n bytes to fill in place, with slack more writable after them, or
+// nullptr: then byte by byte); it also provides getSlotRow() for 8-bit rows
+// and, for the colour plane, an RgbStage with startRgb() and getRgbRow(),
+// which fills a row of 5-6-5 pixels. No result is tested: bindings record
+// the first failure themselves.
 #pragma once
 
 #include <cstring>
@@ -122,14 +123,14 @@ template <>
 struct CommandBiases<uint16_t> {
     static constexpr int32_t COPY = COPY_BIAS_16, FILL = FILL_BIAS_16, PAIR = PAIR_BIAS_16;
 };
-template <typename Stream>
-void putSample(Stream& out, uint8_t sample) { out.putByte(sample); }
-template <typename Stream>
-void putSample(Stream& out, uint16_t sample) { out.putWord(sample); }
+template <typename Row>
+void putSample(Row& out, uint8_t sample) { out.putByte(sample); }
+template <typename Row>
+void putSample(Row& out, uint16_t sample) { out.putWord(sample); }
 
 // Emits `command` for the samples from position i and returns how many it covers.
-template <typename Stream, typename Sample>
-int32_t emitCommand(Stream& out, const Sample* cur, int32_t i, int32_t command, int32_t length) {
+template <typename Row, typename Sample>
+int32_t emitCommand(Row& out, const Sample* cur, int32_t i, int32_t command, int32_t length) {
     using Biases = CommandBiases<Sample>;
     out.putByte(command);
     switch (command) {
@@ -175,8 +176,8 @@ inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint
 
 // n literals (at most LITERAL_GROUP) from p; the usual ones, without a
 // command byte among them, in place with one store where the stream allows.
-template <typename Stream>
-void emitLiterals8(Stream& out, const uint8_t* p, int32_t n) {
+template <typename Row>
+void emitLiterals8(Row& out, const uint8_t* p, int32_t n) {
     const uint64_t samples = load<uint64_t>(p);
     const uint64_t inGroup = n == LITERAL_GROUP ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
     if ((commandBytes(samples) & inGroup) == 0) {
@@ -191,8 +192,8 @@ void emitLiterals8(Stream& out, const uint8_t* p, int32_t n) {
     }
 }
 
-template <typename Stream>
-void encodeRow8(Stream& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r,
+template <typename Row>
+void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r,
                 int32_t width) {
     int32_t lengths[C8_COUNT];
     int32_t i = 0;
@@ -268,8 +269,8 @@ inline void packRun(uint8_t* bytes, const uint16_t* pixels, int32_t n) {
 }
 
 // A packed run when at least two pixels share their high bits, else one literal.
-template <typename Stream>
-int32_t emitPackedOrLiteral16(Stream& out, const uint16_t* cur, int32_t j, int32_t width) {
+template <typename Row>
+int32_t emitPackedOrLiteral16(Row& out, const uint16_t* cur, int32_t j, int32_t width) {
     const int32_t n = packedRunLength(cur + j, minOf(width - j, CAP_PACKED_16));
     if (n >= MIN_PACKED_16) {
         out.putByte(CMD_PACKED);
@@ -287,8 +288,8 @@ int32_t emitPackedOrLiteral16(Stream& out, const uint16_t* cur, int32_t j, int32
     return 1;
 }
 
-template <typename Stream>
-void encodeRow16(Stream& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r,
+template <typename Row>
+void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r,
                  int32_t width) {
     int32_t lengths[C16_COUNT];
     int32_t j = 0;
@@ -308,8 +309,9 @@ void encodePlane8(Stream& out, const CodecContext& ctx, const FileHeader& header
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint8_t* cur = ring.slot(r);
         out.getSlotRow(cur, kind, r, ctx.width);
-        out.room(MAX_BYTES_PER_SAMPLE_8 * ctx.width + PLACE_SLACK);
-        encodeRow8(out, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
+        auto row = out.rowOutput(MAX_BYTES_PER_SAMPLE_8 * ctx.width + PLACE_SLACK);
+        encodeRow8(row, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
+        out.endRow(row);
         out.progress(r + 1, ctx.height);
     }
 }
@@ -342,8 +344,9 @@ void encodePlane16(Stream& out, const CodecContext& ctx, FileHeader* header) {
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint16_t* cur = ring.slot(r);
         out.getRgbRow(stage, cur, r, ctx.width);
-        out.room(MAX_BYTES_PER_PIXEL_16 * ctx.width + PLACE_SLACK);
-        encodeRow16(out, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
+        auto row = out.rowOutput(MAX_BYTES_PER_PIXEL_16 * ctx.width + PLACE_SLACK);
+        encodeRow16(row, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
+        out.endRow(row);
         out.progress(r + 1, ctx.height);
     }
     if (ctx.depth == 32) writeAlphaPass(out, ctx, header);

@@ -61,7 +61,9 @@ struct ProcsStream {
     const uint8_t* take(int32_t, int32_t) { return nullptr; }
     int32_t read(void* buffer, int32_t count) { return procs.read(procs.userData, buffer, count); }
     int32_t write(const void* buffer, int32_t count) { return procs.write(procs.userData, buffer, count); }
-    void room(int32_t) {}
+    // A row's commands go out through the stream itself, byte by byte.
+    ProcsStream rowOutput(int32_t) const { return *this; }
+    void endRow(const ProcsStream&) {}
     uint8_t* place(int32_t, int32_t) { return nullptr; }
     void putByte(int32_t value) { qvr::putByte(procs, value); }
     void putWord(int32_t value) { qvr::putWord(procs, value); }
