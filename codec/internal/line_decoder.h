@@ -171,31 +171,20 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
 constexpr int32_t USUAL_LOOK = 3 + UNPACK_GROUP;  // a packed run's header and first group
 static_assert(PACKED_BIAS_16 == 1);
 static_assert(CMD_UP_RIGHT + 1 == CMD_UP_LEFT && (CMD_UP_RIGHT & 1) == 0, "the low bit picks the side");
-enum UsualKind : uint8_t { NOT_USUAL, USUAL_LITERAL, USUAL_PACKED, USUAL_NEIGHBOUR };
-constexpr std::array<uint8_t, 256> makeUsualKinds16() {
-    std::array<uint8_t, 256> t{};
-    for (int32_t c = 0; c < 256; ++c) {
-        uint8_t kind = NOT_USUAL;
-        if (isLiteral(c)) kind = USUAL_LITERAL;
-        if (c == CMD_PACKED) kind = USUAL_PACKED;
-        if (c == CMD_UP_LEFT || c == CMD_UP_RIGHT) kind = USUAL_NEIGHBOUR;
-        t[static_cast<size_t>(c)] = kind;
-    }
-    return t;
-}
-inline constexpr std::array<uint8_t, 256> USUAL_KIND_16 = makeUsualKinds16();
+static_assert(CMD_ESCAPE == 0xF8 && CMD_PACKED == 0xF9 && CMD_PAIR == 0xFC, "the commands the usual path leaves");
 template <typename Stream>
 int32_t usualCommand16(Stream& in, uint16_t* out, const uint16_t* above) {
     const uint8_t* b = in.take(0, USUAL_LOOK);  // a look, nothing taken
     if (!b) return 0;
     const int32_t c = b[0];
-    const int32_t kind = USUAL_KIND_16[c];
-    if (kind == NOT_USUAL) return 0;
-    // Masks rather than conditions, so that the compiler does not branch on them.
-    const int32_t packed = kind == USUAL_PACKED;
-    const int32_t neighbour = kind == USUAL_NEIGHBOUR;
-    const int32_t count = 1 + (b[1] & -packed);  // one pixel but for a packed run; PACKED_BIAS_16 is 1
-    if (!in.take(2 + packed * (1 + count) - neighbour, RUN_SLACK)) return 0;  // 2, 3 + count, or 1 byte
+    if (c == CMD_ESCAPE || c >= CMD_PAIR) return 0;
+    // Masks from comparisons rather than conditions or a table, so that the
+    // compiler does not branch on them and the next command's position is
+    // known a few cycles after this one's byte.
+    const int32_t packed = -static_cast<int32_t>(c == CMD_PACKED);
+    const int32_t neighbour = -static_cast<int32_t>((c | 1) == CMD_UP_LEFT);
+    const int32_t count = 1 + (b[1] & packed);  // one pixel but for a packed run; PACKED_BIAS_16 is 1
+    if (!in.take(2 + ((1 + count) & packed) + neighbour, RUN_SLACK)) return 0;  // 2, 3 + count, or 1 byte
     const uint16_t sharedBits = PACKED_SHARED_BITS[b[2]];
     const uint8_t* bytes = b + 3;
     const auto literal = static_cast<uint16_t>(c | b[1] << 8);
@@ -203,7 +192,7 @@ int32_t usualCommand16(Stream& in, uint16_t* out, const uint16_t* above) {
     // Above to the right for CMD_UP_RIGHT, to the left for CMD_UP_LEFT; for
     // the other kinds a look inside the ring that is not used.
     const uint16_t nearby = above[1 - 2 * (c & 1)];
-    const auto keepFirst = static_cast<uint16_t>(-packed), keepNearby = static_cast<uint16_t>(-neighbour);
+    const auto keepFirst = static_cast<uint16_t>(packed), keepNearby = static_cast<uint16_t>(neighbour);
     out[0] = static_cast<uint16_t>((first & keepFirst) | (nearby & keepNearby) |
                                    (literal & static_cast<uint16_t>(~(keepFirst | keepNearby))));
     out[1] = sharedBits | PACKED_LOW_BITS[bytes[1]];
