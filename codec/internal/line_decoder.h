@@ -24,10 +24,11 @@ namespace qvr {
 constexpr int32_t NO_OVERRUN = -1;
 
 // How far past a row's end the decoder reads the rows above: a copy may start
-// at the last position and take 258 samples. What it writes past the end is
-// never read again: such a row is an overrun, and decoding stops.
-constexpr int32_t COPY_REACH = 258;
-static_assert(COPY_REACH >= 255 + COPY_BIAS_8 && COPY_REACH >= 255 + COPY_BIAS_16);
+// at the last position and take 258 samples, and a 16-bit copy reads three
+// past its end. What it writes past the row's end is never read again: such
+// a row is an overrun, and decoding stops.
+constexpr int32_t COPY_REACH = 258 + 3;
+static_assert(COPY_REACH >= 255 + COPY_BIAS_8 && COPY_REACH >= 255 + COPY_BIAS_16 + 3);
 
 using ReaderByteRing = RowRing<uint8_t, READER_SPARE_SAMPLES>;
 using ReaderPixelRing = RowRing<uint16_t, READER_SPARE_SAMPLES>;
@@ -160,24 +161,63 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
     return NO_OVERRUN;
 }
 
-// The usual commands of a photograph, a literal, a packed run and a pixel
-// from above to the left or right, decoded without a branch between them
-// where the bytes lie in memory: the first four pixels are written as a
-// packed run's, and the first of them replaced by the literal or the pixel
-// above when the command is one of those (the others are overwritten by what
-// follows, or cleared at the row's end). Returns the pixels decoded, or 0
-// when the next command is another one or its bytes are not all in memory;
-// nothing is taken then.
+// A copy from a row above four pixels at a time: up to three pixels past the
+// copy are written, as by fillFours(). The rows never overlap: they lie in
+// other slots of the ring.
+inline void copyFours(uint16_t* out, const uint16_t* from, int32_t n) {
+    for (int32_t k = 0; k < n; k += 4) std::memcpy(out + k, from + k, 4 * sizeof(uint16_t));
+}
+
+// The other commands, when their bytes lie in memory: `b` holds at least
+// USUAL_LOOK of them. Returns the pixels decoded.
+template <typename Stream>
+int32_t otherCommand16(Stream& in, const uint8_t* b, uint16_t* out, const uint16_t* above,
+                       const uint16_t* above2) {
+    const int32_t c = b[0];
+    switch (c) {
+    case CMD_ESCAPE:
+        in.take(3, 0);
+        out[0] = static_cast<uint16_t>(b[1] | b[2] << 8);
+        return 1;
+    case CMD_PAIR: {
+        in.take(6, 0);
+        const int32_t n = b[1] + PAIR_BIAS_16;
+        repeatPair(out, n, static_cast<uint16_t>(b[2] | b[3] << 8), static_cast<uint16_t>(b[4] | b[5] << 8));
+        return 2 * n;
+    }
+    case CMD_FILL: {
+        in.take(4, 0);
+        const int32_t n = b[1] + FILL_BIAS_16;
+        fillFours(out, n, static_cast<uint16_t>(b[2] | b[3] << 8));
+        return n;
+    }
+    default: {  // CMD_COPY_UP, CMD_COPY_UP2
+        in.take(2, 0);
+        const int32_t n = b[1] + COPY_BIAS_16;
+        copyFours(out, c == CMD_COPY_UP ? above : above2, n);
+        return n;
+    }
+    }
+}
+
+// One command whose bytes lie in memory. The usual commands of a
+// photograph, a literal, a packed run and a pixel from above to the left or
+// right, are decoded without a branch between them: the first four pixels
+// are written as a packed run's, and the first of them replaced by the
+// literal or the pixel above when the command is one of those (the others are
+// overwritten by what follows, or cleared at the row's end). Returns the
+// pixels decoded, or 0 when fewer than USUAL_LOOK bytes remain; nothing is
+// taken then.
 constexpr int32_t USUAL_LOOK = 3 + UNPACK_GROUP;  // a packed run's header and first group
 static_assert(PACKED_BIAS_16 == 1);
 static_assert(CMD_UP_RIGHT + 1 == CMD_UP_LEFT && (CMD_UP_RIGHT & 1) == 0, "the low bit picks the side");
 static_assert(CMD_ESCAPE == 0xF8 && CMD_PACKED == 0xF9 && CMD_PAIR == 0xFC, "the commands the usual path leaves");
 template <typename Stream>
-int32_t usualCommand16(Stream& in, uint16_t* out, const uint16_t* above) {
+int32_t commandInMemory16(Stream& in, uint16_t* out, const uint16_t* above, const uint16_t* above2) {
     const uint8_t* b = in.take(0, USUAL_LOOK);  // a look, nothing taken
     if (!b) return 0;
     const int32_t c = b[0];
-    if (c == CMD_ESCAPE || c >= CMD_PAIR) return 0;
+    if (c == CMD_ESCAPE || c >= CMD_PAIR) return otherCommand16(in, b, out, above, above2);
     // Masks from comparisons rather than conditions or a table, so that the
     // compiler does not branch on them and the next command's position is
     // known a few cycles after this one's byte.
@@ -219,7 +259,7 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
         const uint16_t* up2 = ring.slot(r - 2);
         int32_t i = 0;
         while (i < width) {
-            if (const int32_t n = usualCommand16(in, cur + i, up + i)) {
+            if (const int32_t n = commandInMemory16(in, cur + i, up + i, up2 + i)) {
                 i += n;
                 continue;
             }
