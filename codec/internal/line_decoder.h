@@ -24,11 +24,11 @@ namespace qvr {
 constexpr int32_t NO_OVERRUN = -1;
 
 // How far past a row's end the decoder reads the rows above: a copy may start
-// at the last position and take 258 samples, and a 16-bit copy reads three
-// past its end. What it writes past the row's end is never read again: such
-// a row is an overrun, and decoding stops.
-constexpr int32_t COPY_REACH = 258 + 3;
-static_assert(COPY_REACH >= 255 + COPY_BIAS_8 && COPY_REACH >= 255 + COPY_BIAS_16 + 3);
+// at the last position and take 258 samples, and copies read up to seven
+// past their end. What a copy writes past the row's end is never read again
+// for a delivered row: such a row is an overrun, and decoding stops.
+constexpr int32_t COPY_REACH = 258 + 7;
+static_assert(COPY_REACH >= 255 + COPY_BIAS_8 + 7 && COPY_REACH >= 255 + COPY_BIAS_16 + 3);
 
 using ReaderByteRing = RowRing<uint8_t, READER_SPARE_SAMPLES>;
 using ReaderPixelRing = RowRing<uint16_t, READER_SPARE_SAMPLES>;
@@ -93,6 +93,57 @@ inline int32_t copyLiterals(uint8_t* out, const uint8_t* bytes) {
     return firstLane(commandBytes(word));
 }
 
+// Fills and copies of 8-bit samples eight at a time: up to seven samples
+// past the end are written, which the next commands overwrite; past the
+// row's end they are never read for a delivered row. Copies read as far past
+// their end, from rows in other slots of the ring.
+constexpr int32_t SAMPLE_GROUP_8 = 8;
+inline void fillEights(uint8_t* out, int32_t n, uint8_t v) {
+    const uint64_t eight = repeated<uint8_t>(v);
+    for (int32_t k = 0; k < n; k += SAMPLE_GROUP_8) std::memcpy(out + k, &eight, sizeof eight);
+}
+inline void copyEights(uint8_t* out, const uint8_t* from, int32_t n) {
+    for (int32_t k = 0; k < n; k += SAMPLE_GROUP_8) std::memcpy(out + k, from + k, SAMPLE_GROUP_8);
+}
+
+// One command of an 8-bit plane whose bytes lie in memory: `b` holds at
+// least LONGEST_COMMAND_8 of them. Returns the samples decoded.
+constexpr int32_t LONGEST_COMMAND_8 = 4;  // a pair: command, count, two samples
+template <typename Stream>
+int32_t commandInMemory8(Stream& in, const uint8_t* b, uint8_t* out, const uint8_t* above,
+                         const uint8_t* above2) {
+    const int32_t c = b[0];
+    switch (c) {
+    case CMD_ESCAPE:
+        in.take(2, 0);
+        out[0] = static_cast<uint8_t>(operand8(b[1]));
+        return 1;
+    case CMD_PAIR: {
+        in.take(4, 0);
+        const int32_t n = b[1] + PAIR_BIAS_8;
+        repeatPair(out, n, static_cast<uint8_t>(operand8(b[2])), static_cast<uint8_t>(operand8(b[3])));
+        return 2 * n;
+    }
+    case CMD_FILL: {
+        in.take(3, 0);
+        const int32_t n = b[1] + FILL_BIAS_8;
+        fillEights(out, n, static_cast<uint8_t>(operand8(b[2])));
+        return n;
+    }
+    case CMD_COPY_UP2:
+    case CMD_COPY_UP: {
+        in.take(2, 0);
+        const int32_t n = b[1] + COPY_BIAS_8;
+        copyEights(out, c == CMD_COPY_UP ? above : above2, n);
+        return n;
+    }
+    default:  // a literal: below the first command byte, or 0xF9..0xFB
+        in.take(1, 0);
+        out[0] = static_cast<uint8_t>(c);
+        return 1;
+    }
+}
+
 // Decodes one 8-bit plane from the current position. Returns the row that ran
 // past the width, or NO_OVERRUN. Rows never leave the ring: the spare samples
 // take the largest command that starts at the last position of the last slot.
@@ -118,6 +169,10 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
                     i += n;
                     if (n == LITERAL_RUN_GROUP) continue;
                 }
+            }
+            if (const uint8_t* b = in.take(0, LONGEST_COMMAND_8)) {  // a look, nothing taken
+                i += commandInMemory8(in, b, cur + i, up + i, up2 + i);
+                continue;
             }
             const int32_t c = in.readByte();
             if (isLiteral(c)) {  // the usual literal
