@@ -162,7 +162,8 @@ std::string saveQvr(StreamBinding& stream, const RasterImage& image) {
     return "";
 }
 
-std::string encodeQvrMemory(const CodecContext& ctx, const PixelPlanes& planes, uint8_t** data, size_t* size) {
+std::string encodeQvrMemory(const CodecContext& ctx, const PixelPlanes& planes, uint8_t** data, size_t* size,
+                            ProgressReport report, void* reportContext) {
     *data = nullptr;
     *size = 0;
     const size_t pixels = static_cast<size_t>(ctx.width) * static_cast<size_t>(ctx.height);
@@ -172,6 +173,7 @@ std::string encodeQvrMemory(const CodecContext& ctx, const PixelPlanes& planes, 
                                            : HEADER_BYTES + 2 * pixels + (ctx.depth == 32 ? pixels : 0);
     MemoryWriter writer(expected);
     writer.attach(planes);
+    writer.onProgress(report, reportContext);
     writeImageTo(writer, ctx);
     if (writer.failure() != StreamFailure::None) return failureText(writer);
     *size = writer.finish();
@@ -179,7 +181,8 @@ std::string encodeQvrMemory(const CodecContext& ctx, const PixelPlanes& planes, 
     return "";
 }
 
-std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out) {
+std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out, ProgressReport report,
+                          void* reportContext) {
     out.clear();
     const std::string problem = unwritable(image);
     if (!problem.empty()) return problem;
@@ -188,7 +191,8 @@ std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out) {
         size_t size = 0;
         // Rows are only read from the image.
         const std::string failure =
-            encodeQvrMemory(contextFor(image), planesOf(const_cast<RasterImage&>(image)), &data, &size);
+            encodeQvrMemory(contextFor(image), planesOf(const_cast<RasterImage&>(image)), &data, &size, report,
+                            reportContext);
         if (!failure.empty()) return failure;
         std::unique_ptr<uint8_t, decltype(&freeBytes)> owned(data, &freeBytes);
         out.assign(data, data + size);

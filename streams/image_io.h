@@ -43,8 +43,11 @@ std::string saveQvr(StreamBinding& stream, const RasterImage& image);
 std::string loadQvrMemory(const uint8_t* data, size_t size, RasterImage& image);
 
 // saveQvr() into `out`, which is replaced by the file's bytes (emptied when
-// the save fails): the same bytes and messages as through a MemoryStream, faster.
-std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out);
+// the save fails): the same bytes and messages as through a MemoryStream,
+// faster. `report`, when given, is called after every row.
+using ProgressReport = void (*)(void* context, int32_t done, int32_t total);
+std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out, ProgressReport report = nullptr,
+                          void* reportContext = nullptr);
 
 // The memory path into planes of the caller's own layout: `planesFor` is
 // called once the header is known (size, depth, and the palette in
@@ -57,7 +60,8 @@ std::string decodeQvrMemory(const uint8_t* data, size_t size,
 // ctx's size and depth (ctx.width within the readable sizes). On success
 // *data is a buffer of *size bytes for the caller to freeBytes(); on failure
 // it is nullptr. Running out of memory throws std::bad_alloc.
-std::string encodeQvrMemory(const CodecContext& ctx, const PixelPlanes& planes, uint8_t** data, size_t* size);
+std::string encodeQvrMemory(const CodecContext& ctx, const PixelPlanes& planes, uint8_t** data, size_t* size,
+                            ProgressReport report = nullptr, void* reportContext = nullptr);
 
 // What reading back a file written from `image` gives: see keptSample() and
 // the functions beside it.

@@ -51,7 +51,14 @@ public:
     int64_t failedSeekTarget() const { return failedSeekTarget_; }
     int32_t rowsMoved(int32_t kind) const;
     void attach(const PixelPlanes& planes) { planes_ = planes; }
-    void progress(int32_t, int32_t) {}
+    // Called after every row, for example to draw a progress bar.
+    void onProgress(void (*report)(void* context, int32_t done, int32_t total), void* context) {
+        report_ = report;
+        reportContext_ = context;
+    }
+    void progress(int32_t done, int32_t total) {
+        if (report_) report_(reportContext_, done, total);
+    }
 
 protected:
     bool failed() const { return failure_ != StreamFailure::None; }
@@ -62,6 +69,8 @@ protected:
     void countRow(int32_t kind);
 
     PixelPlanes planes_;
+    void (*report_)(void* context, int32_t done, int32_t total) = nullptr;
+    void* reportContext_ = nullptr;
     StreamFailure failure_ = StreamFailure::None;
     int64_t failedSeekTarget_ = 0;
     int32_t rowsMoved_[3] = {0, 0, 0};

@@ -176,12 +176,10 @@ Outcome encodeFile(const Job& job, const Options& options, ProgressBar& bar, std
     problem = pngAtDepth(std::move(png), options.depth, image);  // its pixels move, not copied
     if (!problem.empty()) return failure(job.in, "converting", problem);
     bar.expectPasses(1 + (image.depth == 32 ? 2 : 1));
-    MemoryStream stream;
-    stream.onProgress(ProgressBar::report, &bar);
-    problem = saveQvr(stream, image);
+    std::vector<uint8_t> bytes;
+    problem = saveQvrMemory(image, bytes, ProgressBar::report, &bar);
     bar.clear();
     if (!problem.empty()) return failure(job.in, "converting", problem);
-    const std::vector<uint8_t>& bytes = stream.bytes();
     step = "writing " + job.out;
     problem = writeFileSafely(job.out, bytes.data(), bytes.size());
     if (!problem.empty()) return failure(job.in, "writing " + job.out, problem);
