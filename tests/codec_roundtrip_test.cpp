@@ -336,6 +336,20 @@ TEST(MemoryPath, SameBytesAndPixelsAsTheGeneralPath) {
     });
 }
 
+// The memory writer reports each row of each plane, as the general path does.
+TEST(MemoryPath, SavingReportsEveryRowOfEveryPlane) {
+    std::vector<std::pair<int32_t, int32_t>> reports;
+    const auto record = [](void* context, int32_t done, int32_t total) {
+        static_cast<std::vector<std::pair<int32_t, int32_t>>*>(context)->emplace_back(done, total);
+    };
+    Bytes file;
+    ASSERT_EQ(saveQvrMemory(makeImage(9, 3, 32, Pattern::Mixed), file, record, &reports), "");
+    const std::vector<std::pair<int32_t, int32_t>> rows = {{1, 3}, {2, 3}, {3, 3}};
+    std::vector<std::pair<int32_t, int32_t>> twice = rows;
+    twice.insert(twice.end(), rows.begin(), rows.end());
+    EXPECT_EQ(reports, twice);  // the colour plane, then the alpha plane
+}
+
 // Cut short anywhere or with any one byte changed, a file reads the same
 // through both paths: the first failure, its row, and every pixel before it.
 TEST(MemoryPath, DamagedFilesReadAsThroughTheGeneralPath) {
