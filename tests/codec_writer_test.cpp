@@ -301,9 +301,6 @@ TEST(Primitives, MeasuringAndPicking) {
     EXPECT_EQ(runLength16(pairs + 1, 2), 2);  // unaligned start: (2,1) (2,1)
     EXPECT_EQ(runLength16(pairs + 2, 2), 1);
     EXPECT_EQ(runLength32(pairs, 1), 1);
-    const int32_t tie[] = {0, 5, 5, 2};
-    EXPECT_EQ(pickLongest(tie, 4), 1);
-    EXPECT_EQ(pickLongest(tie, 1), 0);
 }
 
 // The measures work a word at a time; a byte-by-byte count must agree at

@@ -28,19 +28,15 @@ using WriterPixelRing = RowRing<uint16_t, WRITER_SPARE_SAMPLES>;
 
 constexpr uint16_t RESERVED1_VALUE = 0xFFFF;
 
-// Candidates of the 8-bit encoder, in measuring order (the first wins a tie),
-// and the command each one emits.
-enum Candidate8 { C8_COPY_UP, C8_COPY_UP2, C8_FILL, C8_PAIR, C8_COUNT };
-constexpr int32_t CANDIDATE8_COMMAND[C8_COUNT] = {CMD_COPY_UP, CMD_COPY_UP2, CMD_FILL, CMD_PAIR};
+// The 8-bit encoder's candidates are, in measuring order (the first wins a
+// tie): a copy from the row above, from two rows above, a fill and a pair.
 constexpr int32_t CAP_COPY_8 = 258, CAP_FILL_8 = 259, CAP_PAIR_8 = 516;
 constexpr int32_t MIN_COPY_8 = 3, MIN_FILL_8 = 4, MIN_PAIR_8 = 6;
 // The most bytes a row's commands take per sample: an escaped literal.
 constexpr int32_t MAX_BYTES_PER_SAMPLE_8 = 2;
 
-// Candidates of the 16-bit encoder, likewise.
-enum Candidate16 { C16_COPY_UP, C16_COPY_UP2, C16_FILL, C16_PAIR, C16_UP_LEFT, C16_UP_RIGHT, C16_COUNT };
-constexpr int32_t CANDIDATE16_COMMAND[C16_COUNT] = {CMD_COPY_UP, CMD_COPY_UP2, CMD_FILL,
-                                                     CMD_PAIR,    CMD_UP_LEFT,  CMD_UP_RIGHT};
+// The 16-bit encoder's are the same, then the pixel above to the left and
+// above to the right.
 constexpr int32_t CAP_COPY_16 = 257, CAP_FILL_16 = 258, CAP_PAIR_16 = 514, CAP_PACKED_16 = 256;
 constexpr int32_t MIN_COPY_16 = 2, MIN_FILL_16 = 3, MIN_PAIR_16 = 4, MIN_PACKED_16 = 2;
 // The most bytes a row's commands take per pixel: an escaped literal (a packed
@@ -48,6 +44,20 @@ constexpr int32_t MIN_COPY_16 = 2, MIN_FILL_16 = 3, MIN_PAIR_16 = 4, MIN_PACKED_
 constexpr int32_t MAX_BYTES_PER_PIXEL_16 = 3;
 
 inline int32_t minOf(int32_t a, int32_t b) { return a < b ? a : b; }
+
+// The longest candidate measured so far: offered in measuring order, so that
+// the first wins a tie. No command (-1) until one has a length.
+struct Choice {
+    int32_t command = -1;
+    int32_t length = 0;
+
+    void offer(int32_t candidate, int32_t candidateLength) {
+        if (candidateLength > length) {
+            command = candidate;
+            length = candidateLength;
+        }
+    }
+};
 inline int32_t keptOrZero(int32_t length, int32_t minimum) { return length >= minimum ? length : 0; }
 
 // True unless every candidate certainly falls short of its minimum at `p`:
@@ -75,41 +85,43 @@ inline bool anyCandidate16(const uint16_t* p, const uint16_t* above, const uint1
 }
 
 // Measures the four candidates at position i of row r; a candidate that reaches
-// its cap ends the measuring. Returns the chosen candidate, or -1 for a literal.
-inline int32_t chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r,
-                              int32_t i, int32_t width, int32_t* lengths) {
+// its cap ends the measuring. Returns the longest, or no command for a literal.
+inline Choice chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t i,
+                             int32_t width) {
+    Choice choice;
     const int32_t rem = width - i;
-    if (!anyCandidate8(cur + i, up + i, up2 + i)) return -1;  // lengths are read only for a chosen command
-    for (int32_t k = 0; k < C8_COUNT; ++k) lengths[k] = 0;
+    if (!anyCandidate8(cur + i, up + i, up2 + i)) return choice;
     bool capped = false;
     // Each candidate is measured only when its first samples show that it can
-    // reach its minimum; otherwise its length would be set to 0 anyway. The
-    // tests are whole-word looks joined without branches (the samples past the
-    // row's end they may see are ring samples, and rem rules them out).
+    // reach its minimum; otherwise its length would be 0 anyway. The tests are
+    // whole-word looks joined without branches (the samples past the row's end
+    // they may see are ring samples, and rem rules them out).
     const uint8_t* p = cur + i;
     const uint64_t here = load<uint64_t>(p);
     constexpr uint64_t FIRST3 = 0xFFFFFF, FIRST4 = 0xFFFFFFFF;
     if ((rem >= MIN_COPY_8) & (r >= 1) & (((here ^ load<uint64_t>(up + i)) & FIRST3) == 0)) {
         const int32_t cap = minOf(rem, CAP_COPY_8);
-        lengths[C8_COPY_UP] = keptOrZero(matchLength(p, up + i, cap), MIN_COPY_8);
-        capped = lengths[C8_COPY_UP] >= cap;
+        const int32_t length = keptOrZero(matchLength(p, up + i, cap), MIN_COPY_8);
+        choice.offer(CMD_COPY_UP, length);
+        capped = length >= cap;
     }
     if (!capped && ((rem >= MIN_COPY_8) & (r >= 2) & (((here ^ load<uint64_t>(up2 + i)) & FIRST3) == 0))) {
         const int32_t cap = minOf(rem, CAP_COPY_8);
-        lengths[C8_COPY_UP2] = keptOrZero(matchLength(p, up2 + i, cap), MIN_COPY_8);
-        capped = lengths[C8_COPY_UP2] >= cap;
+        const int32_t length = keptOrZero(matchLength(p, up2 + i, cap), MIN_COPY_8);
+        choice.offer(CMD_COPY_UP2, length);
+        capped = length >= cap;
     }
     if (!capped && ((rem >= MIN_FILL_8) & (((here ^ (here >> 8)) & FIRST3) == 0))) {
         const int32_t cap = minOf(rem, CAP_FILL_8);
-        lengths[C8_FILL] = keptOrZero(runLength8(p, cap), MIN_FILL_8);
-        capped = lengths[C8_FILL] >= cap;
+        const int32_t length = keptOrZero(runLength8(p, cap), MIN_FILL_8);
+        choice.offer(CMD_FILL, length);
+        capped = length >= cap;
     }
     if (!capped && ((rem >= MIN_PAIR_8) & (((here ^ (here >> 16)) & FIRST4) == 0))) {
         const int32_t cap = minOf(rem, CAP_PAIR_8);
-        lengths[C8_PAIR] = keptOrZero(2 * runLength16(p, cap / 2), MIN_PAIR_8);
+        choice.offer(CMD_PAIR, keptOrZero(2 * runLength16(p, cap / 2), MIN_PAIR_8));
     }
-    if ((lengths[0] | lengths[1] | lengths[2] | lengths[3]) == 0) return -1;  // the usual case
-    return pickLongest(lengths, C8_COUNT);
+    return choice;
 }
 
 // Count biases and operands of the commands both kinds of stream share.
@@ -195,7 +207,6 @@ void emitLiterals8(Row& out, const uint8_t* p, int32_t n) {
 template <typename Row>
 void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r,
                 int32_t width) {
-    int32_t lengths[C8_COUNT];
     int32_t i = 0;
     while (i < width) {
         if (i + LITERAL_SCAN_REACH <= width) {  // the row's room leaves a group's slack here
@@ -206,9 +217,9 @@ void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* 
                 if (n == LITERAL_GROUP) continue;
             }
         }
-        const int32_t chosen = chooseCommand8(cur, up, up2, r, i, width, lengths);
-        if (chosen >= 0) {
-            i += emitCommand(out, cur, i, CANDIDATE8_COMMAND[chosen], lengths[chosen]);
+        const Choice chosen = chooseCommand8(cur, up, up2, r, i, width);
+        if (chosen.command >= 0) {
+            i += emitCommand(out, cur, i, chosen.command, chosen.length);
             continue;
         }
         if (cur[i] >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
@@ -217,11 +228,11 @@ void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* 
     }
 }
 
-inline int32_t chooseCommand16(const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r,
-                               int32_t j, int32_t width, int32_t* lengths) {
+inline Choice chooseCommand16(const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t j,
+                              int32_t width) {
+    Choice choice;
     const int32_t rem = width - j;
-    if (!anyCandidate16(cur + j, up + j, up2 + j)) return -1;  // lengths are read only for a chosen command
-    for (int32_t k = 0; k < C16_COUNT; ++k) lengths[k] = 0;
+    if (!anyCandidate16(cur + j, up + j, up2 + j)) return choice;
     bool capped = false;
     // As in the 8-bit encoder, a candidate whose first pixels cannot reach its
     // minimum is not measured.
@@ -230,30 +241,33 @@ inline int32_t chooseCommand16(const uint16_t* cur, const uint16_t* up, const ui
     const uint32_t first2 = static_cast<uint32_t>(here);
     if ((rem >= MIN_COPY_16) & (r >= 1) & (load<uint32_t>(up + j) == first2)) {
         const int32_t cap = minOf(rem, CAP_COPY_16);
-        lengths[C16_COPY_UP] = keptOrZero(matchLength(p, up + j, 2 * cap) / 2, MIN_COPY_16);
-        capped = lengths[C16_COPY_UP] >= cap;
+        const int32_t length = keptOrZero(matchLength(p, up + j, 2 * cap) / 2, MIN_COPY_16);
+        choice.offer(CMD_COPY_UP, length);
+        capped = length >= cap;
     }
     if (!capped && ((rem >= MIN_COPY_16) & (r >= 2) & (load<uint32_t>(up2 + j) == first2))) {
         const int32_t cap = minOf(rem, CAP_COPY_16);
-        lengths[C16_COPY_UP2] = keptOrZero(matchLength(p, up2 + j, 2 * cap) / 2, MIN_COPY_16);
-        capped = lengths[C16_COPY_UP2] >= cap;
+        const int32_t length = keptOrZero(matchLength(p, up2 + j, 2 * cap) / 2, MIN_COPY_16);
+        choice.offer(CMD_COPY_UP2, length);
+        capped = length >= cap;
     }
     if (!capped && ((rem >= MIN_FILL_16) & (((here ^ (here >> 16)) & 0xFFFFFFFF) == 0))) {
         const int32_t cap = minOf(rem, CAP_FILL_16);
-        lengths[C16_FILL] = keptOrZero(runLength16(p, cap), MIN_FILL_16);
-        capped = lengths[C16_FILL] >= cap;
+        const int32_t length = keptOrZero(runLength16(p, cap), MIN_FILL_16);
+        choice.offer(CMD_FILL, length);
+        capped = length >= cap;
     }
     if (!capped && ((rem >= MIN_PAIR_16) & (static_cast<uint32_t>(here >> 32) == first2))) {
         const int32_t cap = minOf(rem, CAP_PAIR_16);
-        lengths[C16_PAIR] = keptOrZero(2 * runLength32(p, cap / 2), MIN_PAIR_16);
-        capped = lengths[C16_PAIR] >= cap;
+        const int32_t length = keptOrZero(2 * runLength32(p, cap / 2), MIN_PAIR_16);
+        choice.offer(CMD_PAIR, length);
+        capped = length >= cap;
     }
     if (!capped) {
-        lengths[C16_UP_LEFT] = (j >= 1) & (r >= 1) & (cur[j] == up[j - 1]);
-        lengths[C16_UP_RIGHT] = (j + 1 < width) & (r >= 1) & (cur[j] == up[j + 1]);
+        choice.offer(CMD_UP_LEFT, (j >= 1) & (r >= 1) & (cur[j] == up[j - 1]));
+        choice.offer(CMD_UP_RIGHT, (j + 1 < width) & (r >= 1) & (cur[j] == up[j + 1]));
     }
-    const int32_t chosen = pickLongest(lengths, C16_COUNT);
-    return lengths[chosen] > 0 ? chosen : -1;
+    return choice;
 }
 
 // The pixel bytes of a packed run, four at a time: up to three bytes past
@@ -291,12 +305,11 @@ int32_t emitPackedOrLiteral16(Row& out, const uint16_t* cur, int32_t j, int32_t 
 template <typename Row>
 void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r,
                  int32_t width) {
-    int32_t lengths[C16_COUNT];
     int32_t j = 0;
     while (j < width) {
-        const int32_t chosen = chooseCommand16(cur, up, up2, r, j, width, lengths);
-        j += chosen >= 0 ? emitCommand(out, cur, j, CANDIDATE16_COMMAND[chosen], lengths[chosen])
-                         : emitPackedOrLiteral16(out, cur, j, width);
+        const Choice chosen = chooseCommand16(cur, up, up2, r, j, width);
+        j += chosen.command >= 0 ? emitCommand(out, cur, j, chosen.command, chosen.length)
+                                 : emitPackedOrLiteral16(out, cur, j, width);
     }
 }
 

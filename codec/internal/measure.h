@@ -118,12 +118,4 @@ inline int32_t firstLane(uint64_t laneBits) {
     return laneBits ? std::countr_zero(laneBits) / 8 : 8;
 }
 
-// Index of the longest; the lowest index wins ties.
-inline int32_t pickLongest(const int32_t* lengths, int32_t n) {
-    int32_t best = 0;
-    for (int32_t k = 1; k < n; ++k)
-        if (lengths[k] > lengths[best]) best = k;
-    return best;
-}
-
 }  // namespace qvr
