@@ -181,24 +181,34 @@ std::string encodeQvrMemory(const CodecContext& ctx, const PixelPlanes& planes, 
     return "";
 }
 
-std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out, ProgressReport report,
-                          void* reportContext) {
-    out.clear();
+std::string saveQvrMemory(const RasterImage& image, OwnedBytes& out, ProgressReport report, void* reportContext) {
+    out = OwnedBytes{};
     const std::string problem = unwritable(image);
     if (!problem.empty()) return problem;
     try {
         uint8_t* data = nullptr;
-        size_t size = 0;
         // Rows are only read from the image.
-        const std::string failure =
-            encodeQvrMemory(contextFor(image), planesOf(const_cast<RasterImage&>(image)), &data, &size, report,
-                            reportContext);
-        if (!failure.empty()) return failure;
-        std::unique_ptr<uint8_t, decltype(&freeBytes)> owned(data, &freeBytes);
-        out.assign(data, data + size);
+        const std::string failure = encodeQvrMemory(contextFor(image), planesOf(const_cast<RasterImage&>(image)),
+                                                    &data, &out.size, report, reportContext);
+        out.data.reset(data);
+        if (!failure.empty()) out.size = 0;
+        return failure;
+    } catch (const std::bad_alloc&) {
+        out = OwnedBytes{};
+        return "out of memory for the file's bytes";
+    }
+}
+
+std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out, ProgressReport report,
+                          void* reportContext) {
+    out.clear();
+    OwnedBytes bytes;
+    const std::string problem = saveQvrMemory(image, bytes, report, reportContext);
+    if (!problem.empty()) return problem;
+    try {
+        out.assign(bytes.data.get(), bytes.data.get() + bytes.size);
         return "";
     } catch (const std::bad_alloc&) {
-        out.clear();
         return "out of memory for the file's bytes";
     }
 }

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,15 @@ std::string loadQvrMemory(const uint8_t* data, size_t size, RasterImage& image);
 // faster. `report`, when given, is called after every row.
 using ProgressReport = void (*)(void* context, int32_t done, int32_t total);
 std::string saveQvrMemory(const RasterImage& image, std::vector<uint8_t>& out, ProgressReport report = nullptr,
+                          void* reportContext = nullptr);
+
+// The same into the writer's own buffer, which is handed over instead of
+// copied: for large images, whose file then exists only once.
+struct OwnedBytes {
+    std::unique_ptr<uint8_t, decltype(&freeBytes)> data{nullptr, &freeBytes};
+    size_t size = 0;
+};
+std::string saveQvrMemory(const RasterImage& image, OwnedBytes& out, ProgressReport report = nullptr,
                           void* reportContext = nullptr);
 
 // The memory path into planes of the caller's own layout: `planesFor` is

@@ -176,12 +176,12 @@ Outcome encodeFile(const Job& job, const Options& options, ProgressBar& bar, std
     problem = pngAtDepth(std::move(png), options.depth, image);  // its pixels move, not copied
     if (!problem.empty()) return failure(job.in, "converting", problem);
     bar.expectPasses(1 + (image.depth == 32 ? 2 : 1));
-    std::vector<uint8_t> bytes;
+    OwnedBytes bytes;
     problem = saveQvrMemory(image, bytes, ProgressBar::report, &bar);
     bar.clear();
     if (!problem.empty()) return failure(job.in, "converting", problem);
     step = "writing " + job.out;
-    problem = writeFileSafely(job.out, bytes.data(), bytes.size());
+    problem = writeFileSafely(job.out, bytes.data.get(), bytes.size);
     if (!problem.empty()) return failure(job.in, "writing " + job.out, problem);
     return converted(options, job, image);
 }
