@@ -6,9 +6,6 @@
 #if defined(__linux__)
 #include <sys/mman.h>
 #endif
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "codec/internal/pixels.h"
 #include "streams/rgb_rows.h"
@@ -22,34 +19,6 @@ int64_t seekTarget(int32_t offset, int32_t origin, size_t position, size_t size)
     if (origin == SEEK_FROM_CURRENT) target += static_cast<int64_t>(position);
     else if (origin != SEEK_FROM_START) return -1;
     return target >= 0 && target <= static_cast<int64_t>(size) ? target : -1;
-}
-
-// Samples to and from every fourth byte, the alpha of RGBA pixels (`rgba`
-// points at the first pixel's alpha, its fourth byte); the step is a
-// constant, so that the compiler moves several at once.
-constexpr size_t RGBA_STEP = 4;
-void spreadToRgba(uint8_t* __restrict rgba, const uint8_t* __restrict samples, int32_t count) {
-    int32_t k = 0;
-#ifdef __SSE2__
-    // Sixteen samples a step, moved to the top byte of 32-bit lanes and
-    // merged into the pixels' words, which start three bytes before.
-    uint8_t* const words = rgba - (RGBA_STEP - 1);
-    const __m128i zero = _mm_setzero_si128(), colour = _mm_set1_epi32(0x00FFFFFF);
-    for (; k + 16 <= count; k += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + k));
-        const __m128i low = _mm_unpacklo_epi8(zero, a), high = _mm_unpackhi_epi8(zero, a);
-        const __m128i alphas[4] = {_mm_unpacklo_epi16(zero, low), _mm_unpackhi_epi16(zero, low),
-                                   _mm_unpacklo_epi16(zero, high), _mm_unpackhi_epi16(zero, high)};
-        for (int32_t q = 0; q < 4; ++q) {
-            auto* out = reinterpret_cast<__m128i*>(words + RGBA_STEP * static_cast<size_t>(k + 4 * q));
-            _mm_storeu_si128(out, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(out), colour), alphas[q]));
-        }
-    }
-#endif
-    for (; k < count; ++k) rgba[RGBA_STEP * static_cast<size_t>(k)] = samples[k];
-}
-void gatherFromRgba(uint8_t* __restrict samples, const uint8_t* __restrict rgba, int32_t count) {
-    for (int32_t k = 0; k < count; ++k) samples[k] = rgba[RGBA_STEP * static_cast<size_t>(k)];
 }
 
 }  // namespace
@@ -141,7 +110,7 @@ void MemoryReader::putAlphaRow(const uint8_t* slot, int32_t top, int32_t width) 
     const PlaneView& alpha = planes_.alpha;
     if (!alpha.first) return;  // decoded, and not wanted
     if (alpha.pixelStep == 1) std::memcpy(alpha.row(top), slot, static_cast<size_t>(width));
-    else spreadToRgba(alpha.row(top), slot, width);
+    else alphaIntoRgba(alpha.row(top), slot, width);
 }
 
 void MemoryReader::putSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width) {
@@ -248,7 +217,7 @@ int32_t MemoryWriter::seek(int32_t offset, int32_t origin) {
 void MemoryWriter::getAlphaRow(uint8_t* slot, int32_t top, int32_t width) {
     const PlaneView& alpha = planes_.alpha;
     if (alpha.pixelStep == 1) std::memcpy(slot, alpha.row(top), static_cast<size_t>(width));
-    else gatherFromRgba(slot, alpha.row(top), width);
+    else alphaFromRgba(slot, alpha.row(top), width);
 }
 
 void MemoryWriter::getSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width) {
@@ -270,7 +239,7 @@ void MemoryWriter::getRgbRow(RgbStage&, uint16_t* pixels, int32_t top, int32_t w
         std::memset(pixels, 0, static_cast<size_t>(width) * sizeof *pixels);
         return;
     }
-    if (colour.pixelStep == 4) narrowRgbaRow(pixels, colour.row(top), width);
+    if (colour.pixelStep == 4) pixelsFromRgba(pixels, colour.row(top), width);
     else narrowRgbRow(pixels, colour.row(top), width);
     countRow(ROW_KIND_RGB);
 }

@@ -123,6 +123,76 @@ void widenRgbaRow(uint8_t* rgba, const uint16_t* pixels, int32_t count) {
     widenOpaqueRow(rgba + 4 * k, pixels + k, count - k);
 }
 
+void pixelsFromRgba(uint16_t* pixels, const uint8_t* rgba, int32_t count) {
+    int32_t k = 0;
+#ifdef __SSE2__
+    // Each 32-bit lane narrowed as narrowed() does; the lanes are then packed
+    // to 16 bits with signed saturation, which is exact once they are moved
+    // into the signed range and back.
+    const __m128i redMask = _mm_set1_epi32(0xF8), greenMask = _mm_set1_epi32(0xFC00);
+    const __m128i blueMask = _mm_set1_epi32(0x1F), half = _mm_set1_epi32(0x8000);
+    const __m128i halfBack = _mm_set1_epi16(static_cast<short>(0x8000));
+    for (; k + 8 <= count; k += 8) {
+        __m128i narrowedHalves[2];
+        for (int32_t h = 0; h < 2; ++h) {
+            const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgba + 4 * (k + 4 * h)));
+            const __m128i p = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(_mm_and_si128(w, redMask), 8),
+                                                        _mm_srli_epi32(_mm_and_si128(w, greenMask), 5)),
+                                           _mm_and_si128(_mm_srli_epi32(w, 19), blueMask));
+            narrowedHalves[h] = _mm_sub_epi32(p, half);
+        }
+        const __m128i packed = _mm_xor_si128(_mm_packs_epi32(narrowedHalves[0], narrowedHalves[1]), halfBack);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + k), packed);
+    }
+#endif
+    narrowRgbaRow(pixels + k, rgba + 4 * k, count - k);
+}
+
+namespace {
+constexpr size_t RGBA_STEP = 4;
+constexpr int32_t ALPHA_GROUP = 16;  // samples a vector step moves
+}  // namespace
+
+void alphaIntoRgba(uint8_t* alpha, const uint8_t* samples, int32_t count) {
+    int32_t k = 0;
+#ifdef __SSE2__
+    // Sixteen samples a step, moved to the top byte of 32-bit lanes and
+    // merged into the pixels' words, which start three bytes before.
+    uint8_t* const words = alpha - (RGBA_STEP - 1);
+    const __m128i zero = _mm_setzero_si128(), colour = _mm_set1_epi32(0x00FFFFFF);
+    for (; k + ALPHA_GROUP <= count; k += ALPHA_GROUP) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + k));
+        const __m128i low = _mm_unpacklo_epi8(zero, a), high = _mm_unpackhi_epi8(zero, a);
+        const __m128i alphas[4] = {_mm_unpacklo_epi16(zero, low), _mm_unpackhi_epi16(zero, low),
+                                   _mm_unpacklo_epi16(zero, high), _mm_unpackhi_epi16(zero, high)};
+        for (int32_t q = 0; q < 4; ++q) {
+            auto* out = reinterpret_cast<__m128i*>(words + RGBA_STEP * static_cast<size_t>(k + 4 * q));
+            _mm_storeu_si128(out, _mm_or_si128(_mm_and_si128(_mm_loadu_si128(out), colour), alphas[q]));
+        }
+    }
+#endif
+    for (; k < count; ++k) alpha[RGBA_STEP * static_cast<size_t>(k)] = samples[k];
+}
+
+void alphaFromRgba(uint8_t* samples, const uint8_t* alpha, int32_t count) {
+    int32_t k = 0;
+#ifdef __SSE2__
+    // Sixteen pixels' words a step, each shifted down to its alpha and
+    // packed to bytes (exact: the values stay below 256).
+    const uint8_t* const words = alpha - (RGBA_STEP - 1);
+    for (; k + ALPHA_GROUP <= count; k += ALPHA_GROUP) {
+        __m128i lanes[4];
+        for (int32_t q = 0; q < 4; ++q)
+            lanes[q] = _mm_srli_epi32(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + RGBA_STEP * static_cast<size_t>(k + 4 * q))),
+                24);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(lanes[0], lanes[1]), _mm_packs_epi32(lanes[2], lanes[3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + k), bytes);
+    }
+#endif
+    for (; k < count; ++k) samples[k] = alpha[RGBA_STEP * static_cast<size_t>(k)];
+}
+
 void widenRgbRow(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
     if (!widenRgbRowShuffled(rgb, pixels, count)) rgbFrom565(rgb, pixels, count);
 }

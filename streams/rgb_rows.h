@@ -1,7 +1,8 @@
-// Rows of 5-6-5 pixels to and from packed RGB bytes for the memory path: the
-// codec's portable loops, or on x86-64 processors with SSSE3 eight pixels per
-// step with byte shuffles (chosen once, at the first call). Both give the
-// same bytes.
+// Rows for the memory path: 5-6-5 pixels to and from packed RGB or RGBA
+// bytes, and alpha samples to and from RGBA. Each is the codec's portable
+// loop, or on x86 processors several pixels a step with vector instructions
+// (SSE2, which every x86-64 processor has; for RGB, SSSE3 byte shuffles,
+// chosen once at the first call). Both give the same bytes.
 #pragma once
 
 #include <cstdint>
@@ -9,9 +10,14 @@
 namespace qvr {
 
 void widenRgbRow(uint8_t* rgb, const uint16_t* pixels, int32_t count);
-// Into RGBA, four bytes a pixel with an alpha byte of 255: with SSE2 (every
-// x86-64 processor) eight pixels a step, else the codec's portable loop.
+// Into RGBA, four bytes a pixel with an alpha byte of 255, and back.
 void widenRgbaRow(uint8_t* rgba, const uint16_t* pixels, int32_t count);
+void pixelsFromRgba(uint16_t* pixels, const uint8_t* rgba, int32_t count);
+
+// Alpha samples into and out of RGBA pixels: `alpha` points at the first
+// pixel's alpha, its fourth byte. Into them, the colour bytes are kept.
+void alphaIntoRgba(uint8_t* alpha, const uint8_t* samples, int32_t count);
+void alphaFromRgba(uint8_t* samples, const uint8_t* alpha, int32_t count);
 void narrowRgbRow(uint16_t* pixels, const uint8_t* rgb, int32_t count);
 
 // The shuffled forms alone, for the tests; false when this processor or

@@ -508,6 +508,26 @@ TEST(PixelTables, VectorRowsMatchThePortableLoops) {
         EXPECT_EQ(fast, portable) << count;
     }
 
+    // RGBA back to pixels, and alpha samples into and out of RGBA, at every
+    // length around the vector steps; nothing outside the row is touched.
+    std::mt19937 bytes(11);
+    Bytes rgba(4 * 40 + 8);
+    for (uint8_t& b : rgba) b = static_cast<uint8_t>(bytes());
+    for (int32_t count = 0; count <= 40; ++count) {
+        std::vector<uint16_t> fromRgba(41, 0xABCD), expected(41, 0xABCD);
+        pixelsFromRgba(fromRgba.data(), rgba.data(), count);
+        narrowRgbaRow(expected.data(), rgba.data(), count);
+        EXPECT_EQ(fromRgba, expected) << count;
+        Bytes samples(41, 0x5A), expectedSamples(41, 0x5A);
+        alphaFromRgba(samples.data(), rgba.data() + 3, count);
+        for (int32_t k = 0; k < count; ++k) expectedSamples[static_cast<size_t>(k)] = rgba[4 * static_cast<size_t>(k) + 3];
+        EXPECT_EQ(samples, expectedSamples) << count;
+        Bytes merged = rgba, expectedMerged = rgba;
+        alphaIntoRgba(merged.data() + 3, samples.data() + 1, count);
+        for (int32_t k = 0; k < count; ++k) expectedMerged[4 * static_cast<size_t>(k) + 3] = samples[static_cast<size_t>(k) + 1];
+        EXPECT_EQ(merged, expectedMerged) << count;
+    }
+
     Bytes shuffled(3 * pixels.size()), portable(3 * pixels.size());
     if (!widenRgbRowShuffled(shuffled.data(), pixels.data(), 65536)) GTEST_SKIP() << "no SSSE3 here";
     rgbFrom565(portable.data(), pixels.data(), 65536);
