@@ -61,7 +61,9 @@ int main(int argc, char** argv) {
         if (what != "decode") {
             void* again = nullptr;
             size_t againSize = 0;
-            if (qvr_encode_memory(&image, &again, &againSize) != QVR_OK || againSize != size) return 1;
+            if (qvr_encode_memory(&image, &again, &againSize) != QVR_OK || againSize != size ||
+                std::memcmp(again, file, size) != 0)
+                return 1;
             check += againSize;
             qvr_free(again);
         }

@@ -14,7 +14,7 @@ int32_t estimateSize(CodecContext* ctx);
 
 // Writes the whole file: header, palette (depth 8), streams. Always 1.
 // Writes nothing at all for a width beyond the row buffers (more than 8192
-// columns), and a file of a size that imageSizeReadable() refuses cannot be
+// columns) or below zero, and a file of a size that imageSizeReadable() refuses cannot be
 // read back: callers check that first.
 int32_t writeImage(CodecContext* ctx);
 

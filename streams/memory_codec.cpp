@@ -1,5 +1,6 @@
 #include "streams/memory_codec.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -143,32 +144,65 @@ void MemoryReader::putRgbRow(RgbStage&, const uint16_t* pixels, const uint16_t*,
 namespace {
 
 // A large buffer's first touch costs a page fault per 4 KiB page, which on
-// some machines takes longer than decoding the pixels that fill it. Where
-// the system has transparent huge pages on request, the 2 MiB-aligned part
-// of such a buffer asks for them: one fault per 2 MiB.
+// some machines takes longer than decoding the pixels that fill it. Where the
+// system has transparent huge pages on request, a buffer too large for the C
+// library to keep on its heap (it maps those afresh every time) is a mapping
+// of our own that asks for them: one fault per 2 MiB. The request ends with
+// the mapping, so it never outlives the buffer. Smaller buffers come from
+// operator new, whose heap serves repeated calls without new faults. A header
+// before each buffer says which it is.
 constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;
-constexpr size_t HUGE_PAGES_FROM = 4 * HUGE_PAGE_BYTES;
-void adviseHugePages(uint8_t* bytes, size_t size) {
+constexpr size_t HUGE_PAGES_FROM = size_t{32} << 20;  // the most the C library keeps on its heap
+struct BufferHeader {
+    size_t mappedBytes;  // 0: from operator new
+    size_t reserved;     // keeps the buffer 16-byte aligned
+};
+static_assert(sizeof(BufferHeader) == 16);
+
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
-    if (size < HUGE_PAGES_FROM) return;
-    const auto start = reinterpret_cast<uintptr_t>(bytes);
+BufferHeader* mapWithHugePages(size_t bytes) {
+    void* mapping = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<uintptr_t>(mapping);
     const uintptr_t first = (start + HUGE_PAGE_BYTES - 1) & ~(HUGE_PAGE_BYTES - 1);
-    const uintptr_t last = (start + size) & ~(HUGE_PAGE_BYTES - 1);
+    const uintptr_t last = (start + bytes) & ~(HUGE_PAGE_BYTES - 1);
     if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint only
-#else
-    (void)bytes;
-    (void)size;
-#endif
+    return static_cast<BufferHeader*>(mapping);
 }
+#define QVR_HUGE_PAGES 1
+#endif
 
 }  // namespace
 
 uint8_t* allocateBytes(size_t size) {
-    auto* bytes = static_cast<uint8_t*>(::operator new(size, std::nothrow));
-    if (bytes) adviseHugePages(bytes, size);
-    return bytes;
+    if (size > SIZE_MAX - sizeof(BufferHeader)) return nullptr;
+    const size_t bytes = sizeof(BufferHeader) + size;
+    BufferHeader* header = nullptr;
+#ifdef QVR_HUGE_PAGES
+    if (size >= HUGE_PAGES_FROM) {
+        header = mapWithHugePages(bytes);
+        if (!header) return nullptr;
+        header->mappedBytes = bytes;
+        return reinterpret_cast<uint8_t*>(header + 1);
+    }
+#endif
+    header = static_cast<BufferHeader*>(::operator new(bytes, std::nothrow));
+    if (!header) return nullptr;
+    header->mappedBytes = 0;
+    return reinterpret_cast<uint8_t*>(header + 1);
 }
-void freeBytes(uint8_t* bytes) { ::operator delete(bytes); }
+
+void freeBytes(uint8_t* bytes) {
+    if (!bytes) return;
+    BufferHeader* header = reinterpret_cast<BufferHeader*>(bytes) - 1;
+#ifdef QVR_HUGE_PAGES
+    if (header->mappedBytes != 0) {
+        ::munmap(header, header->mappedBytes);
+        return;
+    }
+#endif
+    ::operator delete(header);
+}
 
 MemoryWriter::MemoryWriter(size_t expectedSize) {
     const size_t capacity = expectedSize > 0 ? expectedSize : 1;

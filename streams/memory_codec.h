@@ -1,7 +1,8 @@
 // Stream types for the line coders over bytes in memory, with rows going
-// straight to and from a RasterImage: a one-byte read is a pointer step and a
-// bounds test the compiler sees, and decoded colour rows are widened in place
-// in the image. They keep the bindings' rules: the first failure wins, after
+// straight to and from planes in the caller's layout (PixelPlanes): a one-byte
+// read is a pointer step and a bounds test the compiler sees, and decoded
+// colour rows are widened from the ring straight into the caller's pixels.
+// They keep the bindings' rules: the first failure wins, after
 // it nothing is read and no row is delivered; the end of the data is
 // EndOfData at the byte concerned; a seek outside the data is SeekOutside.
 #pragma once
@@ -15,8 +16,10 @@
 namespace qvr {
 
 // Where the memory path's rows lie: a plane as its first byte, the step from
-// one pixel to the next (1 for samples, 3 for RGB, 4 for RGBA) and from one
-// row to the next. An absent plane has no first byte.
+// one pixel to the next and from one row to the next. An absent plane has no
+// first byte. Colour steps are 3 (RGB) or 4 (RGBA); sample steps are 1, or 4
+// for alpha inside RGBA pixels, where `first` is the first pixel's fourth
+// byte and the pixels' whole words are read and written around it.
 struct PlaneView {
     uint8_t* first = nullptr;
     int32_t pixelStep = 0;
@@ -108,6 +111,7 @@ public:
 
     void attach(const PixelPlanes& planes);
     void putSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width);
+    static constexpr bool HANDS_OUT_RING_ROWS = false;  // rows are copied out
     struct RgbStage {};
     void startRgb(RgbStage&) {}
     // Widens the row's 5-6-5 pixels straight into the colour plane.

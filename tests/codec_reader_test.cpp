@@ -146,6 +146,27 @@ TEST(Decode8, WorkedExampleRowsAndCopyUp) {
     EXPECT_EQ(d.rows[1], row);
 }
 
+TEST(Decode8, TheHostSeesZerosPastEachRowInItsSlot) {
+    // A busy wide image first leaves its rows on the stack where the next
+    // decode's ring lies; a host is handed whole slots and must not see them.
+    Bytes busy(700 * 4);
+    for (size_t k = 0; k < busy.size(); ++k) busy[k] = static_cast<uint8_t>(k % 200);
+    ASSERT_TRUE(decodeWithRecorder(indexedFile(700, 4, busy)).ok);
+    Recorder r;
+    r.input = indexedFile(5, 2, {1, 2, 3, 4, 5, 0xFF, 0x02});
+    CodecContext ctx = r.context();
+    static int32_t staleBytes;
+    staleBytes = 0;
+    ctx.procs.putRows = [](void*, void* buffer, int32_t rowBytes, int32_t, int32_t, int32_t, int32_t width,
+                           int32_t) -> int32_t {
+        const auto* bytes = static_cast<const uint8_t*>(buffer);
+        for (int32_t k = width; k < rowBytes; ++k) staleBytes += bytes[k] != 0;
+        return 1;
+    };
+    EXPECT_EQ(decodeImage(&ctx).outcome, DecodeOutcome::Complete);
+    EXPECT_EQ(staleBytes, 0);
+}
+
 TEST(Decode8, CallSequenceOfTwoFilledRows) {
     Decoded d = decodeWithRecorder(indexedFile(4, 2, {0xFD, 0x00, 0x07, 0xFF, 0x01}));
     ASSERT_TRUE(d.ok);

@@ -261,14 +261,18 @@ TEST(WriteImage, Depth32CallOrder) {
     EXPECT_EQ(r.output[36], 52);
 }
 
-TEST(WriteImage, NothingForAWidthBeyondTheRowBuffers) {
-    Recorder r;
-    CodecContext ctx = r.context();
-    ctx.width = 8193;
-    ctx.height = 2;
-    ctx.depth = 24;
-    EXPECT_EQ(writeImage(&ctx), 1);
-    EXPECT_TRUE(r.calls.empty());
+TEST(WriteImage, NothingForAWidthTheRowBuffersCannotHold) {
+    for (int32_t width : {8193, -1, -100}) {
+        for (int32_t depth : {8, 24, 32}) {
+            Recorder r;
+            CodecContext ctx = r.context();
+            ctx.width = width;
+            ctx.height = 2;
+            ctx.depth = depth;
+            EXPECT_EQ(writeImage(&ctx), 1);
+            EXPECT_TRUE(r.calls.empty()) << width << " at depth " << depth;
+        }
+    }
 }
 
 TEST(EstimateSize, FiguresAndOverflow) {

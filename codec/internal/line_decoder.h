@@ -5,10 +5,10 @@
 //
 // A stream type provides readByte() and readWord() (-1 bits for missing
 // bytes), take(n, slack) (n bytes in place with slack more readable after
-// them, or nullptr: then byte by byte), read(),
-// seek(), progress(), putSlotRow() for 8-bit rows and, for the colour plane,
-// an RgbStage with startRgb() and putRgbRow(), which takes a row of 5-6-5
-// pixels and the row above it.
+// them, or nullptr: then byte by byte), read(), seek(), progress(),
+// putSlotRow() for 8-bit rows with HANDS_OUT_RING_ROWS (see decodePlane8)
+// and, for the colour plane, an RgbStage with startRgb() and putRgbRow(),
+// which takes a row of 5-6-5 pixels and the row above it.
 #pragma once
 
 #include <cstring>
@@ -25,8 +25,9 @@ constexpr int32_t NO_OVERRUN = -1;
 
 // How far past a row's end the decoder reads the rows above: a copy may start
 // at the last position and take 258 samples, and copies read up to seven
-// past their end. What a copy writes past the row's end is never read again
-// for a delivered row: such a row is an overrun, and decoding stops.
+// past their end. What lies past a row's end never reaches a delivered
+// sample: a command that runs past it makes the row an overrun, and decoding
+// stops; the samples a group store leaves there are copied only past the end.
 constexpr int32_t COPY_REACH = 258 + 7;
 static_assert(COPY_REACH >= 255 + COPY_BIAS_8 + 7 && COPY_REACH >= 255 + COPY_BIAS_16 + 3);
 
@@ -154,7 +155,10 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
     const int32_t height = static_cast<int32_t>(header.height);
     static_assert(sizeof(ReaderByteRing) < 40000);
     ReaderByteRing ring;
-    ring.clearFor(width, COPY_REACH);  // stray back references read 0
+    // Stray back references read 0. A stream that hands out its ring rows
+    // gets the ring cleared whole: past a row, zeros, never stale stack.
+    if constexpr (Stream::HANDS_OUT_RING_ROWS) std::memset(&ring, 0, sizeof ring);
+    else ring.clearFor(width, COPY_REACH);
 
     for (int32_t r = 0; r < height; ++r) {
         uint8_t* cur = ring.slot(r);
@@ -261,8 +265,8 @@ int32_t otherCommand16(Stream& in, const uint8_t* b, uint16_t* out, const uint16
 // are written as a packed run's, and the first of them replaced by the
 // literal or the pixel above when the command is one of those (the others are
 // overwritten by what follows, or cleared at the row's end). Returns the
-// pixels decoded, or 0 when fewer than USUAL_LOOK bytes remain; nothing is
-// taken then.
+// pixels decoded, or 0 when fewer than USUAL_LOOK bytes remain, or a packed
+// run's bytes are not all there; nothing is taken then.
 constexpr int32_t USUAL_LOOK = 3 + UNPACK_GROUP;  // a packed run's header and first group
 static_assert(PACKED_BIAS_16 == 1);
 static_assert(CMD_UP_RIGHT + 1 == CMD_UP_LEFT && (CMD_UP_RIGHT & 1) == 0, "the low bit picks the side");

@@ -383,10 +383,10 @@ inline FileHeader headerFor(const CodecContext& ctx) {
 }
 
 // The whole file: header, palette (depth 8), streams. Nothing at all for a
-// width beyond the row buffers.
+// negative width or one beyond the row buffers.
 template <typename Stream>
 void writeImageTo(Stream& out, const CodecContext& ctx) {
-    if (ctx.width > ROW_SLOT_SAMPLES) return;  // would overrun the row buffers
+    if (ctx.width < 0 || ctx.width > ROW_SLOT_SAMPLES) return;  // rows the buffers cannot hold
     FileHeader header = headerFor(ctx);
     writeHeaderTo(out, header);
     if (ctx.depth == 8) {

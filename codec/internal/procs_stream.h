@@ -55,6 +55,10 @@ struct ProcsStream {
         uint8_t row[RGB_ROW_BYTES];
     };
 
+    // 8-bit rows go to putRows() in their ring slots, whole slots as far as
+    // the receiver can tell: the decoder clears its ring whole for them.
+    static constexpr bool HANDS_OUT_RING_ROWS = true;
+
     int32_t readByte() { return qvr::readByte(procs); }
     int32_t readWord() { return qvr::readWord(procs); }
     // Never a run of bytes in place: every byte is a call of its own.

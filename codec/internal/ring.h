@@ -28,7 +28,7 @@ struct RowRing {
     // width + reach samples and the one before them. Small images then pay
     // for little more than their rows.
     void clearFor(int32_t width, int32_t reach) {
-        if (width + reach >= ROW_SLOT_SAMPLES) {
+        if (width < 0 || width + reach >= ROW_SLOT_SAMPLES) {
             std::memset(samples, 0, sizeof samples);
             return;
         }
