@@ -154,8 +154,8 @@ namespace {
 constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;
 constexpr size_t HUGE_PAGES_FROM = size_t{32} << 20;  // the most the C library keeps on its heap
 struct BufferHeader {
-    size_t mappedBytes;  // 0: from operator new
-    size_t reserved;     // keeps the buffer 16-byte aligned
+    size_t mappedBytes;                           // 0: from operator new
+    unsigned char padding[16 - sizeof(size_t)];  // keeps the buffer as aligned as the block
 };
 static_assert(sizeof(BufferHeader) == 16);
 

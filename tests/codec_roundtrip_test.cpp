@@ -368,6 +368,52 @@ TEST(MemoryPath, DamagedFilesReadAsThroughTheGeneralPath) {
     }
 }
 
+// The widest rows, each in the last slot of the ring: a row that ends with
+// the longest command of each kind at the last position overruns there, and
+// reads as through the general path (the sanitizer build checks that nothing
+// is written outside the ring).
+TEST(MemoryPath, LongestCommandsAtTheLastPositionOfTheWidestRow) {
+    constexpr int32_t WIDTH = 8191;
+    // Fills covering `count` samples (here the last fill is never shorter
+    // than the shortest fill: 8190 and 8191 leave 161 to 193).
+    const auto fills = [](int32_t count, int32_t longest, Bytes sample, Bytes& out) {
+        while (count > 0) {
+            const int32_t n = count < longest ? count : longest;
+            out.insert(out.end(), {static_cast<uint8_t>(CMD_FILL), static_cast<uint8_t>(n - (longest - 255))});
+            out.insert(out.end(), sample.begin(), sample.end());
+            count -= n;
+        }
+    };
+    const Bytes lastCommands8[] = {{CMD_FILL, 0xFF, 0x11}, {CMD_PAIR, 0xFF, 1, 2}, {CMD_COPY_UP, 0xFF},
+                                   {CMD_COPY_UP2, 0xFF}};
+    for (const Bytes& last : lastCommands8) {
+        Bytes stream;
+        for (int32_t r = 0; r < 3; ++r) fills(WIDTH, 255 + FILL_BIAS_8, {static_cast<uint8_t>(40 + r)}, stream);
+        fills(WIDTH - 1, 255 + FILL_BIAS_8, {0x33}, stream);
+        stream.insert(stream.end(), last.begin(), last.end());
+        const Bytes file = indexedFile(WIDTH, 4, stream);
+        RasterImage image;
+        EXPECT_EQ(loadQvrMemory(file.data(), file.size(), image),
+                  "corrupt stream: row 3 of the index plane runs past the image width");
+        expectSameDecoding(file, "8-bit, last command " + std::to_string(last[0]));
+    }
+    Bytes packed = {CMD_PACKED, 0xFF, 0x55};
+    packed.resize(packed.size() + 256, 0x0F);
+    const Bytes lastCommands16[] = {{CMD_FILL, 0xFF, 0x11, 0x22}, {CMD_PAIR, 0xFF, 1, 2, 3, 4},
+                                    {CMD_COPY_UP, 0xFF}, {CMD_COPY_UP2, 0xFF}, packed};
+    for (const Bytes& last : lastCommands16) {
+        Bytes stream;
+        for (int32_t r = 0; r < 3; ++r) fills(WIDTH, 255 + FILL_BIAS_16, {static_cast<uint8_t>(40 + r), 0x12}, stream);
+        fills(WIDTH - 1, 255 + FILL_BIAS_16, {0x33, 0x44}, stream);
+        stream.insert(stream.end(), last.begin(), last.end());
+        const Bytes file = colourFile(WIDTH, 4, stream);
+        RasterImage image;
+        EXPECT_EQ(loadQvrMemory(file.data(), file.size(), image),
+                  "corrupt stream: row 3 of the colour plane runs past the image width");
+        expectSameDecoding(file, "16-bit, last command " + std::to_string(last[0]));
+    }
+}
+
 // Packed runs are unpacked a few pixels at a time, past their end; the
 // samples past a row's end must still read 0 for a reference to the right.
 TEST(MemoryPath, ReferencesPastTheRowEndStillReadZero) {

@@ -228,6 +228,31 @@ TEST(QvrApi, AllocationFailureIsReportedNotThrown) {
     EXPECT_EQ(encodedSize, 0u);
 }
 
+// Buffers beyond 32 MiB are mappings of the library's own: an RGBA image that
+// large goes out and comes back as the format keeps it, and is freed.
+TEST(QvrApi, ImagesBeyondThirtyTwoMebibytesRoundTrip) {
+    const uint32_t width = 4096, height = 2049;  // 33.6 MB of RGBA
+    Bytes pixels(4 * size_t{width} * height);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const size_t x = i / 4 % width, y = i / 4 / width;
+        pixels[i] = static_cast<uint8_t>(i % 4 == 3 ? (x / 64) * 5 : (x * 3 + y * (i % 4 + 1)) / 8);
+    }
+    const qvr_image image{width, height, QVR_FORMAT_RGBA, pixels.data(), {}};
+    void* encoded = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(qvr_encode_memory(&image, &encoded, &size), QVR_OK);
+    Decoded back;
+    back.error = qvr_decode_memory(encoded, size, QVR_FORMAT_RGBA, nullptr, &back.image);
+    qvr_free(encoded);
+    ASSERT_EQ(back.error, QVR_OK);
+    Bytes kept(pixels.size());
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        const uint8_t v = pixels[i];
+        kept[i] = i % 4 == 3 ? keptSample(v) : i % 4 == 1 ? keptGreen(v) : keptRedOrBlue(v);
+    }
+    EXPECT_TRUE(pixelsOf(back.image) == kept);
+}
+
 TEST(QvrApi, EncodingMatchesTheCodecAndReadsBack) {
     for (const char* name : SAMPLES) {
         SCOPED_TRACE(name);
