@@ -16,6 +16,10 @@
 
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "codec/format.h"
 #include "codec/internal/measure.h"
 #include "codec/internal/pixels.h"
@@ -165,13 +169,43 @@ int32_t emitCommand(Row& out, const Sample* cur, int32_t i, int32_t command, int
     return length;
 }
 
-// The literals of a photograph's alpha plane go out eight positions at a
-// time: literalPrefix8() finds, in one whole-word look, how many positions
-// from p certainly start no candidate (each candidate needs its first samples
-// to match, as chooseCommand8() tests). It reads 11 samples from p and 10
-// from each row above.
+// The literals of a photograph's alpha plane go out a group of positions at
+// a time: literalPrefix8() finds, in one look, how many positions from p
+// certainly start no candidate (each candidate needs its first samples to
+// match, as chooseCommand8() tests), and emitLiterals8() writes them with one
+// store where none is a command byte. With SSE2 a group is sixteen
+// positions, else eight in a 64-bit word; a look reads the group and three
+// samples more from p and two more from each row above.
+#ifdef __SSE2__
+constexpr int32_t LITERAL_GROUP = 16;
+inline __m128i sixteen(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
+    const __m128i c0 = sixteen(p), c1 = sixteen(p + 1), c2 = sixteen(p + 2), c3 = sixteen(p + 3);
+    const __m128i copyUp = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, sixteen(above)),
+                                                       _mm_cmpeq_epi8(c1, sixteen(above + 1))),
+                                         _mm_cmpeq_epi8(c2, sixteen(above + 2)));
+    const __m128i copyUp2 = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, sixteen(above2)),
+                                                        _mm_cmpeq_epi8(c1, sixteen(above2 + 1))),
+                                          _mm_cmpeq_epi8(c2, sixteen(above2 + 2)));
+    const __m128i sameAs2 = _mm_cmpeq_epi8(c0, c2);
+    const __m128i fill = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, c1), sameAs2), _mm_cmpeq_epi8(c0, c3));
+    const __m128i pair = _mm_and_si128(sameAs2, _mm_cmpeq_epi8(c1, c3));
+    const auto lanes = static_cast<uint32_t>(
+        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(fill, pair))));
+    return lanes ? std::countr_zero(lanes) : LITERAL_GROUP;
+}
+// Lanes of the group's first n samples that are command bytes (0xF8 and above).
+inline uint32_t commandLanes(const uint8_t* p, int32_t n) {
+    static_assert(FIRST_COMMAND_BYTE == 0xF8, "command bytes are those with their top five bits set");
+    const __m128i top5 = _mm_set1_epi8(static_cast<char>(0xF8));
+    const auto lanes = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(sixteen(p), top5), top5)));
+    return lanes & ((1u << n) - 1);
+}
+inline void storeGroup(uint8_t* bytes, const uint8_t* p) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), sixteen(p));
+}
+#else
 constexpr int32_t LITERAL_GROUP = 8;
-constexpr int32_t LITERAL_SCAN_REACH = 16;  // samples that must remain in the row for a look
 inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
     const uint64_t c0 = load<uint64_t>(p), c1 = load<uint64_t>(p + 1);
     const uint64_t c2 = load<uint64_t>(p + 2), c3 = load<uint64_t>(p + 3);
@@ -185,16 +219,22 @@ inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint
     const uint64_t pair = sameAs2 & zeroBytes(c1 ^ c3);
     return firstLane(copyUp | copyUp2 | fill | pair);
 }
+inline uint64_t commandLanes(const uint8_t* p, int32_t n) {
+    const uint64_t inGroup = n == LITERAL_GROUP ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+    return commandBytes(load<uint64_t>(p)) & inGroup;
+}
+inline void storeGroup(uint8_t* bytes, const uint8_t* p) { std::memcpy(bytes, p, LITERAL_GROUP); }
+#endif
+constexpr int32_t LITERAL_SCAN_REACH = 2 * LITERAL_GROUP;  // samples that must remain in the row for a look
 
 // n literals (at most LITERAL_GROUP) from p; the usual ones, without a
-// command byte among them, in place with one store where the stream allows.
+// command byte among them, in place with one store where the stream allows
+// (the bytes past n are overwritten next).
 template <typename Row>
 void emitLiterals8(Row& out, const uint8_t* p, int32_t n) {
-    const uint64_t samples = load<uint64_t>(p);
-    const uint64_t inGroup = n == LITERAL_GROUP ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
-    if ((commandBytes(samples) & inGroup) == 0) {
+    if (commandLanes(p, n) == 0) {
         if (uint8_t* bytes = out.place(n, LITERAL_GROUP - n)) {
-            std::memcpy(bytes, &samples, sizeof samples);  // the bytes past n are overwritten next
+            storeGroup(bytes, p);
             return;
         }
     }
