@@ -98,12 +98,13 @@ void MemoryReader::putIndexRow(const uint8_t* slot, int32_t top, int32_t width) 
         std::memcpy(indices.row(top), slot, static_cast<size_t>(width));
         return;
     }
-    const PlaneView& colour = planes_.colour;  // the palette's colours instead of the indices
-    uint8_t* out = colour.row(top);
-    for (int32_t k = 0; k < width; ++k) {
-        const uint32_t word = paletteWords_[slot[k]];
-        if (colour.pixelStep == 4) std::memcpy(out + 4 * k, &word, 4);
-        else std::memcpy(out + 3 * k, &word, 3);
+    // The palette's colours instead of the indices, as RGBA words or RGB
+    // triples: the step is chosen once per row, not once per pixel.
+    uint8_t* out = planes_.colour.row(top);
+    if (planes_.colour.pixelStep == 4) {
+        for (int32_t k = 0; k < width; ++k) std::memcpy(out + 4 * k, &paletteWords_[slot[k]], 4);
+    } else {
+        for (int32_t k = 0; k < width; ++k) std::memcpy(out + 3 * k, &paletteWords_[slot[k]], 3);
     }
 }
 

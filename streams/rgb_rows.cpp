@@ -3,7 +3,7 @@
 #include "codec/format.h"
 #include "codec/internal/pixels.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__x86_64__) && defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
 #define QVR_SHUFFLED_ROWS 1
 #include <tmmintrin.h>
 #elif defined(__SSE2__)
@@ -12,10 +12,35 @@
 
 namespace qvr {
 
+#ifdef __SSE2__
+namespace {
+
+constexpr int32_t STEP_PIXELS = 8;  // 16 bytes of pixels, 24 of RGB, 32 of RGBA
+
+// Eight pixels widened in 16-bit lanes: red and green in the two bytes of
+// one lane, blue in the low byte of another, as widenedRgb() gives them.
+struct WidenedLanes {
+    __m128i redGreen;
+    __m128i blue;
+};
+inline WidenedLanes widenEight(const uint16_t* pixels) {
+    const __m128i low5 = _mm_set1_epi16(31), low6 = _mm_set1_epi16(63);
+    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
+    const __m128i r5 = _mm_srli_epi16(p, 11);
+    const __m128i g6 = _mm_and_si128(_mm_srli_epi16(p, 5), low6);
+    const __m128i b5 = _mm_and_si128(p, low5);
+    const __m128i r8 = _mm_or_si128(_mm_slli_epi16(r5, 3), _mm_srli_epi16(r5, 2));
+    const __m128i g8 = _mm_or_si128(_mm_slli_epi16(g6, 2), _mm_srli_epi16(g6, 4));
+    const __m128i b8 = _mm_or_si128(_mm_slli_epi16(b5, 3), _mm_srli_epi16(b5, 2));
+    return {_mm_or_si128(r8, _mm_slli_epi16(g8, 8)), b8};
+}
+
+}  // namespace
+#endif
+
 #ifdef QVR_SHUFFLED_ROWS
 namespace {
 
-constexpr int32_t STEP_PIXELS = 8;  // 16 bytes of pixels, 24 of RGB
 constexpr char Z = static_cast<char>(0x80);  // a shuffle lane that reads as 0
 
 bool hasSsse3() {
@@ -23,26 +48,19 @@ bool hasSsse3() {
     return yes;
 }
 
-// Widening: red and green sit in the two bytes of one 16-bit lane each,
-// blue in the low byte of another; the shuffles interleave them as R G B.
+// Widening: the shuffles interleave widenEight()'s lanes as R G B.
 __attribute__((target("ssse3"))) void widenShuffled(uint8_t* rgb, const uint16_t* pixels, int32_t count) {
-    const __m128i low5 = _mm_set1_epi16(31), low6 = _mm_set1_epi16(63);
     const __m128i redGreenFirst = _mm_setr_epi8(0, 1, Z, 2, 3, Z, 4, 5, Z, 6, 7, Z, 8, 9, Z, 10);
     const __m128i blueFirst = _mm_setr_epi8(Z, Z, 0, Z, Z, 2, Z, Z, 4, Z, Z, 6, Z, Z, 8, Z);
     const __m128i redGreenRest = _mm_setr_epi8(11, Z, 12, 13, Z, 14, 15, Z, Z, Z, Z, Z, Z, Z, Z, Z);
     const __m128i blueRest = _mm_setr_epi8(Z, 10, Z, Z, 12, Z, Z, 14, Z, Z, Z, Z, Z, Z, Z, Z);
     int32_t k = 0;
     for (; k + STEP_PIXELS <= count; k += STEP_PIXELS) {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + k));
-        const __m128i r5 = _mm_srli_epi16(p, 11);
-        const __m128i g6 = _mm_and_si128(_mm_srli_epi16(p, 5), low6);
-        const __m128i b5 = _mm_and_si128(p, low5);
-        const __m128i r8 = _mm_or_si128(_mm_slli_epi16(r5, 3), _mm_srli_epi16(r5, 2));
-        const __m128i g8 = _mm_or_si128(_mm_slli_epi16(g6, 2), _mm_srli_epi16(g6, 4));
-        const __m128i b8 = _mm_or_si128(_mm_slli_epi16(b5, 3), _mm_srli_epi16(b5, 2));
-        const __m128i redGreen = _mm_or_si128(r8, _mm_slli_epi16(g8, 8));
-        const __m128i first = _mm_or_si128(_mm_shuffle_epi8(redGreen, redGreenFirst), _mm_shuffle_epi8(b8, blueFirst));
-        const __m128i rest = _mm_or_si128(_mm_shuffle_epi8(redGreen, redGreenRest), _mm_shuffle_epi8(b8, blueRest));
+        const WidenedLanes w = widenEight(pixels + k);
+        const __m128i first =
+            _mm_or_si128(_mm_shuffle_epi8(w.redGreen, redGreenFirst), _mm_shuffle_epi8(w.blue, blueFirst));
+        const __m128i rest =
+            _mm_or_si128(_mm_shuffle_epi8(w.redGreen, redGreenRest), _mm_shuffle_epi8(w.blue, blueRest));
         uint8_t* out = rgb + 3 * k;
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out), first);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 16), rest);
@@ -101,23 +119,14 @@ bool narrowRgbRowShuffled(uint16_t*, const uint8_t*, int32_t) { return false; }
 void widenRgbaRow(uint8_t* rgba, const uint16_t* pixels, int32_t count) {
     int32_t k = 0;
 #ifdef __SSE2__
-    // Each component widened in 16-bit lanes, red with green and blue with
-    // an opaque alpha paired in bytes, then the pairs interleaved.
-    const __m128i low5 = _mm_set1_epi16(31), low6 = _mm_set1_epi16(63);
+    // widenEight()'s lanes, blue paired with an opaque alpha, interleaved.
     const __m128i opaque = _mm_set1_epi16(static_cast<short>(0xFF00));
-    for (; k + 8 <= count; k += 8) {
-        const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels + k));
-        const __m128i r5 = _mm_srli_epi16(p, 11);
-        const __m128i g6 = _mm_and_si128(_mm_srli_epi16(p, 5), low6);
-        const __m128i b5 = _mm_and_si128(p, low5);
-        const __m128i r8 = _mm_or_si128(_mm_slli_epi16(r5, 3), _mm_srli_epi16(r5, 2));
-        const __m128i g8 = _mm_or_si128(_mm_slli_epi16(g6, 2), _mm_srli_epi16(g6, 4));
-        const __m128i b8 = _mm_or_si128(_mm_slli_epi16(b5, 3), _mm_srli_epi16(b5, 2));
-        const __m128i redGreen = _mm_or_si128(r8, _mm_slli_epi16(g8, 8));
-        const __m128i blueAlpha = _mm_or_si128(b8, opaque);
+    for (; k + STEP_PIXELS <= count; k += STEP_PIXELS) {
+        const WidenedLanes w = widenEight(pixels + k);
+        const __m128i blueAlpha = _mm_or_si128(w.blue, opaque);
         uint8_t* out = rgba + 4 * k;
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(redGreen, blueAlpha));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(redGreen, blueAlpha));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(w.redGreen, blueAlpha));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(w.redGreen, blueAlpha));
     }
 #endif
     widenOpaqueRow(rgba + 4 * k, pixels + k, count - k);
@@ -132,7 +141,7 @@ void pixelsFromRgba(uint16_t* pixels, const uint8_t* rgba, int32_t count) {
     const __m128i redMask = _mm_set1_epi32(0xF8), greenMask = _mm_set1_epi32(0xFC00);
     const __m128i blueMask = _mm_set1_epi32(0x1F), half = _mm_set1_epi32(0x8000);
     const __m128i halfBack = _mm_set1_epi16(static_cast<short>(0x8000));
-    for (; k + 8 <= count; k += 8) {
+    for (; k + STEP_PIXELS <= count; k += STEP_PIXELS) {
         __m128i narrowedHalves[2];
         for (int32_t h = 0; h < 2; ++h) {
             const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(rgba + 4 * (k + 4 * h)));

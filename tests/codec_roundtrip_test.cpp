@@ -384,34 +384,36 @@ TEST(MemoryPath, LongestCommandsAtTheLastPositionOfTheWidestRow) {
             count -= n;
         }
     };
-    const Bytes lastCommands8[] = {{CMD_FILL, 0xFF, 0x11}, {CMD_PAIR, 0xFF, 1, 2}, {CMD_COPY_UP, 0xFF},
-                                   {CMD_COPY_UP2, 0xFF}};
-    for (const Bytes& last : lastCommands8) {
+    // Three rows of fills, then a fourth that the last command overruns at
+    // its last position; samples of one byte (8-bit) or two (16-bit).
+    const auto streamEndingWith = [&](const Bytes& last, bool wide) {
+        const int32_t longest = 255 + (wide ? FILL_BIAS_16 : FILL_BIAS_8);
         Bytes stream;
-        for (int32_t r = 0; r < 3; ++r) fills(WIDTH, 255 + FILL_BIAS_8, {static_cast<uint8_t>(40 + r)}, stream);
-        fills(WIDTH - 1, 255 + FILL_BIAS_8, {0x33}, stream);
+        for (int32_t r = 0; r < 3; ++r)
+            fills(WIDTH, longest, wide ? Bytes{static_cast<uint8_t>(40 + r), 0x12} : Bytes{static_cast<uint8_t>(40 + r)},
+                  stream);
+        fills(WIDTH - 1, longest, wide ? Bytes{0x33, 0x44} : Bytes{0x33}, stream);
         stream.insert(stream.end(), last.begin(), last.end());
-        const Bytes file = indexedFile(WIDTH, 4, stream);
+        return stream;
+    };
+    const auto expectOverrunInRow3 = [](const Bytes& file, const std::string& plane, const std::string& what) {
         RasterImage image;
         EXPECT_EQ(loadQvrMemory(file.data(), file.size(), image),
-                  "corrupt stream: row 3 of the index plane runs past the image width");
-        expectSameDecoding(file, "8-bit, last command " + std::to_string(last[0]));
-    }
+                  "corrupt stream: row 3 of the " + plane + " runs past the image width");
+        expectSameDecoding(file, what);
+    };
+    const Bytes lastCommands8[] = {{CMD_FILL, 0xFF, 0x11}, {CMD_PAIR, 0xFF, 1, 2}, {CMD_COPY_UP, 0xFF},
+                                   {CMD_COPY_UP2, 0xFF}};
+    for (const Bytes& last : lastCommands8)
+        expectOverrunInRow3(indexedFile(WIDTH, 4, streamEndingWith(last, false)), "index plane",
+                            "8-bit, last command " + std::to_string(last[0]));
     Bytes packed = {CMD_PACKED, 0xFF, 0x55};
     packed.resize(packed.size() + 256, 0x0F);
     const Bytes lastCommands16[] = {{CMD_FILL, 0xFF, 0x11, 0x22}, {CMD_PAIR, 0xFF, 1, 2, 3, 4},
                                     {CMD_COPY_UP, 0xFF}, {CMD_COPY_UP2, 0xFF}, packed};
-    for (const Bytes& last : lastCommands16) {
-        Bytes stream;
-        for (int32_t r = 0; r < 3; ++r) fills(WIDTH, 255 + FILL_BIAS_16, {static_cast<uint8_t>(40 + r), 0x12}, stream);
-        fills(WIDTH - 1, 255 + FILL_BIAS_16, {0x33, 0x44}, stream);
-        stream.insert(stream.end(), last.begin(), last.end());
-        const Bytes file = colourFile(WIDTH, 4, stream);
-        RasterImage image;
-        EXPECT_EQ(loadQvrMemory(file.data(), file.size(), image),
-                  "corrupt stream: row 3 of the colour plane runs past the image width");
-        expectSameDecoding(file, "16-bit, last command " + std::to_string(last[0]));
-    }
+    for (const Bytes& last : lastCommands16)
+        expectOverrunInRow3(colourFile(WIDTH, 4, streamEndingWith(last, true)), "colour plane",
+                            "16-bit, last command " + std::to_string(last[0]));
 }
 
 // Packed runs are unpacked a few pixels at a time, past their end; the
