@@ -16,7 +16,9 @@
 
 #include <cstring>
 
-#ifdef __SSE2__
+#include "codec/vector_paths.h"
+
+#ifdef QVR_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -176,7 +178,7 @@ int32_t emitCommand(Row& out, const Sample* cur, int32_t i, int32_t command, int
 // store where none is a command byte. With SSE2 a group is sixteen
 // positions, else eight in a 64-bit word; a look reads the group and three
 // samples more from p and two more from each row above.
-#ifdef __SSE2__
+#ifdef QVR_SSE2
 constexpr int32_t LITERAL_GROUP = 16;
 inline __m128i sixteen(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
