@@ -126,6 +126,22 @@ for f in "$samples"/*.qvr; do
     fail "save $name differs from the native build"; cat "$work/out"; fi
 done
 
+# Documents with every command planted at every offset of a literal stretch
+# (stress_documents.cpp): saved by the module as by the native build.
+stress=$work/stress
+mkdir -p "$stress"
+if [ -z "${QVR_STRESS_DOCUMENTS:-}" ] || ! "$QVR_STRESS_DOCUMENTS" "$stress"; then
+  fail "no stress documents (QVR_STRESS_DOCUMENTS='${QVR_STRESS_DOCUMENTS:-}')"
+fi
+for d in "$stress"/*.doc; do
+  [ -e "$d" ] || continue
+  name=$(basename "$d" .doc)
+  "$native" save "$d" "$work/$name.native.qvr" >/dev/null || fail "native save $name"
+  if "$loader" qvrhost.exe save "Z:$d" "Z:$work/$name.wine.qvr" >"$work/out" 2>&1 &&
+     cmp -s "$work/$name.native.qvr" "$work/$name.wine.qvr"; then pass; else
+    fail "save $name differs from the native build"; cat "$work/out"; fi
+done
+
 # A host of this architecture refuses the other's module: the load fails, the
 # host says so and ends normally (status 1), nothing crashes.
 if [ -n "$other" ]; then
