@@ -8,13 +8,11 @@
 #include <vector>
 
 #include "codec/reader.h"
+#include "fuzz_limits.h"
 #include "streams/image_io.h"
 #include "streams/stream_binding.h"
 
 namespace {
-
-// Larger images only take longer to decode, they reach no other code.
-constexpr uint64_t MAX_FUZZ_PIXELS = 1u << 18;
 
 struct RowChecker {
     qvr::MemoryStream* stream;

@@ -7,12 +7,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz_limits.h"
 #include "tools/host/module_loader.h"
 #include "tools/host/test_host.h"
 
 namespace {
-
-constexpr int64_t MAX_FUZZ_PIXELS = 1 << 18;
 
 void check(bool condition) {
     if (!condition) std::abort();
@@ -37,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (filtered == 0 && size >= 32) {
         const uint32_t width = data[24] | data[25] << 8 | data[26] << 16 | static_cast<uint32_t>(data[27]) << 24;
         const uint32_t height = data[28] | data[29] << 8 | data[30] << 16 | static_cast<uint32_t>(data[31]) << 24;
-        if (static_cast<int64_t>(width) * height <= MAX_FUZZ_PIXELS) {
+        if (static_cast<uint64_t>(width) * height <= MAX_FUZZ_PIXELS) {
             const int16_t result = host.open(path);
             // Rows arrive top to bottom within each plane, one row high, full width.
             int16_t expectedTop = 0, lastPlanes = 0;

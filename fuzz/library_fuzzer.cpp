@@ -5,11 +5,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "fuzz_limits.h"
 #include "qvr/qvr.h"
 
 namespace {
 
-constexpr qvr_limits FUZZ_LIMITS = {1u << 18};  // larger images reach no other code
+constexpr qvr_limits FUZZ_LIMITS = {MAX_FUZZ_PIXELS};
 
 void check(bool condition) {
     if (!condition) std::abort();

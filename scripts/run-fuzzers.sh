@@ -1,22 +1,35 @@
 #!/usr/bin/env bash
-# Runs each libFuzzer target from build-fuzz/ for a bounded number of inputs
-# with a fixed seed, starting from its committed corpus (which it leaves as is).
-# Usage: scripts/run-fuzzers.sh [RUNS]   (default 20000 inputs per target)
+# Runs each libFuzzer target from build-fuzz/ with a fixed seed, starting from
+# its committed corpus (which it leaves as is); new inputs go to a scratch folder.
+# Usage: scripts/run-fuzzers.sh [RUNS]         RUNS inputs per target (default 20000);
+#                                              decode_large, which takes every size, 1/40 of them
+#        scripts/run-fuzzers.sh deep [SECONDS] SECONDS per target (default 900), before a
+#                                              release; inputs found are kept in fuzz-deep/TARGET
 set -uo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-20000}
+if [ "${1:-}" = deep ]; then
+  seconds=${2:-900}
+  budget() { echo "-max_total_time=$seconds"; }
+else
+  runs=${1:-20000}
+  budget() { if [ "$1" = decode_large ]; then echo "-runs=$((runs / 40))"; else echo "-runs=$runs"; fi; }
+fi
 passes=0
 failures=0
-for target in decode entry roundtrip library; do
+for target in decode entry roundtrip library decode_large; do
+  corpus=fuzz/corpus/${target%_large}
   scratch=$(mktemp -d)
-  if build-fuzz/fuzz/${target}_fuzzer -seed=1 -runs="$runs" -rss_limit_mb=4096 \
-       -artifact_prefix="$scratch/" "$scratch" "fuzz/corpus/$target" >"$scratch/log" 2>&1; then
+  found=$scratch
+  if [ -n "${seconds:-}" ]; then found=fuzz-deep/$target; mkdir -p "$found"; fi
+  if build-fuzz/fuzz/${target}_fuzzer -seed=1 "$(budget "$target")" -rss_limit_mb=4096 \
+       -artifact_prefix="$scratch/" "$found" "$corpus" >"$scratch/log" 2>&1; then
     passes=$((passes + 1))
-    echo "fuzz $target: $(grep -E '^Done' "$scratch/log")"
+    echo "fuzz $target: $(grep -E '^Done' "$scratch/log"); $(grep -E 'exec/s' "$scratch/log" | tail -n 1 |
+      grep -oE 'cov: [0-9]+|exec/s: [0-9]+' | tr '\n' ' ')"
   else
     failures=$((failures + 1))
     echo "fuzz $target FAILED:"; tail -n 40 "$scratch/log"
-    cp "$scratch"/crash-* "$scratch"/leak-* "$scratch"/timeout-* . 2>/dev/null
+    cp "$scratch"/crash-* "$scratch"/leak-* "$scratch"/timeout-* "$scratch"/oom-* . 2>/dev/null
   fi
   rm -rf "$scratch"
 done
