@@ -96,13 +96,12 @@ std::vector<uint8_t> transparentPalettePng() {
     return palettePng(8, 4, indices, {{200, 10, 10}, {10, 200, 10}, {10, 10, 200}, {90, 90, 90}}, {255, 0, 128});
 }
 
-std::vector<uint8_t> fullPalettePng() {
+std::vector<uint8_t> fullPalettePng(size_t count) {
     std::vector<uint8_t> indices(256);
-    std::vector<std::array<uint8_t, 3>> colours(256);
-    for (size_t i = 0; i < 256; ++i) {
-        indices[i] = static_cast<uint8_t>(i);
-        colours[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), 9};
-    }
+    std::vector<std::array<uint8_t, 3>> colours(count);
+    for (size_t i = 0; i < 256; ++i) indices[i] = static_cast<uint8_t>(i % count);
+    for (size_t i = 0; i < count; ++i) colours[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), 9};
+    if (count > 246) colours[246] = {128, 0, 0};
     return palettePng(16, 16, indices, colours, {});
 }
 

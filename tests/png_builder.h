@@ -29,8 +29,9 @@ std::vector<uint8_t> palettePng(uint32_t width, uint32_t height, const std::vect
 // alpha 0, entry 2 alpha 128, the others are opaque.
 std::vector<uint8_t> transparentPalettePng();
 
-// A 16 x 16 palette image whose pixels use all 256 entries, each a colour of its own.
-std::vector<uint8_t> fullPalettePng();
+// A 16 x 16 palette image whose pixels use the first `colours` entries, each
+// a colour of its own; entry 246, when used, is dark red (128, 0, 0).
+std::vector<uint8_t> fullPalettePng(size_t colours = 256);
 
 bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
