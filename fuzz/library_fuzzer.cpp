@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr qvr_limits FUZZ_LIMITS = {1u << 18};  // larger images reach no other code
+constexpr qvr_limits FUZZ_LIMITS = {.max_pixels = 1u << 18, .reserved = {}};  // larger images reach no other code
 
 void check(bool condition) {
     if (!condition) std::abort();
