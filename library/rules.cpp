@@ -1,6 +1,7 @@
 #include "library/rules.h"
 
 #include <array>
+#include <initializer_list>
 #include <cstring>
 
 namespace qvr {
@@ -18,22 +19,14 @@ uint32_t colourOf(const uint8_t* palette, int32_t index) {
     return static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | rgb[2];
 }
 
-std::array<bool, 256> usedIndices(const uint8_t* indices, size_t count) {
-    std::array<bool, 256> used{};
-    for (size_t p = 0; p < count; ++p) used[indices[p]] = true;
-    return used;
-}
-
 }  // namespace
 
+// Every index but 246 and 255 reads back as itself in its own colour; those
+// two read back white. So only a coloured 246 or 255 in use changes a pixel,
+// and memchr finds one at the speed of memory.
 bool indicesKeepTheirColours(const uint8_t* indices, size_t count, const uint8_t* palette) {
-    const std::array<bool, 256> used = usedIndices(indices, count);
-    for (int32_t i = 0; i < 256; ++i) {
-        if (!used[static_cast<size_t>(i)]) continue;
-        const int32_t readBack = keptSample(static_cast<uint8_t>(i));
-        const uint32_t kept = readBack == WHITE_PALETTE_ENTRY ? WHITE : colourOf(palette, readBack);
-        if (colourOf(palette, i) != kept) return false;
-    }
+    for (const int32_t index : {WHITE_PALETTE_ENTRY, 255})
+        if (colourOf(palette, index) != WHITE && std::memchr(indices, index, count) != nullptr) return false;
     return true;
 }
 
@@ -73,8 +66,17 @@ bool renumberColours(const uint8_t* indices, size_t count, const uint8_t* palett
     return true;
 }
 
+// A block at a time without a branch per sample, so that the compiler can
+// take many samples a step.
 bool anyTranslucent(const uint8_t* alpha, size_t count, size_t step) {
-    for (size_t p = 0; p < count; ++p)
+    constexpr size_t BLOCK = 256;
+    size_t p = 0;
+    for (; p + BLOCK <= count; p += BLOCK) {
+        uint8_t all = 255;
+        for (size_t k = 0; k < BLOCK; ++k) all &= alpha[(p + k) * step];
+        if (all != 255) return true;
+    }
+    for (; p < count; ++p)
         if (alpha[p * step] != 255) return true;
     return false;
 }

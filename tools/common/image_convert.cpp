@@ -107,6 +107,12 @@ std::string imageAtDepth(RasterImage source, int32_t depth, RasterImage& out, st
         out = expandToRgb(source, depth);
         return "";
     }
+    if (source.depth == 32 && depth == 24) {  // the colour moves; only alpha goes
+        source.depth = 24;
+        source.alpha = {};
+        out = std::move(source);
+        return "";
+    }
     if (depth != 8) {
         out = depth == source.depth ? std::move(source) : withDepth(source, depth);
         return "";
