@@ -135,11 +135,21 @@ qvr_error decodeBytes(const uint8_t* data, size_t size, qvr_format format, const
     return QVR_OK;
 }
 
+// A field's value as the caller stored it: a caller built against a later
+// header may store a value this version's enumeration does not hold.
+template <typename Enum>
+int storedValue(const Enum& field) {
+    static_assert(sizeof(Enum) == sizeof(int));
+    int value;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
 bool knownOptions(const qvr_encode_options* options) {
     if (options == nullptr) return true;
-    return (options->colours == QVR_COLOURS_RENUMBER || options->colours == QVR_COLOURS_REFUSE) &&
-           (options->alpha == QVR_ALPHA_AUTO || options->alpha == QVR_ALPHA_KEEP ||
-            options->alpha == QVR_ALPHA_DROP) &&
+    const int colours = storedValue(options->colours), alpha = storedValue(options->alpha);
+    return (colours == QVR_COLOURS_RENUMBER || colours == QVR_COLOURS_REFUSE) &&
+           (alpha == QVR_ALPHA_AUTO || alpha == QVR_ALPHA_KEEP || alpha == QVR_ALPHA_DROP) &&
            reservedClear(options);
 }
 
