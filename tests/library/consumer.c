@@ -19,6 +19,21 @@ int main(int argc, char** argv) {
     const qvr_encode_options refuse = {.colours = QVR_COLOURS_REFUSE}; /* a file's own colours read back as they are */
     qvr_error error = qvr_decode_file(argv[1], QVR_FORMAT_AUTO, &limits, &image);
     if (error == QVR_OK) error = qvr_encode_file_with(&image, &refuse, argv[2]);
+    FILE* written = error == QVR_OK ? fopen(argv[2], "rb") : NULL;
+    if (written != NULL) { /* the file written lies within the span its header gives */
+        unsigned char header[48];
+        uint64_t least = 0, most = 0;
+        const size_t got = fread(header, 1, sizeof header, written);
+        fseek(written, 0, SEEK_END);
+        const uint64_t size = (uint64_t)ftell(written);
+        fclose(written);
+        error = qvr_file_span(header, got, &least, &most);
+        if (error == QVR_OK && (size < least || size > most)) {
+            fprintf(stderr, "consumer: %s: %llu bytes outside %llu..%llu\n", argv[2], (unsigned long long)size,
+                    (unsigned long long)least, (unsigned long long)most);
+            return 1;
+        }
+    }
     if (error == QVR_OK) error = qvr_decode_file(argv[2], QVR_FORMAT_AUTO, NULL, &again);
     if (error != QVR_OK) {
         fprintf(stderr, "consumer: %s\n", qvr_error_string(error));
