@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr qvr_limits FUZZ_LIMITS = {MAX_FUZZ_PIXELS};
+constexpr qvr_limits FUZZ_LIMITS = {.max_pixels = MAX_FUZZ_PIXELS, .reserved = {}};
 
 void check(bool condition) {
     if (!condition) std::abort();

@@ -4,7 +4,11 @@
  * Whole-file loading decodes straight into the pixbuf's memory; incremental
  * loading collects the bytes, reports the size as soon as the header is in,
  * and decodes when the data is complete (the codec reads a file as a whole).
- * Pixbufs with 8-bit RGB or RGBA save as 16 bpp files, with an alpha plane for RGBA.
+ * Either way no more bytes are kept than the header lets the planes use
+ * (qvr_file_span): padding after the image costs nothing.
+ * Pixbufs with 8-bit RGB or RGBA save as 16 bpp files, with an alpha plane
+ * when some pixel is not opaque; the option "alpha" ("auto", "keep" or
+ * "drop") chooses otherwise, and any other option is refused.
  */
 #include <stdio.h>
 #include <string.h>
@@ -23,6 +27,7 @@ typedef struct {
     GdkPixbufModuleUpdatedFunc updated_func;
     gpointer user_data;
     GByteArray* data;
+    guint64 most; /* bytes the header lets the planes use; G_MAXUINT64 until it is in */
     gboolean size_reported;
     gboolean declined; /* the caller asked for the size only */
 } QvrLoadContext;
@@ -62,11 +67,24 @@ static GdkPixbuf* decode_pixbuf(const guint8* data, gsize size, GError** error) 
                                     (int)image.height, (int)image.width * channels, free_pixels, NULL);
 }
 
+/* The bytes that the header at the start of `data` lets the planes use; just
+ * the header when it is no QVR header, since decoding then fails from it. */
+static guint64 useful_bytes(const GByteArray* data) {
+    uint64_t least = 0, most = 0;
+    if (qvr_file_span(data->data, data->len, &least, &most) != QVR_OK) return QVR_HEADER_BYTES;
+    return most;
+}
+
 static GdkPixbuf* qvr_image_load(FILE* file, GError** error) {
     GByteArray* data = g_byte_array_new();
     guint8 chunk[65536];
     size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) g_byte_array_append(data, chunk, (guint)got);
+    guint64 most = G_MAXUINT64;
+    while (data->len < most &&
+           (got = fread(chunk, 1, (size_t)MIN((guint64)sizeof chunk, most - data->len), file)) > 0) {
+        g_byte_array_append(data, chunk, (guint)got);
+        if (most == G_MAXUINT64 && data->len >= QVR_HEADER_BYTES) most = useful_bytes(data);
+    }
     GdkPixbuf* pixbuf = NULL;
     if (ferror(file))
         g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Cannot read this QVR file");
@@ -85,6 +103,7 @@ static gpointer qvr_begin_load(GdkPixbufModuleSizeFunc size_func, GdkPixbufModul
     context->updated_func = updated_func;
     context->user_data = user_data;
     context->data = g_byte_array_new();
+    context->most = G_MAXUINT64;
     return context;
 }
 
@@ -97,6 +116,7 @@ static gboolean report_size(QvrLoadContext* context, GError** error) {
         return FALSE;
     }
     context->size_reported = TRUE;
+    context->most = useful_bytes(context->data);
     int width = (int)info.width;
     int height = (int)info.height;
     if (context->size_func != NULL) context->size_func(&width, &height, context->user_data);
@@ -106,9 +126,13 @@ static gboolean report_size(QvrLoadContext* context, GError** error) {
 
 static gboolean qvr_load_increment(gpointer data, const guchar* buffer, guint size, GError** error) {
     QvrLoadContext* context = data;
-    if (context->declined) return TRUE;
-    g_byte_array_append(context->data, buffer, size);
-    if (!context->size_reported && context->data->len >= QVR_HEADER_BYTES) return report_size(context, error);
+    if (context->declined || context->data->len >= context->most) return TRUE;
+    const guint kept = (guint)MIN((guint64)size, context->most - context->data->len);
+    g_byte_array_append(context->data, buffer, kept);
+    if (!context->size_reported && context->data->len >= QVR_HEADER_BYTES) {
+        if (!report_size(context, error)) return FALSE;
+        if (context->data->len > context->most) g_byte_array_set_size(context->data, (guint)context->most);
+    }
     return TRUE;
 }
 
@@ -135,9 +159,34 @@ static gboolean qvr_stop_load(gpointer data, GError** error) {
     return ok;
 }
 
+/* The saving options: "alpha" with "auto", "keep" or "drop"; FALSE, naming
+ * the option, for anything else. */
+static gboolean parse_save_options(gchar** keys, gchar** values, qvr_encode_options* options, GError** error) {
+    static const char* const alpha_names[] = {"auto", "keep", "drop"};
+    static const qvr_alpha alpha_rules[] = {QVR_ALPHA_AUTO, QVR_ALPHA_KEEP, QVR_ALPHA_DROP};
+    memset(options, 0, sizeof *options);
+    for (gsize i = 0; keys != NULL && keys[i] != NULL; ++i) {
+        gboolean known = FALSE;
+        for (gsize r = 0; strcmp(keys[i], "alpha") == 0 && r < G_N_ELEMENTS(alpha_names); ++r) {
+            if (strcmp(values[i], alpha_names[r]) != 0) continue;
+            options->alpha = alpha_rules[r];
+            known = TRUE;
+        }
+        if (known) continue;
+        if (strcmp(keys[i], "alpha") == 0)
+            g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_BAD_OPTION,
+                        "QVR option \"alpha\" takes auto, keep or drop, not \"%s\"", values[i]);
+        else
+            g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_BAD_OPTION,
+                        "QVR files take no option \"%s\" (only \"alpha\")", keys[i]);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 static gboolean qvr_image_save(FILE* file, GdkPixbuf* pixbuf, gchar** keys, gchar** values, GError** error) {
-    (void)keys;
-    (void)values;
+    qvr_encode_options options;
+    if (!parse_save_options(keys, values, &options, error)) return FALSE;
     if (gdk_pixbuf_get_bits_per_sample(pixbuf) != 8) {
         g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_UNSUPPORTED_OPERATION,
                             "QVR files take 8-bit RGB or RGBA pixbufs");
@@ -170,7 +219,7 @@ static gboolean qvr_image_save(FILE* file, GdkPixbuf* pixbuf, gchar** keys, gcha
     }
     void* encoded = NULL;
     size_t encoded_size = 0;
-    const qvr_error code = qvr_encode_memory(&image, &encoded, &encoded_size);
+    const qvr_error code = qvr_encode_memory_with(&image, &options, &encoded, &encoded_size);
     g_free(packed);
     if (code != QVR_OK) {
         g_set_error(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Cannot write this image as QVR: %s",

@@ -5,8 +5,12 @@
  * Loading: 8 bpp files open as indexed images with their 256-entry palette,
  * 16 bpp files as RGB, with an alpha channel when the file has an alpha plane.
  * Export: indexed layers become 8 bpp files; RGB layers 16 bpp files; layers
- * with alpha (indexed ones too) 16 bpp files with an alpha plane. Other modes
- * are brought to RGB by GIMP's export step.
+ * with alpha (indexed ones too) 16 bpp files, with an alpha plane when some
+ * pixel is not opaque. Other modes are brought to RGB by GIMP's export step.
+ * The library's colour rules hold: an indexed image whose colours an 8 bpp
+ * file would change is renumbered, and one with more colours than fit is
+ * refused with the reason and the way to RGB, never stored as something
+ * the user did not choose.
  */
 #include <string.h>
 
@@ -74,8 +78,9 @@ static void query(void) {
     gimp_register_thumbnail_loader(LOAD_PROC, LOAD_THUMB_PROC);
 
     gimp_install_procedure(SAVE_PROC, "Exports QVR images",
-                           "Indexed layers become 8 bpp files, RGB layers 16 bpp files, layers with "
-                           "alpha 16 bpp files with an alpha plane. QVR keeps colour at 5-6-5 precision.",
+                           "Indexed layers become 8 bpp files (at most 254 colours besides white), RGB "
+                           "layers 16 bpp files, layers with alpha 16 bpp files with an alpha plane when "
+                           "some pixel is not opaque. QVR keeps colour at 5-6-5 precision.",
                            "QVR developers", "QVR developers", "2026", "QVR image", "INDEXED*, RGB*, GRAY*",
                            GIMP_PLUGIN, G_N_ELEMENTS(save_args), 0, save_args, NULL);
     gimp_register_file_handler_mime(SAVE_PROC, MIME_TYPE);
@@ -169,6 +174,13 @@ static gboolean export_image(const gchar* filename, gint32 image_id, gint32 draw
         transfer_rows(drawable, &image, FALSE, 0.0, 0.5);
         code = qvr_encode_file(&image, filename);
         g_free(image.pixels);
+    }
+    if (code == QVR_ERROR_COLOURS) {
+        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED,
+                    "Could not export '%s': %s. Convert the image to RGB (Image > Mode > RGB) to export it "
+                    "as a 16 bpp file.",
+                    display_name(filename), qvr_error_string(code));
+        return FALSE;
     }
     if (code != QVR_OK) {
         g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "Could not export '%s': %s", display_name(filename),

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "library/file_io.h"
+#include "library/rules.h"
 #include "streams/image_io.h"
 
 namespace {
@@ -60,10 +61,25 @@ qvr_error headerInfo(const uint8_t* data, size_t size, qvr_info* info) {
     return QVR_OK;
 }
 
+template <typename Struct>
+bool reservedClear(const Struct* options) {
+    if (options == nullptr) return true;
+    for (auto value : options->reserved)
+        if (value != 0) return false;
+    return true;
+}
+
+qvr::FileSpan spanOf(const uint8_t* header) {
+    qvr::FileHeader fields;
+    std::memcpy(&fields, header, sizeof fields);
+    return qvr::fileSpan(fields);
+}
+
 // What the header alone decides: a readable header, a layout the file can
 // give, and a size within the caller's limit.
 qvr_error admit(const uint8_t* data, size_t size, qvr_format format, const qvr_limits* limits,
                 qvr_info* info) {
+    if (!reservedClear(limits)) return QVR_ERROR_INVALID_ARGUMENT;
     const qvr_error error = headerInfo(data, size, info);
     if (error != QVR_OK) return error;
     if (format == QVR_FORMAT_INDEXED && info->kind != QVR_KIND_INDEXED) return QVR_ERROR_CONVERSION;
@@ -97,6 +113,7 @@ qvr_error decodeBytes(const uint8_t* data, size_t size, qvr_format format, const
     qvr_info info;
     const qvr_error error = admit(data, size, format, limits, &info);
     if (error != QVR_OK) return error;
+    if (size < spanOf(data).least) return QVR_ERROR_DAMAGED;  // too short for its rows: no pixels spent
     const qvr_format chosen = format == QVR_FORMAT_AUTO ? nativeFormat(info.kind) : format;
     const size_t bytes = static_cast<size_t>(info.width) * info.height *
                          static_cast<size_t>(qvr_format_channels(chosen));
@@ -118,17 +135,56 @@ qvr_error decodeBytes(const uint8_t* data, size_t size, qvr_format format, const
     return QVR_OK;
 }
 
-// Encodes straight from the caller's pixels into a buffer for qvr_free().
-qvr_error encodeBytes(const qvr_image* image, uint8_t** data, size_t* size) {
-    if (image == nullptr || image->pixels == nullptr || qvr_format_channels(image->format) == 0)
+// A field's value as the caller stored it: a caller built against a later
+// header may store a value this version's enumeration does not hold.
+template <typename Enum>
+int storedValue(const Enum& field) {
+    static_assert(sizeof(Enum) == sizeof(int));
+    int value;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
+bool knownOptions(const qvr_encode_options* options) {
+    if (options == nullptr) return true;
+    const int colours = storedValue(options->colours), alpha = storedValue(options->alpha);
+    return (colours == QVR_COLOURS_RENUMBER || colours == QVR_COLOURS_REFUSE) &&
+           (alpha == QVR_ALPHA_AUTO || alpha == QVR_ALPHA_KEEP || alpha == QVR_ALPHA_DROP) &&
+           reservedClear(options);
+}
+
+// Encodes straight from the caller's pixels into a buffer for qvr_free(),
+// after the rules: an RGBA image without a pixel short of opaque goes out
+// without alpha (unless kept), and indices that would change colour are
+// renumbered in a copy (or refused).
+qvr_error encodeBytes(const qvr_image* image, const qvr_encode_options* options, uint8_t** data,
+                      size_t* size) {
+    if (image == nullptr || image->pixels == nullptr || qvr_format_channels(image->format) == 0 ||
+        !knownOptions(options))
         return QVR_ERROR_INVALID_ARGUMENT;
     if (!qvr::imageSizeReadable(image->width, image->height)) return QVR_ERROR_SIZE_UNSUPPORTED;
+    const qvr_encode_options chosen = options != nullptr ? *options : qvr_encode_options{};
     qvr::CodecContext ctx{};
     ctx.width = static_cast<int32_t>(image->width);
     ctx.height = static_cast<int32_t>(image->height);
     ctx.depth = depthOf(image->format);
-    if (ctx.depth == 8) std::memcpy(ctx.palette, image->palette, sizeof ctx.palette);
-    const qvr::PixelPlanes planes = planesIn(image->pixels, image->format, ctx.width, ctx.height);
+    const size_t count = static_cast<size_t>(image->width) * image->height;
+    qvr::PixelPlanes planes = planesIn(image->pixels, image->format, ctx.width, ctx.height);
+    std::vector<uint8_t> renumbered;
+    if (ctx.depth == 8) {
+        std::memcpy(ctx.palette, image->palette, sizeof ctx.palette);
+        if (!qvr::indicesKeepTheirColours(image->pixels, count, image->palette)) {
+            if (chosen.colours == QVR_COLOURS_REFUSE) return QVR_ERROR_COLOURS;
+            renumbered.resize(count);
+            if (!qvr::renumberColours(image->pixels, count, image->palette, renumbered.data(), ctx.palette))
+                return QVR_ERROR_COLOURS;
+            planes.indices.first = renumbered.data();
+        }
+    } else if (ctx.depth == 32 && chosen.alpha != QVR_ALPHA_KEEP &&
+               (chosen.alpha == QVR_ALPHA_DROP || !qvr::anyTranslucent(image->pixels + 3, count, 4))) {
+        ctx.depth = 24;
+        planes.alpha = {};
+    }
     if (!qvr::encodeQvrMemory(ctx, planes, data, size).empty()) return QVR_ERROR_WRITE;
     return QVR_OK;
 }
@@ -160,8 +216,23 @@ const char* qvr_error_string(qvr_error code) {
     case QVR_ERROR_OPEN: return "the file cannot be opened or created";
     case QVR_ERROR_READ: return "the file cannot be read";
     case QVR_ERROR_WRITE: return "the file cannot be written (is the disk full?)";
+    case QVR_ERROR_COLOURS: return qvr::TOO_MANY_COLOURS_TEXT;
     }
     return "unknown error code";
+}
+
+uint32_t qvr_version(void) { return QVR_HEADER_VERSION; }
+
+qvr_error qvr_file_span(const void* data, size_t size, uint64_t* least, uint64_t* most) {
+    if ((data == nullptr && size != 0) || least == nullptr || most == nullptr) return QVR_ERROR_INVALID_ARGUMENT;
+    *least = *most = 0;
+    qvr_info info;
+    const qvr_error error = headerInfo(static_cast<const uint8_t*>(data), size, &info);
+    if (error != QVR_OK) return error;
+    const qvr::FileSpan span = spanOf(static_cast<const uint8_t*>(data));
+    *least = span.least;
+    *most = span.most;
+    return QVR_OK;
 }
 
 qvr_error qvr_read_info_memory(const void* data, size_t size, qvr_info* info) {
@@ -194,37 +265,50 @@ qvr_error qvr_decode_file(const char* path, qvr_format format, const qvr_limits*
     *out = qvr_image{};
     if (path == nullptr || !knownOutputFormat(format)) return QVR_ERROR_INVALID_ARGUMENT;
     return guarded([&] {
-        // The header first, so that a refused image costs no more than 48 bytes of reading.
+        // The header first, so that a refused image costs no more than 48 bytes of
+        // reading; then no more than the header lets the planes use.
         std::vector<uint8_t> bytes;
         qvr_error error = qvr::readFilePrefix(path, qvr::HEADER_BYTES, bytes);
         qvr_info info;
         if (error == QVR_OK) error = admit(bytes.data(), bytes.size(), format, limits, &info);
-        if (error == QVR_OK) error = qvr::readFilePrefix(path, SIZE_MAX, bytes);
+        if (error == QVR_OK) {
+            const uint64_t most = spanOf(bytes.data()).most;
+            error = qvr::readFilePrefix(path, most < SIZE_MAX ? static_cast<size_t>(most) : SIZE_MAX, bytes);
+        }
         return error != QVR_OK ? error : decodeBytes(bytes.data(), bytes.size(), format, limits, out);
     });
 }
 
-qvr_error qvr_encode_memory(const qvr_image* image, void** data, size_t* size) {
+qvr_error qvr_encode_memory_with(const qvr_image* image, const qvr_encode_options* options, void** data,
+                                 size_t* size) {
     if (data == nullptr || size == nullptr) return QVR_ERROR_INVALID_ARGUMENT;
     *data = nullptr;
     *size = 0;
     return guarded([&] {
         uint8_t* bytes = nullptr;
-        const qvr_error error = encodeBytes(image, &bytes, size);
+        const qvr_error error = encodeBytes(image, options, &bytes, size);
         *data = bytes;
         return error;
     });
 }
 
-qvr_error qvr_encode_file(const qvr_image* image, const char* path) {
+qvr_error qvr_encode_file_with(const qvr_image* image, const qvr_encode_options* options, const char* path) {
     if (path == nullptr || path[0] == '\0') return QVR_ERROR_INVALID_ARGUMENT;
     return guarded([&] {
         uint8_t* bytes = nullptr;
         size_t size = 0;
-        const qvr_error error = encodeBytes(image, &bytes, &size);
+        const qvr_error error = encodeBytes(image, options, &bytes, &size);
         const Owned owned(bytes, &qvr::freeBytes);
         return error != QVR_OK ? error : qvr::replaceFile(path, bytes, size);
     });
+}
+
+qvr_error qvr_encode_memory(const qvr_image* image, void** data, size_t* size) {
+    return qvr_encode_memory_with(image, nullptr, data, size);
+}
+
+qvr_error qvr_encode_file(const qvr_image* image, const char* path) {
+    return qvr_encode_file_with(image, nullptr, path);
 }
 
 void qvr_free(void* memory) { qvr::freeBytes(static_cast<uint8_t*>(memory)); }

@@ -25,6 +25,8 @@ check() {  # check NAME EXPECTED_STATUS COMMAND...
   fi
 }
 
+qvr_depth() { "$qvr" info "$1" | sed -n 's/.*, depth \([0-9]*\),.*/\1/p'; }
+
 expect_err() {  # expect_err NAME PATTERN: the last command's stderr matches
   if grep -q -- "$2" "$work/err"; then passes=$((passes + 1)); else
     echo "FAIL $1: stderr lacks '$2':"; cat "$work/err"; failures=$((failures + 1))
@@ -72,7 +74,7 @@ head -c 900 "$samples/sunset-indexed.qvr" >"$work/cut.qvr"
 check "cut short" 1 "$qvr" decode "$work/cut.qvr" "$work/x.png"
 expect_err "cut short message" "ends too early in the index plane at row"
 # An indexed file whose first row fills past the width: corrupt, and the row is named.
-{ head -c 816 "$samples/sunset-indexed.qvr"; printf '\375\377\001'; } >"$work/corrupt.qvr"
+{ head -c 816 "$samples/sunset-indexed.qvr"; printf '\375\377\001'; head -c 64 /dev/zero; } >"$work/corrupt.qvr"
 check "corrupt" 1 "$qvr" decode "$work/corrupt.qvr" "$work/x.png"
 expect_err "corrupt message" "row 0 of the index plane runs past"
 
@@ -271,6 +273,40 @@ check "pipe refused by info" 1 timeout 10 "$qvr" info "$work/same/pipe"
 expect_err "pipe message" "not a regular file"
 check "pipe refused by decode" 1 timeout 10 "$qvr" decode "$work/same/pipe" "$work/same/x.png"
 check "pipe refused by the host" 1 timeout 10 "$qvrhost" open "$work/same/pipe" "$work/same/x.png"
+
+# A file too short for the rows its header claims is refused from its size.
+{ head -c 816 "$samples/sunset-indexed.qvr"; printf '\375\377\001'; } >"$work/short.qvr"
+check "too short for its rows" 1 "$qvr" decode "$work/short.qvr" "$work/x.png"
+expect_err "too short says so" "its 819 bytes cannot hold the rows of a 96 x 64 image"
+
+# The depth follows what the image needs unless --depth says otherwise: a
+# palette no 8 bpp file holds goes out as RGB with a note, alpha only where a
+# pixel is not opaque, and a gamma QVR cannot keep is noted.
+"$fixture" palette256 "$work/p256.png" && "$fixture" rgba-opaque "$work/opaque.png" && "$fixture" gamma "$work/gamma.png"
+check "256 colours by default" 0 "$qvr" encode "$work/p256.png" "$work/p256.qvr"
+expect_err "256 colours noted" "^qvr: $work/p256.png: note: .*stored as 16 bpp RGB"
+[ "$(wc -l <"$work/err")" -eq 1 ] && [ "$(qvr_depth "$work/p256.qvr")" = 24 ] && passes=$((passes + 1)) ||
+  { echo "FAIL 256 colours: not one note and a 16 bpp file"; failures=$((failures + 1)); }
+check "256 colours at depth 8" 1 "$qvr" encode "$work/p256.png" "$work/p256-8.qvr" --depth 8
+expect_err "256 colours at depth 8 says why" "at most 254 colours besides white"
+check "opaque rgba" 0 "$qvr" encode "$work/opaque.png" "$work/opaque.qvr"
+check "opaque rgba asked for alpha" 0 "$qvr" encode "$work/opaque.png" "$work/opaque32.qvr" --depth 32
+[ "$(qvr_depth "$work/opaque.qvr")/$(qvr_depth "$work/opaque32.qvr")" = 24/32 ] && passes=$((passes + 1)) ||
+  { echo "FAIL opaque rgba depths"; failures=$((failures + 1)); }
+check "gamma" 0 "$qvr" encode "$work/gamma.png" "$work/gamma.qvr"
+expect_err "gamma noted" "note: the PNG's gamma 1.0"
+
+# Options: -j's range, -jN like -j N, an empty -o, and no folder for a refused batch.
+check "too many jobs" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/par" -j 1025
+expect_err "too many jobs says the range" "1 to 1024"
+check "jobs joined" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o "$work/par" -j0
+expect_err "jobs joined says the range" "\-j takes a number of files at a time, 1 to 1024"
+check "jobs joined" 0 "$qvr" decode -q "$samples/tiles-rgb.qvr" -o "$work/j2" -j2
+check "empty folder name" 2 "$qvr" decode "$samples/tiles-rgb.qvr" -o ""
+expect_err "empty folder name says so" "\-o takes a folder, not an empty name"
+mkdir -p "$work/clash/a" "$work/clash/b" && cp "$samples/tiles-rgb.qvr" "$work/clash/a/" && cp "$samples/tiles-rgb.qvr" "$work/clash/b/"
+check "clashing batch" 1 "$qvr" decode "$work/clash/a/tiles-rgb.qvr" "$work/clash/b/tiles-rgb.qvr" -o "$work/clash/out"
+[ ! -e "$work/clash/out" ] && passes=$((passes + 1)) || { echo "FAIL clashing batch made its folder"; failures=$((failures + 1)); }
 
 echo "converter: $passes passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -23,7 +23,7 @@ void appendChunk(std::vector<uint8_t>& png, const char* type, const std::vector<
 }  // namespace
 
 std::vector<uint8_t> encodePng(const spng_ihdr& ihdr, const std::vector<uint8_t>& pixels,
-                               const spng_plte* plte, const spng_trns* trns) {
+                               const spng_plte* plte, const spng_trns* trns, uint32_t gamma, bool srgb) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
     spng_ihdr header = ihdr;
@@ -32,6 +32,8 @@ std::vector<uint8_t> encodePng(const spng_ihdr& ihdr, const std::vector<uint8_t>
     spng_trns transparency = trns ? *trns : spng_trns{};
     if (plte) spng_set_plte(ctx, &palette);
     if (trns) spng_set_trns(ctx, &transparency);
+    if (gamma != 0) spng_set_gama_int(ctx, gamma);
+    if (srgb) spng_set_srgb(ctx, 0);
     int err = spng_encode_image(ctx, pixels.data(), pixels.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE);
     size_t size = 0;
     void* png = err ? nullptr : spng_get_png_buffer(ctx, &size, &err);
@@ -92,6 +94,15 @@ std::vector<uint8_t> transparentPalettePng() {
     std::vector<uint8_t> indices(32);
     for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>(i % 4);
     return palettePng(8, 4, indices, {{200, 10, 10}, {10, 200, 10}, {10, 10, 200}, {90, 90, 90}}, {255, 0, 128});
+}
+
+std::vector<uint8_t> fullPalettePng(size_t count) {
+    std::vector<uint8_t> indices(256);
+    std::vector<std::array<uint8_t, 3>> colours(count);
+    for (size_t i = 0; i < 256; ++i) indices[i] = static_cast<uint8_t>(i % count);
+    for (size_t i = 0; i < count; ++i) colours[i] = {static_cast<uint8_t>(i), static_cast<uint8_t>(255 - i), 9};
+    if (count > 246) colours[246] = {128, 0, 0};
+    return palettePng(16, 16, indices, colours, {});
 }
 
 bool writeBytes(const std::string& path, const std::vector<uint8_t>& bytes) {

@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -197,9 +199,69 @@ TEST(Fidelity, IndexedImagesKeepTheirColoursOrAreRenumbered) {
         full.palette[3 * static_cast<size_t>(i)] = static_cast<uint8_t>(i);
     }
     RasterImage refused;
-    EXPECT_NE(imageAtDepth(full, 0, refused).find("at most 254 colours besides white"), std::string::npos);
+    EXPECT_NE(imageAtDepth(full, 8, refused).find("at most 254 colours besides white"), std::string::npos);
     RasterImage widened;
     EXPECT_EQ(imageAtDepth(full, 24, widened), "");
+}
+
+// Without a depth asked for, the kind follows what the image needs: an
+// indexed image that no 8 bpp file holds becomes RGB with a note, and alpha
+// goes out only where some pixel is not opaque.
+TEST(Fidelity, TheDefaultDepthFollowsWhatTheImageNeeds) {
+    Scratch dir;
+    PngImage full, opaque;
+    ASSERT_EQ(readPngFile(dir / "full.png", fullPalettePng(), full), "");
+    spng_ihdr ihdr{};
+    ihdr.width = 4;
+    ihdr.height = 2;
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR_ALPHA;
+    ASSERT_EQ(readPngFile(dir / "opaque.png", encodePng(ihdr, std::vector<uint8_t>(32, 255)), opaque), "");
+    RasterImage translucent = opaque.image;
+    translucent.alpha[6] = 254;
+    const struct {
+        const char* name;
+        RasterImage source;
+        int32_t depth;
+        int32_t want;  // 0: refused
+        bool noted;
+    } cases[] = {
+        {"256 colours", full.image, 0, 24, true},
+        {"256 colours at 8", full.image, 8, 0, false},
+        {"opaque RGBA", opaque.image, 0, 24, false},
+        {"opaque RGBA at 32", opaque.image, 32, 32, false},
+        {"translucent RGBA", translucent, 0, 32, false},
+    };
+    for (const auto& c : cases) {
+        RasterImage out;
+        std::string note;
+        const std::string problem = imageAtDepth(c.source, c.depth, out, &note);
+        EXPECT_EQ(problem.empty(), c.want != 0) << c.name << ": " << problem;
+        if (c.want != 0) {
+            EXPECT_EQ(out.depth, c.want) << c.name;
+        }
+        EXPECT_EQ(note.find("stored as 16 bpp RGB") != std::string::npos, c.noted) << c.name << ": " << note;
+    }
+}
+
+TEST(Fidelity, AGammaOrProfileQvrCannotKeepIsNoted) {
+    Scratch dir;
+    spng_ihdr ihdr{};
+    ihdr.width = 2;
+    ihdr.height = 2;
+    ihdr.bit_depth = 8;
+    ihdr.color_type = SPNG_COLOR_TYPE_TRUECOLOR;
+    const std::vector<uint8_t> pixels(12, 80);
+    const struct {
+        uint32_t gamma;
+        bool srgb;
+        bool noted;
+    } cases[] = {{0, false, false}, {45455, false, false}, {100000, false, true}, {100000, true, false}};
+    for (const auto& c : cases) {
+        PngImage png;
+        ASSERT_EQ(readPngFile(dir / "g.png", encodePng(ihdr, pixels, nullptr, nullptr, c.gamma, c.srgb), png), "");
+        EXPECT_EQ(png.note.find("gamma 1.0") != std::string::npos, c.noted) << c.gamma << " " << png.note;
+    }
 }
 
 TEST(Fidelity, TransparentPixelsAreRefusedAtDepthEight) {
@@ -297,6 +359,39 @@ TEST(Messages, OneLineNamingInputStepAndReason) {
     Scratch dir;
     EXPECT_EQ(inputProblem(dir / "nothing.png"), "No such file or directory");
     EXPECT_EQ(inputProblem(dir / ""), "Is a directory");
+}
+
+// The percentages a bar drew, in order, from what it wrote to stderr.
+std::vector<int> drawnPercents(const std::string& drawn) {
+    std::vector<int> percents;
+    for (size_t at = drawn.find('%'); at != std::string::npos; at = drawn.find('%', at + 1))
+        percents.push_back(std::atoi(drawn.substr(at - 3, 3).c_str()));
+    return percents;
+}
+
+// Reading a PNG, then encoding a colour and an alpha plane, as the converter
+// does for one file and for each file of a batch: never a step back.
+TEST(Messages, ProgressOnlyMovesForward) {
+    for (bool batch : {false, true}) {
+        ::testing::internal::CaptureStderr();
+        {
+            BatchProgress files(2, batch);
+            ProgressBar single("a.png", 1, true);
+            ProgressBar inBatch(&files, 0, 1);
+            ProgressBar& bar = batch ? inBatch : single;
+            bar.expectPasses(2);
+            for (int32_t row = 1; row <= 40; ++row) ProgressBar::report(&bar, row, 40);
+            bar.expectPasses(3);  // an alpha plane after all
+            for (int pass = 0; pass < 2; ++pass)
+                for (int32_t row = 1; row <= 40; ++row) ProgressBar::report(&bar, row, 40);
+            files.fileFinished(0);
+            files.fileFinished(1);
+        }
+        const std::vector<int> percents = drawnPercents(::testing::internal::GetCapturedStderr());
+        ASSERT_FALSE(percents.empty()) << batch;
+        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << batch << " " << ::testing::PrintToString(percents);
+        EXPECT_EQ(percents.back(), 100) << batch;
+    }
 }
 
 TEST(Messages, TheProgressLineFitsTheTerminal) {

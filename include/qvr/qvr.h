@@ -20,8 +20,11 @@
 extern "C" {
 #endif
 
-#define QVR_VERSION_MAJOR 1
+/* The version of this header; qvr_version() gives the library's at run time.
+ * The major number changes with the library's binary interface (libqvr.so.N). */
+#define QVR_VERSION_MAJOR 2
 #define QVR_VERSION_MINOR 0
+#define QVR_HEADER_VERSION ((QVR_VERSION_MAJOR << 16) | QVR_VERSION_MINOR)
 
 typedef enum qvr_error {
     QVR_OK = 0,
@@ -34,7 +37,8 @@ typedef enum qvr_error {
     QVR_ERROR_OUT_OF_MEMORY = 7,
     QVR_ERROR_OPEN = 8,             /* the file cannot be opened or created */
     QVR_ERROR_READ = 9,             /* reading the file failed */
-    QVR_ERROR_WRITE = 10            /* writing the file failed (a full disk, ...) */
+    QVR_ERROR_WRITE = 10,           /* writing the file failed (a full disk, ...) */
+    QVR_ERROR_COLOURS = 11          /* writing: an 8 bpp file cannot keep these palette colours */
 } qvr_error;
 
 /* What a file holds. */
@@ -67,9 +71,43 @@ typedef struct qvr_image {
     uint8_t palette[768];  /* QVR_FORMAT_INDEXED: 256 entries of red, green, blue */
 } qvr_image;
 
+/* Reading limits. Zero every field you do not set (`qvr_limits limits = {0};`):
+ * the reserved space holds later fields, whose zero keeps today's behaviour,
+ * and a library that does not know a field refuses a non-zero one with
+ * QVR_ERROR_INVALID_ARGUMENT instead of ignoring it. */
 typedef struct qvr_limits {
     uint64_t max_pixels; /* refuse images with more pixels (width * height); 0: no limit */
+    uint64_t reserved[3];
 } qvr_limits;
+
+/* How an indexed image keeps its colours in an 8 bpp file, where index 255
+ * reads back as 246 and palette entry 246 as white. */
+typedef enum qvr_colours {
+    QVR_COLOURS_RENUMBER = 0, /* give the colours new indices that read back as they are
+                                 (white at 246) when some pixel would change; refuse
+                                 (QVR_ERROR_COLOURS) when more than 254 besides white */
+    QVR_COLOURS_REFUSE = 1    /* store the indices as given, or refuse (QVR_ERROR_COLOURS)
+                                 when some pixel would change colour */
+} qvr_colours;
+
+/* When an RGBA image gets an alpha plane. */
+typedef enum qvr_alpha {
+    QVR_ALPHA_AUTO = 0, /* only when some pixel is not opaque (alpha below 255) */
+    QVR_ALPHA_KEEP = 1, /* always */
+    QVR_ALPHA_DROP = 2  /* never: alpha is ignored */
+} qvr_alpha;
+
+/* Encoding choices; all zero (`qvr_encode_options options = {0};`) is the
+ * default: renumber, alpha when needed. The reserved space works as in
+ * qvr_limits. */
+typedef struct qvr_encode_options {
+    qvr_colours colours;
+    qvr_alpha alpha;
+    uint32_t reserved[6];
+} qvr_encode_options;
+
+/* The library's version at run time, as QVR_HEADER_VERSION: major << 16 | minor. */
+uint32_t qvr_version(void);
 
 /* Bytes a pixel takes in a format: 1, 3 or 4; 0 for QVR_FORMAT_AUTO or an unknown value. */
 int qvr_format_channels(qvr_format format);
@@ -83,24 +121,40 @@ const char* qvr_error_string(qvr_error code);
 qvr_error qvr_read_info_memory(const void* data, size_t size, qvr_info* info);
 qvr_error qvr_read_info_file(const char* path, qvr_info* info);
 
+/* The bytes a file with this header can use: a file shorter than `*least`
+ * bytes cannot decode (QVR_ERROR_DAMAGED, found from its size alone), and
+ * no byte at or past `*most` is ever read. For readers that collect a file's
+ * bytes themselves: read at most `*most`. `data` as in qvr_read_info_memory. */
+qvr_error qvr_file_span(const void* data, size_t size, uint64_t* least, uint64_t* most);
+
 /* Reads a whole image from the caller's memory (not copied) into `out`, in
  * `format`: QVR_FORMAT_AUTO keeps the file's own layout; an indexed file may
  * be expanded to RGB or RGBA through its palette; RGB and RGBA convert into
  * each other (alpha 255 added, or dropped). Indexed output from a 16 bpp file
  * is QVR_ERROR_CONVERSION. `limits` may be NULL; an image over the limit is
- * refused from its header, before any allocation. On success `out->pixels`
- * belongs to the caller (qvr_free); on failure `out` is zeroed. */
+ * refused from its header, and data too short for the image's rows
+ * (qvr_file_span) as QVR_ERROR_DAMAGED from its size, both before any
+ * allocation. The file form reads no more of a file than its header lets it
+ * use. On success `out->pixels` belongs to the caller (qvr_free); on failure
+ * `out` is zeroed. */
 qvr_error qvr_decode_memory(const void* data, size_t size, qvr_format format,
                             const qvr_limits* limits, qvr_image* out);
 qvr_error qvr_decode_file(const char* path, qvr_format format, const qvr_limits* limits,
                           qvr_image* out);
 
 /* Writes `image` as a QVR file: QVR_FORMAT_INDEXED as 8 bpp with its palette,
- * RGB as 16 bpp, RGBA as 16 bpp with an alpha plane. What a file keeps:
- * index 255 reads back as 246, palette entry 246 as white, colour at 5-6-5
- * precision, alpha 255 as 246. The memory form hands back a buffer to release
- * with qvr_free. The file form writes a temporary file beside `path` and
- * renames it into place, so `path` is either left alone or fully replaced. */
+ * RGB as 16 bpp, RGBA as 16 bpp with an alpha plane when some pixel is not
+ * opaque (see qvr_encode_options; NULL options are the defaults). What a file
+ * keeps: palette colours exactly (renumbered or refused as the options say,
+ * never changed), colour at 5-6-5 precision, alpha exactly except that 255
+ * reads back as 246. The memory form hands back a buffer to release with
+ * qvr_free. The file form writes a temporary file beside `path` and renames
+ * it into place, so `path` is either left alone or fully replaced. */
+qvr_error qvr_encode_memory_with(const qvr_image* image, const qvr_encode_options* options, void** data,
+                                 size_t* size);
+qvr_error qvr_encode_file_with(const qvr_image* image, const qvr_encode_options* options, const char* path);
+
+/* The same with the default options. */
 qvr_error qvr_encode_memory(const qvr_image* image, void** data, size_t* size);
 qvr_error qvr_encode_file(const qvr_image* image, const char* path);
 

@@ -38,6 +38,8 @@ printf 'QV not really' >"$work/no-extension"
 echo "desktop_test: gio recognises QVR files by name and by content"
 
 "$pixbuf_test" loader "$samples" "$work/damaged"
+"$pixbuf_test" bounded "$samples/tiles-rgb.qvr" "$work/damaged"
+"$pixbuf_test" saving "$work/damaged"
 [ -z "$sanitizer_runtimes" ] || exit 0
 
 # The thumbnailer command from the installed entry, as a file manager runs it.

@@ -7,10 +7,17 @@
  *   pixbuf_test size FILE WIDTH HEIGHT  the image's size is exactly this
  *   pixbuf_test same FILE FILE          the two images have the same pixels (fully
  *                                       transparent ones may differ in colour)
+ *   pixbuf_test bounded SAMPLE WORKDIR  memory follows the header: the sample with
+ *                                       256 MiB after it, and a header claiming
+ *                                       8191 x 8191 over a few bytes
+ *   pixbuf_test saving WORKDIR          the alpha plane only where needed, and options
  */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
+
+#include <sys/resource.h>
 
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
@@ -226,10 +233,133 @@ static int run_same(const char* a, const char* b) {
     return same ? 0 : 1;
 }
 
+static long peak_kib(void) {
+    struct rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+/* Feeds a file to a loader in 64 KiB pieces, never holding more than a piece. */
+static GdkPixbuf* load_streamed(const char* path, GError** error) {
+    FILE* file = fopen(path, "rb");
+    if (file == NULL) return NULL;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
+    static guchar piece[65536];
+    size_t got;
+    gboolean ok = TRUE;
+    while (ok && (got = fread(piece, 1, sizeof piece, file)) > 0) ok = gdk_pixbuf_loader_write(loader, piece, got, error);
+    fclose(file);
+    ok = gdk_pixbuf_loader_close(loader, ok ? error : NULL) && ok;
+    GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : NULL;
+    if (pixbuf != NULL) g_object_ref(pixbuf);
+    g_object_unref(loader);
+    return pixbuf;
+}
+
+#define PADDING_BYTES (256 << 20)
+#define PEAK_LIMIT_KIB (64 << 10)
+
+static int run_bounded(const char* sample, const char* workdir) {
+    gchar* data;
+    gsize length;
+    if (!g_file_get_contents(sample, &data, &length, NULL)) {
+        fail("cannot read", sample, NULL);
+        return 1;
+    }
+    gchar* padded = g_build_filename(workdir, "padded.qvr", NULL);
+    gchar* huge = g_build_filename(workdir, "huge.qvr", NULL);
+    write_variant(padded, data, length);
+    if (truncate(padded, (off_t)length + PADDING_BYTES) != 0) fail("cannot pad", padded, NULL);
+    data[24] = data[28] = (gchar)0xFF; /* 8191 x 8191 */
+    data[25] = data[29] = 0x1F;
+    write_variant(huge, data, 64);
+    g_free(data);
+    GdkPixbuf* want = library_pixbuf(sample);
+    GError* error = NULL;
+    GdkPixbuf* whole = gdk_pixbuf_new_from_file(padded, &error);
+    if (whole == NULL || !same_pixels(whole, want)) fail("the padded file does not load whole", padded, error ? error->message : NULL);
+    g_clear_error(&error);
+    GdkPixbuf* streamed = load_streamed(padded, &error);
+    if (streamed == NULL || !same_pixels(streamed, want)) fail("the padded file does not load in pieces", padded, error ? error->message : NULL);
+    g_clear_error(&error);
+    GdkPixbuf* refused = gdk_pixbuf_new_from_file(huge, &error);
+    if (refused != NULL || error == NULL) fail("a header over too few bytes loads", huge, NULL);
+    g_clear_error(&error);
+    refused = load_streamed(huge, &error);
+    if (refused != NULL || error == NULL) fail("a header over too few bytes loads in pieces", huge, NULL);
+    g_clear_error(&error);
+    const long peak = peak_kib();
+    if (peak > PEAK_LIMIT_KIB) {
+        gchar* detail = g_strdup_printf("peak memory %ld KiB", peak);
+        fail("memory followed the file, not the image", padded, detail);
+        g_free(detail);
+    }
+    g_clear_object(&whole);
+    g_clear_object(&streamed);
+    g_clear_object(&want);
+    g_free(padded);
+    g_free(huge);
+    printf("pixbuf_test: padding and a short file cost %ld KiB at most: %s\n", peak, failures ? "FAILED" : "ok");
+    return failures ? 1 : 0;
+}
+
+/* The kind a pixbuf saves as, or 0 when saving fails (with `error_text` set). */
+static int saved_kind(GdkPixbuf* pixbuf, const char* path, const char* key, const char* value, gchar** error_text) {
+    GError* error = NULL;
+    const gboolean saved = key != NULL ? gdk_pixbuf_save(pixbuf, path, "qvr", &error, key, value, NULL)
+                                       : gdk_pixbuf_save(pixbuf, path, "qvr", &error, NULL);
+    qvr_info info;
+    *error_text = error != NULL ? g_strdup(error->message) : NULL;
+    g_clear_error(&error);
+    if (!saved || qvr_read_info_file(path, &info) != QVR_OK) return 0;
+    return info.depth;
+}
+
+static int run_saving(const char* workdir) {
+    GdkPixbuf* opaque = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, 5, 3);
+    gdk_pixbuf_fill(opaque, 0x336699FF);
+    GdkPixbuf* translucent = gdk_pixbuf_copy(opaque);
+    gdk_pixbuf_get_pixels(translucent)[3] = 254;
+    const struct {
+        GdkPixbuf* pixbuf;
+        const char *key, *value;
+        int depth;           /* 0: refused */
+        const char* reason;  /* in the refusal */
+    } cases[] = {
+        {opaque, NULL, NULL, 24, NULL},
+        {opaque, "alpha", "keep", 32, NULL},
+        {translucent, NULL, NULL, 32, NULL},
+        {translucent, "alpha", "drop", 24, NULL},
+        {opaque, "quality", "90", 0, "\"quality\""},
+        {opaque, "alpha", "maybe", 0, "\"maybe\""},
+    };
+    gchar* path = g_build_filename(workdir, "saving.qvr", NULL);
+    for (size_t i = 0; i < G_N_ELEMENTS(cases); ++i) {
+        gchar* error_text = NULL;
+        const int depth = saved_kind(cases[i].pixbuf, path, cases[i].key, cases[i].value, &error_text);
+        gchar* detail = g_strdup_printf("case %zu: depth %d, expected %d (%s)", i, depth, cases[i].depth,
+                                        error_text ? error_text : "saved");
+        if (depth != cases[i].depth) fail("saving chose the wrong kind", path, detail);
+        if (cases[i].reason != NULL && (error_text == NULL || strstr(error_text, cases[i].reason) == NULL))
+            fail("a refused option is not named", path, detail);
+        g_free(detail);
+        g_free(error_text);
+        remove(path);
+    }
+    g_free(path);
+    g_object_unref(opaque);
+    g_object_unref(translucent);
+    printf("pixbuf_test: saving: %s\n", failures ? "FAILED" : "ok");
+    return failures ? 1 : 0;
+}
+
 int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "loader") == 0) return run_loader(argv[2], argv[3]);
     if (argc == 5 && strcmp(argv[1], "size") == 0) return run_size(argv[2], atoi(argv[3]), atoi(argv[4]));
     if (argc == 4 && strcmp(argv[1], "same") == 0) return run_same(argv[2], argv[3]);
-    fprintf(stderr, "usage: pixbuf_test loader SAMPLES WORKDIR | size FILE W H | same A B\n");
+    if (argc == 4 && strcmp(argv[1], "bounded") == 0) return run_bounded(argv[2], argv[3]);
+    if (argc == 3 && strcmp(argv[1], "saving") == 0) return run_saving(argv[2]);
+    fprintf(stderr, "usage: pixbuf_test loader SAMPLES WORKDIR | size FILE W H | same A B | bounded SAMPLE WORKDIR"
+                    " | saving WORKDIR\n");
     return 2;
 }

@@ -6,11 +6,13 @@
 #   - opens PNGs (the bundled ones and the samples as `qvr decode` writes them)
 #     and exports them as QVR;
 #   - exports a greyscale image with alpha;
-#   - tries a damaged file, which must fail with the library's message.
+#   - tries a damaged file, which must fail with the library's message;
+#   - exports palette images whose colours an 8 bpp file would change (renumbered)
+#     or cannot hold (refused with the reason), and an opaque RGBA image (no alpha plane).
 # Then the pixels must match `qvr decode` and the QVR bytes `qvr encode`.
-# Usage: gimp_test.sh PREFIX SAMPLES QVR PIXBUF_TEST GIMP_PLUGIN_DIR WORKDIR
+# Usage: gimp_test.sh PREFIX SAMPLES QVR PIXBUF_TEST GIMP_PLUGIN_DIR WORKDIR PNG_FIXTURE
 set -euo pipefail
-prefix=$1 samples=$2 qvr=$3 pixbuf_test=$4 system_plugins=$5 work=$6
+prefix=$1 samples=$2 qvr=$3 pixbuf_test=$4 system_plugins=$5 work=$6 fixture=$7
 fail() { echo "gimp_test: $*" >&2; exit 1; }
 source "$(dirname "$0")/../library/workdir.sh"
 fresh_workdir "$work"
@@ -41,7 +43,11 @@ for sample in "$samples"/*.qvr; do
 done
 cp "$samples/${names[0]}.qvr" "$work/in/by-content"
 batch+="(convert \"$work/in/by-content\" \"$work/out/by-content.png\")"
-pngs=("$samples"/*.png "$work"/ref/*.png)
+"$fixture" palette247 "$work/in/palette247.png"
+"$fixture" rgba-opaque "$work/in/opaque.png"
+"$fixture" palette256 "$work/in/palette256.png"
+batch+="(catch #f (convert \"$work/in/palette256.png\" \"$work/out/palette256.qvr\"))"
+pngs=("$samples"/*.png "$work"/ref/*.png "$work/in/palette247.png" "$work/in/opaque.png")
 for png in "${pngs[@]}"; do
   batch+="(convert \"$png\" \"$work/out/$(basename "$png" .png).qvr\")"
 done
@@ -84,3 +90,10 @@ echo "gimp_test: GIMP writes each sample it opened back as qvr decode + encode d
 [ ! -e "$work/out/damaged.png" ] || fail "GIMP opened a damaged file"
 grep -q "damaged QVR file" "$work/gimp.log" || { cat "$work/gimp.log"; fail "no clear message for a damaged file"; }
 echo "gimp_test: a damaged file fails with the library's message"
+"$qvr" decode --quiet "$work/out/palette247.qvr" "$work/out/palette247.png"
+"$pixbuf_test" same "$work/out/palette247.png" "$work/in/palette247.png" || fail "GIMP changed a palette colour"
+[ "$("$qvr" info "$work/out/opaque.qvr" | grep -c 'depth 24')" = 1 ] || fail "an opaque RGBA image gained an alpha plane"
+[ ! -e "$work/out/palette256.qvr" ] || fail "GIMP exported 256 colours as an 8 bpp file"
+grep -q "at most 254 colours besides white.*Convert the image to RGB" "$work/gimp.log" ||
+  { cat "$work/gimp.log"; fail "no reason for refusing 256 colours"; }
+echo "gimp_test: GIMP keeps every palette colour or refuses with the reason, and adds alpha only where needed"

@@ -27,8 +27,8 @@ if built gdk-pixbuf; then
   loader_dir=$(pkg-config --variable=gdk_pixbuf_moduledir gdk-pixbuf-2.0)
   expect "${loader_dir#$(pkg-config --variable=prefix gdk-pixbuf-2.0)/}/libpixbufloader-qvr.so"
 fi
-[ "$(readelf -d "$prefix/lib/libqvr.so" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')" = libqvr.so.1 ] ||
-  fail "libqvr.so has no SONAME libqvr.so.1"
+[ "$(readelf -d "$prefix/lib/libqvr.so" | sed -n 's/.*SONAME.*\[\(.*\)\]/\1/p')" = libqvr.so.2 ] ||
+  fail "libqvr.so has no SONAME libqvr.so.2"
 exported=$(nm -D --defined-only "$prefix/lib/libqvr.so" | awk '$2 == "T" {print $3}' | grep -cv '^qvr_') || true
 [ "$exported" = 0 ] || fail "libqvr.so exports $exported functions outside the qvr_ names"
 

@@ -157,7 +157,7 @@ TEST(QvrApi, InfoComesFromTheHeaderAlone) {
 TEST(QvrApi, PixelLimitRefusesFromTheHeaderBeforeAllocating) {
     const Bytes file = readSample("tiles-rgb.qvr");  // 128 x 96
     Decoded atLimit, overLimit;
-    const qvr_limits exact{128 * 96}, under{128 * 96 - 1};
+    const qvr_limits exact{.max_pixels = 128 * 96, .reserved = {}}, under{.max_pixels = 128 * 96 - 1, .reserved = {}};
     EXPECT_EQ(qvr_decode_memory(file.data(), file.size(), QVR_FORMAT_RGB, &exact, &atLimit.image), QVR_OK);
     EXPECT_EQ(qvr_decode_memory(file.data(), file.size(), QVR_FORMAT_RGB, &under, &overLimit.image),
               QVR_ERROR_TOO_LARGE);
@@ -167,7 +167,7 @@ TEST(QvrApi, PixelLimitRefusesFromTheHeaderBeforeAllocating) {
 
     // The largest header over a few bytes of data: refused without any large request.
     const Bytes huge = colourFile(8191, 8191, Bytes(16, 0));
-    const qvr_limits million{1000000};
+    const qvr_limits million{.max_pixels = 1000000, .reserved = {}};
     largestRequest = 0;
     EXPECT_EQ(qvr_decode_memory(huge.data(), huge.size(), QVR_FORMAT_RGBA, &million, &overLimit.image),
               QVR_ERROR_TOO_LARGE);
@@ -286,6 +286,7 @@ TEST(QvrApi, EncodingKeepsWhatTheFormatKeeps) {
     EXPECT_EQ(back.image.format, QVR_FORMAT_RGBA);
     EXPECT_EQ(pixelsOf(back.image), (Bytes{255, 255, 255, 246, 0, 0, 0, 17}));
 
+    // Index 255 would read back as 246, which is white: the colours are renumbered instead.
     uint8_t indices[3] = {0, 255, 9};
     qvr_image indexed{3, 1, QVR_FORMAT_INDEXED, indices, {}};
     indexed.palette[3 * 9] = 200;
@@ -293,7 +294,195 @@ TEST(QvrApi, EncodingKeepsWhatTheFormatKeeps) {
     Decoded indexedBack;
     ASSERT_EQ(qvr_decode_memory(encoded, size, QVR_FORMAT_RGB, nullptr, &indexedBack.image), QVR_OK);
     qvr_free(encoded);
-    EXPECT_EQ(pixelsOf(indexedBack.image), (Bytes{0, 0, 0, 255, 255, 255, 200, 0, 0}));  // 255 -> 246, white
+    EXPECT_EQ(pixelsOf(indexedBack.image), (Bytes{0, 0, 0, 0, 0, 0, 200, 0, 0}));
+    EXPECT_EQ(indices[1], 255);  // the caller's pixels are left alone
+}
+
+// An indexed image of `colours` distinct colours, pixel i using index i, with
+// the colour of entry `darkRed` (if below `colours`) at (128, 0, 0).
+qvr_image paletteImage(Bytes& indices, uint32_t colours, uint32_t darkRed) {
+    indices.resize(colours < 2 ? 2 : colours);
+    qvr_image image{static_cast<uint32_t>(indices.size()), 1, QVR_FORMAT_INDEXED, indices.data(), {}};
+    for (uint32_t i = 0; i < indices.size(); ++i) {
+        indices[i] = static_cast<uint8_t>(i % colours);
+        image.palette[3 * i] = static_cast<uint8_t>(i);
+        image.palette[3 * i + 1] = static_cast<uint8_t>(255 - i);
+        image.palette[3 * i + 2] = static_cast<uint8_t>(i * 7);
+    }
+    if (darkRed < colours) {
+        image.palette[3 * darkRed] = 128;
+        image.palette[3 * darkRed + 1] = image.palette[3 * darkRed + 2] = 0;
+    }
+    return image;
+}
+
+// The RGB pixels an indexed image shows.
+Bytes shownColours(const qvr_image& image) {
+    Bytes rgb;
+    for (size_t p = 0; p < size_t{image.width} * image.height; ++p)
+        rgb.insert(rgb.end(), &image.palette[3 * image.pixels[p]], &image.palette[3 * image.pixels[p]] + 3);
+    return rgb;
+}
+
+TEST(QvrApi, PaletteColoursAreRenumberedOrRefusedNeverChanged) {
+    const struct {
+        uint32_t colours, darkRed;
+        qvr_colours rule;
+        qvr_error want;
+        bool indicesKept;  // stored as given, without renumbering
+    } cases[] = {
+        {247, 246, QVR_COLOURS_RENUMBER, QVR_OK, false},  // entry 246 would read back white
+        {247, 246, QVR_COLOURS_REFUSE, QVR_ERROR_COLOURS, false},
+        {256, 300, QVR_COLOURS_RENUMBER, QVR_ERROR_COLOURS, false},  // 255 besides white: one too many
+        {256, 300, QVR_COLOURS_REFUSE, QVR_ERROR_COLOURS, false},
+        {246, 300, QVR_COLOURS_REFUSE, QVR_OK, true},  // 0..245 read back as they are
+        {246, 300, QVR_COLOURS_RENUMBER, QVR_OK, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.colours) + " colours, rule " + std::to_string(c.rule));
+        Bytes indices;
+        const qvr_image image = paletteImage(indices, c.colours, c.darkRed);
+        const qvr_encode_options options{c.rule, QVR_ALPHA_AUTO, {}};
+        void* encoded = nullptr;
+        size_t size = 0;
+        ASSERT_EQ(qvr_encode_memory_with(&image, &options, &encoded, &size), c.want);
+        if (c.want != QVR_OK) {
+            EXPECT_EQ(encoded, nullptr);
+            EXPECT_NE(std::strstr(qvr_error_string(c.want), "at most 254 colours besides white"), nullptr);
+            continue;
+        }
+        Decoded back;
+        back.error = qvr_decode_memory(encoded, size, QVR_FORMAT_INDEXED, nullptr, &back.image);
+        qvr_free(encoded);
+        ASSERT_EQ(back.error, QVR_OK);
+        EXPECT_EQ(shownColours(back.image), shownColours(image));
+        EXPECT_EQ(pixelsOf(back.image) == indices, c.indicesKept);
+    }
+    // White keeps entry 246 however many colours come before it: 254 and white fit.
+    Bytes indices;
+    qvr_image full = paletteImage(indices, 256, 300);
+    std::memset(&full.palette[3 * 255], 255, 3);
+    void* encoded = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(qvr_encode_file(&full, "/dev/null"), QVR_ERROR_COLOURS);  // 246 and 255 both coloured
+    std::memset(&full.palette[3 * 246], 255, 3);  // now 0..254 less 246, and white twice
+    ASSERT_EQ(qvr_encode_memory(&full, &encoded, &size), QVR_OK);
+    Decoded back;
+    back.error = qvr_decode_memory(encoded, size, QVR_FORMAT_INDEXED, nullptr, &back.image);
+    qvr_free(encoded);
+    ASSERT_EQ(back.error, QVR_OK);
+    EXPECT_EQ(shownColours(back.image), shownColours(full));
+}
+
+TEST(QvrApi, AnAlphaPlaneOnlyWhenSomePixelIsNotOpaqueUnlessAsked) {
+    const struct {
+        uint8_t lowestAlpha;
+        qvr_alpha rule;
+        qvr_kind want;
+    } cases[] = {
+        {255, QVR_ALPHA_AUTO, QVR_KIND_RGB},  {254, QVR_ALPHA_AUTO, QVR_KIND_RGBA},
+        {255, QVR_ALPHA_KEEP, QVR_KIND_RGBA}, {0, QVR_ALPHA_DROP, QVR_KIND_RGB},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.lowestAlpha) + " rule " + std::to_string(c.rule));
+        Bytes rgba(4 * 4 * 3, 255);
+        for (size_t i = 0; i < rgba.size(); ++i) rgba[i] = i % 4 == 3 ? 255 : static_cast<uint8_t>(i * 5);
+        rgba[4 * 7 + 3] = c.lowestAlpha;
+        const qvr_image image{4, 3, QVR_FORMAT_RGBA, rgba.data(), {}};
+        const qvr_encode_options options{QVR_COLOURS_RENUMBER, c.rule, {}};
+        void* encoded = nullptr;
+        size_t size = 0;
+        ASSERT_EQ(qvr_encode_memory_with(&image, &options, &encoded, &size), QVR_OK);
+        qvr_info info{};
+        EXPECT_EQ(qvr_read_info_memory(encoded, size, &info), QVR_OK);
+        EXPECT_EQ(info.kind, c.want);
+        Decoded back;
+        back.error = qvr_decode_memory(encoded, size, QVR_FORMAT_RGB, nullptr, &back.image);
+        qvr_free(encoded);
+        ASSERT_EQ(back.error, QVR_OK);
+        for (size_t p = 0; p < 12; ++p) EXPECT_EQ(back.image.pixels[3 * p], keptRedOrBlue(rgba[4 * p]));
+    }
+}
+
+TEST(QvrApi, OptionsAndLimitsRefuseWhatThisVersionDoesNotKnow) {
+    EXPECT_EQ(qvr_version(), static_cast<uint32_t>(QVR_HEADER_VERSION));
+    uint8_t pixels[2 * 3] = {};
+    const qvr_image image{2, 1, QVR_FORMAT_RGB, pixels, {}};
+    qvr_encode_options unknownColours{}, unknownAlpha{}, later{};
+    const int unknown = 3;  // as a caller built against a later header would pass
+    std::memcpy(&unknownColours.colours, &unknown, sizeof unknown);
+    std::memcpy(&unknownAlpha.alpha, &unknown, sizeof unknown);
+    later.reserved[5] = 1;
+    void* encoded = nullptr;
+    size_t size = 0;
+    for (const qvr_encode_options* options : {&unknownColours, &unknownAlpha, &later})
+        EXPECT_EQ(qvr_encode_memory_with(&image, options, &encoded, &size), QVR_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(qvr_encode_file_with(&image, &later, "/dev/null"), QVR_ERROR_INVALID_ARGUMENT);
+    const Bytes file = readSample("tiles-rgb.qvr");
+    qvr_limits laterLimits{};
+    laterLimits.reserved[2] = 1;
+    Decoded refused;
+    EXPECT_EQ(qvr_decode_memory(file.data(), file.size(), QVR_FORMAT_AUTO, &laterLimits, &refused.image),
+              QVR_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(qvr_decode_file(samplePath("tiles-rgb.qvr").c_str(), QVR_FORMAT_AUTO, &laterLimits, &refused.image),
+              QVR_ERROR_INVALID_ARGUMENT);
+}
+
+// What a file's header lets it use: the most is read, the least is needed,
+// and both hold for the smallest and the largest encodings.
+TEST(QvrApi, ReadingFollowsTheHeaderNotTheFileSize) {
+    const fs::path padded = fs::temp_directory_path() / ("qvr-api-padded-" + std::to_string(::getpid()));
+    const Bytes tiles = readSample("tiles-rgb.qvr");
+    std::ofstream(padded, std::ios::binary).write(reinterpret_cast<const char*>(tiles.data()),
+                                                   static_cast<std::streamsize>(tiles.size()));
+    fs::resize_file(padded, 256u << 20);  // a sparse tail of 256 MiB
+    Decoded decoded;
+    largestRequest = 0;
+    EXPECT_EQ(qvr_decode_file(padded.c_str(), QVR_FORMAT_RGB, nullptr, &decoded.image), QVR_OK);
+    EXPECT_LT(largestRequest, 1u << 20);
+    fs::remove(padded);
+
+    // 8191 x 8191 over a few bytes: refused from the size, before the pixels.
+    for (int depth : {8, 24, 32}) {
+        Bytes huge = depth == 8 ? readSample("sunset-indexed.qvr") : colourFile(8191, 8191, Bytes(16, 0), depth == 32 ? Bytes(16, 0) : Bytes{});
+        huge.resize(depth == 8 ? 900 : huge.size());
+        std::memcpy(&huge[24], "\xff\x1f\0\0\xff\x1f\0\0", 8);
+        largestRequest = 0;
+        Decoded cut;
+        EXPECT_EQ(qvr_decode_memory(huge.data(), huge.size(), QVR_FORMAT_AUTO, nullptr, &cut.image), QVR_ERROR_DAMAGED) << depth;
+        EXPECT_LT(largestRequest, 4096u) << depth;
+    }
+
+    // Flat and noisy images, with and without alpha, lie within their span.
+    for (qvr_format format : {QVR_FORMAT_INDEXED, QVR_FORMAT_RGB, QVR_FORMAT_RGBA}) {
+        for (bool noisy : {false, true}) {
+            SCOPED_TRACE(std::to_string(format) + (noisy ? " noisy" : " flat"));
+            const uint32_t width = 300, height = 5;
+            Bytes pixels(size_t{width} * height * static_cast<size_t>(qvr_format_channels(format)), 9);
+            uint32_t seed = 1;
+            if (noisy)
+                for (uint8_t& v : pixels) v = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+            qvr_image image{width, height, format, pixels.data(), {}};
+            for (int i = 0; i < 256 * 3; ++i) image.palette[i] = static_cast<uint8_t>(i / 3);
+            std::memset(&image.palette[3 * 246], 255, 3);
+            const qvr_encode_options keep{QVR_COLOURS_RENUMBER, QVR_ALPHA_KEEP, {}};
+            void* encoded = nullptr;
+            size_t size = 0;
+            ASSERT_EQ(qvr_encode_memory_with(&image, &keep, &encoded, &size), QVR_OK);
+            uint64_t least = 0, most = 0;
+            EXPECT_EQ(qvr_file_span(encoded, size, &least, &most), QVR_OK);
+            EXPECT_LE(least, size);
+            EXPECT_LE(size, most);
+            Decoded exact, shorter;
+            EXPECT_EQ(qvr_decode_memory(encoded, static_cast<size_t>(least), QVR_FORMAT_AUTO, nullptr, &exact.image),
+                      noisy || size > least ? QVR_ERROR_DAMAGED : QVR_OK);
+            EXPECT_EQ(qvr_decode_memory(encoded, static_cast<size_t>(least - 1), QVR_FORMAT_AUTO, nullptr, &shorter.image),
+                      QVR_ERROR_DAMAGED);
+            qvr_free(encoded);
+        }
+    }
+    uint64_t least = 0, most = 0;
+    EXPECT_EQ(qvr_file_span("QV", 2, &least, &most), QVR_ERROR_NOT_QVR);
 }
 
 TEST(QvrApi, EncodingRefusesWhatNoFileHolds) {
@@ -386,13 +575,13 @@ TEST_F(EncodeFile, LeavesTheFolderAsItWasOnFailure) {
 
 TEST(QvrApi, EveryErrorHasItsOwnText) {
     std::set<std::string> texts;
-    for (int code = QVR_OK; code <= QVR_ERROR_WRITE; ++code) {
+    for (int code = QVR_OK; code <= QVR_ERROR_COLOURS; ++code) {
         const char* text = qvr_error_string(static_cast<qvr_error>(code));
         ASSERT_NE(text, nullptr);
         EXPECT_GT(std::strlen(text), 5u);
         texts.insert(text);
     }
-    EXPECT_EQ(texts.size(), static_cast<size_t>(QVR_ERROR_WRITE + 1));
+    EXPECT_EQ(texts.size(), static_cast<size_t>(QVR_ERROR_COLOURS + 1));
     EXPECT_STREQ(qvr_error_string(static_cast<qvr_error>(15)), "unknown error code");
 }
 

@@ -6,6 +6,7 @@
 #include <unordered_map>
 
 #include "codec/format.h"
+#include "library/rules.h"
 
 namespace qvr {
 namespace {
@@ -14,10 +15,10 @@ constexpr uint32_t WHITE = 0xFFFFFF;
 constexpr uint8_t OPAQUE = 255;
 constexpr int32_t LAST_INDEX = 255;
 
-const char* const TOO_MANY_COLOURS =
-    "the image has more than 254 colours besides white, and an 8 bpp file keeps at most 254 "
-    "colours besides white (index 255 reads back as 246, and entry 246 always reads back white); "
-    "store it as 16 bpp RGB instead";
+const std::string TOO_MANY_COLOURS = std::string(TOO_MANY_COLOURS_TEXT) + "; store it as 16 bpp RGB instead";
+const char* const WIDENED_TO_RGB =
+    "the palette image has more than 254 colours besides white, more than an 8 bpp file keeps; "
+    "stored as 16 bpp RGB (--depth 8 refuses instead)";
 const char* const TRANSPARENT_AT_DEPTH_8 =
     "the image has transparent pixels and an 8 bpp file has no alpha plane (use --depth 32)";
 const char* const TRANSPARENT_PALETTE_AT_DEPTH_8 =
@@ -28,24 +29,8 @@ uint32_t colourAt(const std::vector<uint8_t>& rgb, size_t p) {
            rgb[3 * p + 2];
 }
 
-// True when every pixel of an indexed image reads back from a file in its
-// own colour, by the file's rules for indices and palette entries.
-bool readsBackInItsColours(const RasterImage& indexed) {
-    std::array<uint8_t, 768> kept = indexed.palette;
-    forcePaletteWhite(kept.data());
-    bool used[256] = {};
-    for (uint8_t index : indexed.indices) used[index] = true;
-    for (int32_t i = 0; i < 256; ++i) {
-        const size_t at = 3 * static_cast<size_t>(i);
-        const size_t readBack = 3 * static_cast<size_t>(keptSample(static_cast<uint8_t>(i)));
-        if (used[i] && std::memcmp(&indexed.palette[at], &kept[readBack], 3) != 0) return false;
-    }
-    return true;
-}
-
 bool hasTransparency(const RasterImage& image) {
-    return image.depth == 32 && std::any_of(image.alpha.begin(), image.alpha.end(),
-                                            [](uint8_t a) { return a != OPAQUE; });
+    return image.depth == 32 && anyTranslucent(image.alpha.data(), image.alpha.size(), 1);
 }
 
 }  // namespace
@@ -101,17 +86,31 @@ RasterImage withDepth(const RasterImage& rgb, int32_t depth) {
     return out;
 }
 
-std::string imageAtDepth(RasterImage source, int32_t depth, RasterImage& out) {
-    if (depth == 0) depth = source.depth;
+std::string imageAtDepth(RasterImage source, int32_t depth, RasterImage& out, std::string* note) {
+    const bool chosen = depth != 0;
+    if (!chosen) depth = source.depth == 32 && !hasTransparency(source) ? 24 : source.depth;
     if (source.depth == 8 && depth == 8) {
-        if (readsBackInItsColours(source)) {
+        const size_t count = source.indices.size();
+        if (indicesKeepTheirColours(source.indices.data(), count, source.palette.data())) {
             out = std::move(source);
             return "";
         }
-        return buildPalette(expandToRgb(source, 24), out);
+        out.allocate(source.width, source.height, 8);
+        if (renumberColours(source.indices.data(), count, source.palette.data(), out.indices.data(),
+                            out.palette.data()))
+            return "";
+        if (chosen) return TOO_MANY_COLOURS;
+        if (note != nullptr) *note = WIDENED_TO_RGB;
+        depth = 24;
     }
     if (source.depth == 8) {
         out = expandToRgb(source, depth);
+        return "";
+    }
+    if (source.depth == 32 && depth == 24) {  // the colour moves; only alpha goes
+        source.depth = 24;
+        source.alpha = {};
+        out = std::move(source);
         return "";
     }
     if (depth != 8) {
@@ -122,9 +121,9 @@ std::string imageAtDepth(RasterImage source, int32_t depth, RasterImage& out) {
     return buildPalette(source, out);
 }
 
-std::string pngAtDepth(PngImage png, int32_t depth, RasterImage& out) {
+std::string pngAtDepth(PngImage png, int32_t depth, RasterImage& out, std::string* note) {
     if (png.kind == PngKind::PaletteWithAlpha && depth == 8) return TRANSPARENT_PALETTE_AT_DEPTH_8;
-    return imageAtDepth(std::move(png.image), depth, out);
+    return imageAtDepth(std::move(png.image), depth, out, note);
 }
 
 }  // namespace qvr

@@ -70,6 +70,24 @@ struct RowDecoder {
     }
 };
 
+constexpr uint32_t SRGB_GAMMA = 45455;  // gAMA of 1/2.2, in 100000ths, as sRGB files carry
+constexpr uint32_t GAMMA_TOLERANCE = 500;
+
+// A QVR file carries no colour space: viewers show its colours as sRGB. What
+// the PNG says otherwise is lost, and the user is told so.
+std::string colourSpaceNote(spng_ctx* ctx) {
+    spng_iccp iccp{};
+    if (spng_get_iccp(ctx, &iccp) == 0)
+        return "the PNG's colour profile is not kept (QVR files have none; viewers show them as sRGB)";
+    uint8_t srgb = 0;
+    if (spng_get_srgb(ctx, &srgb) == 0) return "";
+    uint32_t gamma = 0;
+    if (spng_get_gama_int(ctx, &gamma) == 0 && (gamma + GAMMA_TOLERANCE < SRGB_GAMMA || gamma > SRGB_GAMMA + GAMMA_TOLERANCE))
+        return "the PNG's gamma " + std::to_string(gamma / 100000.0).substr(0, 7) +
+               " is not kept (QVR files have none; viewers show them as sRGB)";
+    return "";
+}
+
 // Palette files may pack 1, 2 or 4 bits per index; spread them to one byte each.
 void unpackIndices(const std::vector<uint8_t>& packed, int bitDepth, RasterImage& image) {
     const size_t width = static_cast<size_t>(image.width);
@@ -156,6 +174,7 @@ std::string readPng(const std::string& path, PngImage& out, PngProgress progress
         return "the image is " + std::to_string(ihdr.width) + " x " + std::to_string(ihdr.height) + "; " +
                SIZE_RANGE_TEXT;
     if (int err = spng_decode_chunks(ctx.get())) return spngReason(err);  // up to the image data
+    out.note = colourSpaceNote(ctx.get());
     const RowDecoder rows{ctx.get(), ihdr.interlace_method ? INTERLACE_PASSES : 1, progress, progressContext};
     if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED && !paletteHasTransparency(ctx.get()))
         return readPalettePng(rows, ihdr, out);

@@ -19,6 +19,7 @@ struct PngImage {
     PngKind kind = PngKind::Rgb;
     int32_t paletteEntries = 0;  // entries in the file's palette (padded to 256 with black)
     RasterImage image;           // depth 8 for Palette, 24 for RGB and grey, 32 with alpha
+    std::string note;            // what QVR will not keep of the file's colour space, or ""
 };
 
 // Called as rows are decoded: `done` of `total` steps.

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -73,8 +74,11 @@ void ProgressBar::report(void* self, int32_t done, int32_t total) {
 
 void ProgressBar::update(int32_t done, int32_t total) {
     if (!enabled_ || total <= 0) return;
-    const double fraction = (finishedPasses_ + static_cast<double>(done) / total) / passes_;
-    if (done == total && finishedPasses_ + 1 < passes_) ++finishedPasses_;
+    double fraction = std::min(1.0, (finishedPasses_ + static_cast<double>(done) / total) / passes_);
+    if (done == total && finishedPasses_ < passes_) ++finishedPasses_;
+    // More passes announced later, or a pass counted again, never move the bar back.
+    if (fraction < shown_) fraction = shown_;
+    shown_ = fraction;
     const int percent = static_cast<int>(fraction * 100);
     if (percent == lastPercent_) return;
     lastPercent_ = percent;

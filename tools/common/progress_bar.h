@@ -17,6 +17,8 @@ class ProgressBar {
 public:
     // `passes`: how many times the reports will count from 1 to their total
     // (reading a PNG is one; encoding is one more, two with an alpha plane).
+    // The bar only moves forward: each finished pass stays counted, and the
+    // fraction shown never falls.
     ProgressBar(std::string label, int32_t passes, bool enabled);
     // A bar that hands its fraction to job `job` of a batch instead of drawing.
     ProgressBar(BatchProgress* batch, size_t job, int32_t passes);
@@ -28,7 +30,7 @@ public:
     static void report(void* self, int32_t done, int32_t total);
     // Erases the bar, so that the next line starts clean.
     void clear();
-    // Changes how many passes the reports will make, once that is known.
+    // Changes how many passes the reports will make in all, once that is known.
     void expectPasses(int32_t passes) { passes_ = passes > 0 ? passes : 1; }
 
 private:
@@ -37,6 +39,7 @@ private:
     std::string label_;
     int32_t passes_;
     int32_t finishedPasses_ = 0;
+    double shown_ = 0;
     int lastPercent_ = -1;
     bool enabled_;
     bool drawn_ = false;

@@ -94,7 +94,9 @@ Problem readDocument(const std::string& path, const std::string& mode, Document&
     if (!problem.empty()) return {"reading", problem};
     const int32_t depth = mode == "indexed" ? 8 : mode == "rgb" ? 24 : mode == "rgba" ? 32 : 0;
     qvr::RasterImage image;
-    problem = qvr::pngAtDepth(std::move(png), depth, image);
+    std::string note;  // a palette no 8 bpp file holds, made RGB
+    problem = qvr::pngAtDepth(std::move(png), depth, image, &note);
+    if (!note.empty()) std::fprintf(stderr, "qvrhost: %s: note: %s\n", path.c_str(), note.c_str());
     if (problem.empty()) document = documentFromRaster(image);
     return {"converting", problem};
 #else

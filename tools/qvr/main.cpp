@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "library/rules.h"
 #include "streams/image_io.h"
 #include "tools/common/image_convert.h"
 #include "tools/common/messages.h"
@@ -44,16 +45,18 @@ const char* const HELP =
     "  qvr decode IN OUT.png   indexed files become 256-entry palette PNGs (entry 246 is\n"
     "                          white, as every reader makes it), 16 bpp files RGB PNGs,\n"
     "                          files with an alpha plane RGBA PNGs\n"
-    "  qvr encode IN.png OUT   palette PNGs become 8 bpp files, RGB and grey PNGs 16 bpp\n"
-    "                          files, PNGs with transparency (palette ones too) 16 bpp\n"
-    "                          files with alpha\n"
+    "  qvr encode IN.png OUT   palette PNGs become 8 bpp files (16 bpp, with a note, when\n"
+    "                          more than 254 colours besides white), RGB and grey PNGs\n"
+    "                          16 bpp files, PNGs with a pixel that is not opaque (palette\n"
+    "                          ones too) 16 bpp files with alpha\n"
     "      --depth 8|24|32     choose instead: 8 indexed (a palette is built when the\n"
     "                          image has at most 254 colours besides white, and no\n"
-    "                          transparency), 24 RGB, 32 RGB + alpha\n"
+    "                          transparency), 24 RGB, 32 RGB + alpha (always)\n"
     "  -o DIR                  convert any number of files into DIR (made if missing),\n"
     "                          each named after its input; a file that fails does not\n"
     "                          stop the others; two inputs with one output name are refused\n"
-    "  -j N                    convert N files at a time with -o (default: one per core)\n"
+    "  -j N                    convert N files at a time with -o, 1 to 1024 (default:\n"
+    "                          one per core)\n"
     "  -q, --quiet             no progress bar and no line per converted file\n"
     "  --                      what follows is a file name, even if it starts with -\n"
     "\n"
@@ -69,6 +72,7 @@ const char* const HELP =
 struct Options {
     int32_t depth = 0;
     std::string outputDir;
+    bool batch = false;  // -o given
     bool quiet = false;
     int jobs = 0;  // 0: one per core
 };
@@ -85,6 +89,8 @@ struct Outcome {
     std::string err;  // for stderr
 };
 
+const std::string JOBS_RANGE = " takes a number of files at a time, 1 to " + std::to_string(MAX_JOBS);
+
 int usageError(const std::string& message) {
     std::fprintf(stderr, "qvr: %s\n%s", message.c_str(), USAGE);
     return EXIT_USAGE;
@@ -92,6 +98,23 @@ int usageError(const std::string& message) {
 
 Outcome failure(const std::string& input, const std::string& step, const std::string& reason) {
     return Outcome{EXIT_FILE_FAILED, "", failureLine(TOOL, input, step, reason)};
+}
+
+// A line that tells what a conversion did not keep, without failing it.
+std::string noteLine(const std::string& input, const std::string& note) {
+    return note.empty() ? "" : std::string(TOOL) + ": " + input + ": note: " + note + "\n";
+}
+
+// Why a file's size cannot hold the rows its header promises, or "": found
+// before any pixel memory is spent.
+std::string tooShort(const std::string& path, const FileHeader& header) {
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(path, error);
+    const FileSpan span = fileSpan(header);
+    if (error || size >= span.least) return "";
+    return "damaged file: its " + std::to_string(size) + " bytes cannot hold the rows of a " +
+           std::to_string(header.width) + " x " + std::to_string(header.height) + " image (at least " +
+           std::to_string(span.least) + " bytes)";
 }
 
 const char* kindName(int32_t depth) {
@@ -154,6 +177,10 @@ Outcome decodeFile(const Job& job, const Options& options, ProgressBar& bar, std
     if (!stream.isOpen()) return failure(job.in, "reading", systemReason(errno));
     const QvrInfo info = inspectQvr(stream);
     if (!info.offsetProblem.empty()) return failure(job.in, "reading", info.offsetProblem);
+    if (info.valid) {
+        const std::string shortFile = tooShort(job.in, info.header);
+        if (!shortFile.empty()) return failure(job.in, "reading", shortFile);
+    }
     bar.expectPasses(info.depth == 32 ? 2 : 1);
     stream.onProgress(ProgressBar::report, &bar);
     RasterImage image;
@@ -169,11 +196,14 @@ Outcome decodeFile(const Job& job, const Options& options, ProgressBar& bar, std
 Outcome encodeFile(const Job& job, const Options& options, ProgressBar& bar, std::string& step) {
     step = "reading";
     PngImage png;
+    bar.expectPasses(2);  // reading, then encoding at least one plane
     std::string problem = readPng(job.in, png, ProgressBar::report, &bar);
     if (!problem.empty()) return failure(job.in, "reading", problem);
     step = "converting";
     RasterImage image;
-    problem = pngAtDepth(std::move(png), options.depth, image);  // its pixels move, not copied
+    std::string depthNote;
+    const std::string notes = noteLine(job.in, png.note);
+    problem = pngAtDepth(std::move(png), options.depth, image, &depthNote);  // its pixels move, not copied
     if (!problem.empty()) return failure(job.in, "converting", problem);
     bar.expectPasses(1 + (image.depth == 32 ? 2 : 1));
     OwnedBytes bytes;
@@ -183,7 +213,9 @@ Outcome encodeFile(const Job& job, const Options& options, ProgressBar& bar, std
     step = "writing " + job.out;
     problem = writeFileSafely(job.out, bytes.data.get(), bytes.size);
     if (!problem.empty()) return failure(job.in, "writing " + job.out, problem);
-    return converted(options, job, image);
+    Outcome outcome = converted(options, job, image);
+    outcome.err = notes + noteLine(job.in, depthNote);
+    return outcome;
 }
 
 using Converter = Outcome (*)(const Job&, const Options&, ProgressBar&, std::string& step);
@@ -258,13 +290,6 @@ int runSingle(Converter convert, const Job& job, const Options& options) {
 // output are refused before anything is converted.
 int batchJobs(const std::vector<std::string>& inputs, const std::string& dir, const char* extension,
               std::vector<Job>& jobs) {
-    std::error_code error;
-    std::filesystem::create_directories(dir, error);
-    if (!std::filesystem::is_directory(dir)) {
-        const std::string reason = error ? error.message() : systemReason(ENOTDIR);
-        std::fputs(failureLine(TOOL, dir, "making the output folder", reason).c_str(), stderr);
-        return EXIT_FILE_FAILED;
-    }
     std::map<std::string, std::string> inputOf;
     int status = 0;
     for (const std::string& in : inputs) {
@@ -280,7 +305,15 @@ int batchJobs(const std::vector<std::string>& inputs, const std::string& dir, co
         }
         jobs.push_back(Job{in, name});
     }
-    return status;
+    if (status != 0) return status;  // the folder is made only for a batch that runs
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (!std::filesystem::is_directory(dir)) {
+        const std::string reason = error ? error.message() : systemReason(ENOTDIR);
+        std::fputs(failureLine(TOOL, dir, "making the output folder", reason).c_str(), stderr);
+        return EXIT_FILE_FAILED;
+    }
+    return 0;
 }
 
 // IN OUT, or any number of inputs with -o DIR.
@@ -288,7 +321,7 @@ int convertCommand(const std::string& command, const std::vector<std::string>& o
                    const Options& options) {
     const bool decoding = command == "decode";
     const Converter convert = decoding ? decodeFile : encodeFile;
-    if (options.outputDir.empty()) {
+    if (!options.batch) {
         if (operands.size() != 2)
             return usageError(command + (decoding ? " takes IN.qvr OUT.png, or IN.qvr... -o DIR"
                                                    : " takes IN.png OUT.qvr, or IN.png... -o DIR"));
@@ -338,12 +371,13 @@ int run(const std::vector<std::string>& args) {
         } else if (arg == "-o") {
             if (!hasValue) return usageError("-o takes a folder");
             options.outputDir = args[++i];
+            options.batch = true;
+            if (options.outputDir.empty()) return usageError("-o takes a folder, not an empty name");
         } else if (arg == "-j" || arg == "--jobs") {
-            if (!hasValue || !parseJobs(args[i + 1], &options.jobs))
-                return usageError(arg + " takes a number of files at a time, 1 or more");
+            if (!hasValue || !parseJobs(args[i + 1], &options.jobs)) return usageError(arg + JOBS_RANGE);
             ++i;
-        } else if (arg.rfind("-j", 0) == 0 && parseJobs(arg.substr(2), &options.jobs)) {
-            continue;
+        } else if (arg.rfind("-j", 0) == 0 && arg.find_first_not_of("0123456789", 2) == std::string::npos) {
+            if (!parseJobs(arg.substr(2), &options.jobs)) return usageError("-j" + JOBS_RANGE);
         } else if (arg == "--quiet" || arg == "-q") {
             options.quiet = true;
         } else {
