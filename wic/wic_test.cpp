@@ -58,6 +58,7 @@ class ClaimingStream final : public IStream {
 public:
     ClaimingStream(std::vector<BYTE> bytes, ULONGLONG claimed) : bytes_(std::move(bytes)), claimed_(claimed) {}
     ULONGLONG furthestRead = 0;
+    ULONGLONG bytesRead = 0;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override {
         if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
@@ -75,6 +76,7 @@ public:
         const ULONG n = static_cast<ULONG>(count < available ? count : available);
         if (n) std::memcpy(into, bytes_.data() + position_, n);
         position_ += n;
+        bytesRead += n;
         if (position_ > furthestRead) furthestRead = position_;
         if (got) *got = n;
         return n == count ? S_OK : S_FALSE;
@@ -365,6 +367,25 @@ void checkClaimingStreams(IWICImagingFactory* factory, const std::string& sample
         decoder->Release();
     }
     check(stream.furthestRead <= bytes.size(), sample, "read past the stream's bytes");
+
+    // The palette moved behind the data and 64 MiB of nothing: the same
+    // image, read without the gap (WIC's own probing reads a little too).
+    const uint32_t dataOffset = 48 + 768, gap = 64u << 20;
+    std::vector<BYTE> gapped(bytes.begin(), bytes.begin() + 48);
+    gapped.insert(gapped.end(), bytes.begin() + dataOffset, bytes.end());
+    const uint32_t moved[2] = {48, uint32_t(gapped.size()) + gap};
+    std::memcpy(&gapped[32], moved, sizeof moved);
+    gapped.resize(gapped.size() + gap);
+    gapped.insert(gapped.end(), bytes.begin() + 48, bytes.begin() + dataOffset);
+    ClaimingStream spread(gapped, gapped.size());
+    decoder = nullptr;
+    checkHr(factory->CreateDecoderFromStream(&spread, nullptr, WICDecodeMetadataCacheOnDemand, &decoder), S_OK,
+            sample, "with the palette behind a gap");
+    if (decoder) {
+        checkDecoded(factory, decoder, ref, sample + " (palette behind a gap)");
+        decoder->Release();
+    }
+    check(spread.bytesRead < gap / 64, sample, "read " + std::to_string(spread.bytesRead) + " bytes around a 64 MiB gap");
 
     // A header of the largest size or with its data far into the stream,
     // over a few bytes: refused as damaged, never out of memory.

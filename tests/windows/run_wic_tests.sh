@@ -83,7 +83,11 @@ new_registry=$win/wic-wineprefix-new
 wineserver -w
 if [ ! -f "$new_registry/system.reg" ]; then
   rm -rf "$WINEPREFIX" "$new_registry"
-  "$loader" wineboot -i >/dev/null 2>&1 || { fail "wineboot"; finish; }
+  if ! "$loader" wineboot -i >"$work/out" 2>&1; then
+    fail "this machine cannot make a $arch Wine prefix ('$loader wineboot -i' fails:" \
+         "$(tail -n 1 "$work/out")); only the DLL's tables were checked, qvrwic.dll was NOT run"
+    finish
+  fi
   wineserver -w
   mkdir -p "$new_registry.tmp" && cp "$WINEPREFIX"/*.reg "$new_registry.tmp/" && mv "$new_registry.tmp" "$new_registry"
 fi
