@@ -16,10 +16,11 @@ cp build-win/qvr.8bi "$stage/x86/qvr.8bi"
 cp build-win64/qvr.8bi "$stage/x64/qvr.8bi"
 cp build-win/wic/qvrwic.dll "$stage/x86/qvrwic.dll"
 cp build-win64/wic/qvrwic.dll "$stage/x64/qvrwic.dll"
+title="QVR for Windows $version"
 # Windows line endings, so that any text editor shows the lines.
 sed 's/$/\r/' >"$stage/INSTALL.txt" <<TEXT
-QVR for Windows $version
-========================
+$title
+${title//?/=}
 
 This package holds two things, each built for 64-bit and for 32-bit x86:
 

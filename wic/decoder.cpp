@@ -101,7 +101,21 @@ HRESULT copyPixels(const RasterImage& image, const WICRect* rect, UINT stride, U
     return S_OK;
 }
 
-class Decoder;
+// What the decoder and its frame both lack: metadata, colour profiles, a
+// stored thumbnail.
+HRESULT noMetadata(IWICMetadataQueryReader** reader) {
+    if (reader) *reader = nullptr;
+    return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+}
+HRESULT noColorContexts(UINT* count) {
+    if (!count) return E_INVALIDARG;
+    *count = 0;
+    return S_OK;
+}
+HRESULT noThumbnail(IWICBitmapSource** thumbnail) {
+    if (thumbnail) *thumbnail = nullptr;
+    return WINCODEC_ERR_CODECNOTHUMBNAIL;
+}
 
 class Frame final : public ComObject<Frame, IWICBitmapFrameDecode, IWICBitmapSource> {
 public:
@@ -129,18 +143,12 @@ public:
         return copyPixels(image_, rect, stride, bufferSize, buffer);
     }
     HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader** reader) override {
-        if (reader) *reader = nullptr;
-        return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+        return noMetadata(reader);
     }
     HRESULT STDMETHODCALLTYPE GetColorContexts(UINT, IWICColorContext**, UINT* count) override {
-        if (!count) return E_INVALIDARG;
-        *count = 0;
-        return S_OK;
+        return noColorContexts(count);
     }
-    HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override {
-        if (thumbnail) *thumbnail = nullptr;
-        return WINCODEC_ERR_CODECNOTHUMBNAIL;
-    }
+    HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override { return noThumbnail(thumbnail); }
 
 private:
     IWICBitmapDecoder* owner_;    // kept alive while the frame lives: it holds the pixels
@@ -208,22 +216,16 @@ public:
         return fillPalette(image_, palette);
     }
     HRESULT STDMETHODCALLTYPE GetMetadataQueryReader(IWICMetadataQueryReader** reader) override {
-        if (reader) *reader = nullptr;
-        return WINCODEC_ERR_UNSUPPORTEDOPERATION;
+        return noMetadata(reader);
     }
     HRESULT STDMETHODCALLTYPE GetPreview(IWICBitmapSource** preview) override {
         if (preview) *preview = nullptr;
         return WINCODEC_ERR_UNSUPPORTEDOPERATION;
     }
     HRESULT STDMETHODCALLTYPE GetColorContexts(UINT, IWICColorContext**, UINT* count) override {
-        if (!count) return E_INVALIDARG;
-        *count = 0;
-        return S_OK;
+        return noColorContexts(count);
     }
-    HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override {
-        if (thumbnail) *thumbnail = nullptr;
-        return WINCODEC_ERR_CODECNOTHUMBNAIL;
-    }
+    HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override { return noThumbnail(thumbnail); }
     HRESULT STDMETHODCALLTYPE GetFrameCount(UINT* count) override {
         if (!count) return E_INVALIDARG;
         if (!isReady()) return WINCODEC_ERR_NOTINITIALIZED;
