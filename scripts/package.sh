@@ -75,7 +75,8 @@ The Windows decoder (qvrwic.dll)
   x64\\qvrwic.dll   for 64-bit programs (Explorer, Photos, Paint on 64-bit Windows)
   x86\\qvrwic.dll   for 32-bit programs, and for everything on 32-bit Windows
 
-On 64-bit Windows register both, so that 32-bit programs read QVR files too.
+On 64-bit Windows register both, so that 32-bit programs read QVR files too;
+there Explorer's thumbnails and preview come with the x64 one.
 Windows loads the DLL from where it was registered, so put it in a folder it
 will stay in first.
 

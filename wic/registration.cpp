@@ -70,6 +70,14 @@ std::vector<Entry> sharedEntries() {
     };
 }
 
+// On 64-bit Windows the extension's keys are one for both architectures and
+// the shell that reads them is 64-bit: they belong to the 64-bit decoder, and
+// the 32-bit one, running under WOW64, leaves them alone.
+bool ownsSharedEntries() {
+    BOOL wow64 = FALSE;
+    return !IsWow64Process(GetCurrentProcess(), &wow64) || !wow64;
+}
+
 std::vector<Entry> decoderEntries(const wchar_t* dllPath) {
     const std::wstring clsid = decoderKey();
     const std::wstring pattern = clsid + L"\\Patterns\\0";
@@ -102,6 +110,7 @@ std::vector<Entry> decoderEntries(const wchar_t* dllPath) {
         {root, instanceKey(), L"CLSID", REG_SZ, text(guidText(CLSID_QvrDecoder))},
         {root, instanceKey(), L"FriendlyName", REG_SZ, text(DECODER_NAME)},
     };
+    if (!ownsSharedEntries()) return entries;
     for (Entry& entry : sharedEntries()) entries.push_back(std::move(entry));
     return entries;
 }
@@ -181,6 +190,7 @@ HRESULT unregisterDecoder() try {
     HRESULT result = removeTree(decoderKey());
     const HRESULT instance = removeTree(instanceKey());
     if (SUCCEEDED(result)) result = instance;
+    if (!ownsSharedEntries()) return result;
     for (const Entry& entry : sharedEntries()) {
         const HRESULT hr = remove(entry);
         if (SUCCEEDED(result)) result = hr;

@@ -58,10 +58,11 @@ HRESULT readQvrStream(IStream* stream, QvrBytes& out) try {
     hr = readUpTo(stream, reinterpret_cast<uint8_t*>(&header), HEADER_BYTES, got);
     if (FAILED(hr)) return hr;
     if (got < HEADER_BYTES || !headerValid(header)) return WINCODEC_ERR_BADHEADER;
+    // A stream that cannot tell its length is read until it ends.
     LARGE_INTEGER zero{};
     ULARGE_INTEGER end{};
-    hr = stream->Seek(zero, STREAM_SEEK_END, &end);
-    if (FAILED(hr)) return hr;
+    end.QuadPart = UINT64_MAX;
+    if (FAILED(stream->Seek(zero, STREAM_SEEK_END, &end))) end.QuadPart = UINT64_MAX;
     const uint64_t length = std::max<uint64_t>(end.QuadPart, HEADER_BYTES);
 
     // The header, the first plane, and the palette or the alpha plane.
