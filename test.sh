@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Builds everything and runs the whole test suite, with warnings as errors:
 #   1. the native suite, with both Windows modules' tests under Wine (the 32-bit
-#      one is reported as skipped on a machine that cannot run 32-bit programs) and the
-#      library and integrations (gdk-pixbuf loader, MIME type, thumbnailer, GIMP plug-in) installed;
+#      one emulated where the kernel cannot run 32-bit programs) and the library and
+#      integrations (gdk-pixbuf loader, MIME type, thumbnailer, GIMP plug-in) installed;
 #   2. the native suite again built with clang under AddressSanitizer and
 #      UndefinedBehaviorSanitizer, every finding fatal;
 #   3. the native suite in a Release build (-O3), as a packager builds it;
-#   4. each fuzz target for a bounded number of inputs with a fixed seed.
+#   4. the native suite with the vector paths compiled out (QVR_PORTABLE), so that
+#      the loops only the 32-bit module runs are tested at depth natively too;
+#   5. each fuzz target for a bounded number of inputs with a fixed seed.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh native windows integrations fuzz
 jobs=$(nproc)
 
 scripts/build-windows.sh -DQVR_WERROR=ON
+tests/windows/emulation/setup.sh build-win/i386-emulation  # says how 32-bit programs run here
 scripts/build.sh -DQVR_WINDOWS_BUILD_DIR="$PWD/build-win" -DQVR_WINDOWS64_BUILD_DIR="$PWD/build-win64" -DQVR_WERROR=ON
 ctest --test-dir build --output-on-failure -j "$jobs"
 
@@ -21,6 +24,9 @@ ctest --test-dir build-asan --output-on-failure -j "$jobs"
 
 QVR_BUILD_DIR=build-release QVR_BUILD_TYPE=Release scripts/build.sh -DQVR_WERROR=ON
 ctest --test-dir build-release --output-on-failure -j "$jobs"
+
+QVR_BUILD_DIR=build-portable scripts/build.sh -DQVR_PORTABLE=ON -DQVR_WERROR=ON
+ctest --test-dir build-portable --output-on-failure -j "$jobs"
 
 scripts/build-fuzz.sh
 scripts/run-fuzzers.sh

@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need, when missing.
 # Usage: scripts/install-deps.sh [native] [windows] [integrations] [fuzz] [bench]  (default: native)
 #   windows: the cross compilers (32-bit and x86-64), Wine for both, Xvfb and zip for
-#            building, testing and packaging the two qvr.8bi modules
+#            building, testing and packaging the two qvr.8bi modules, and qemu-i386
+#            for running 32-bit Wine where the kernel has no 32-bit mode
 #   integrations: gdk-pixbuf, the MIME database tools, GIMP and its plug-in headers
 #   fuzz: clang and its libFuzzer runtime; bench: the peers and tools of the benchmark
 set -euo pipefail
@@ -15,7 +16,7 @@ for group in "${groups[@]}"; do
   case "$group" in
     native) packages+=(g++ cmake make pkg-config libspng-dev libgtest-dev) ;;
     windows) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb
-                        xauth zip) ;;
+                        xauth zip qemu-user-static) ;;
     integrations) packages+=(libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info libglib2.0-bin
                              xdg-utils libgimp2.0-dev gimp xvfb xauth) ;;
     fuzz) packages+=(clang libclang-rt-14-dev) ;;

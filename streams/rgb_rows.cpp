@@ -2,17 +2,18 @@
 
 #include "codec/format.h"
 #include "codec/internal/pixels.h"
+#include "codec/vector_paths.h"
 
-#if defined(__x86_64__) && defined(__SSE2__) && (defined(__GNUC__) || defined(__clang__))
+#if defined(__x86_64__) && defined(QVR_SSE2) && (defined(__GNUC__) || defined(__clang__))
 #define QVR_SHUFFLED_ROWS 1
 #include <tmmintrin.h>
-#elif defined(__SSE2__)
+#elif defined(QVR_SSE2)
 #include <emmintrin.h>
 #endif
 
 namespace qvr {
 
-#ifdef __SSE2__
+#ifdef QVR_SSE2
 namespace {
 
 constexpr int32_t STEP_PIXELS = 8;  // 16 bytes of pixels, 24 of RGB, 32 of RGBA
@@ -118,7 +119,7 @@ bool narrowRgbRowShuffled(uint16_t*, const uint8_t*, int32_t) { return false; }
 
 void widenRgbaRow(uint8_t* rgba, const uint16_t* pixels, int32_t count) {
     int32_t k = 0;
-#ifdef __SSE2__
+#ifdef QVR_SSE2
     // widenEight()'s lanes, blue paired with an opaque alpha, interleaved.
     const __m128i opaque = _mm_set1_epi16(static_cast<short>(0xFF00));
     for (; k + STEP_PIXELS <= count; k += STEP_PIXELS) {
@@ -134,7 +135,7 @@ void widenRgbaRow(uint8_t* rgba, const uint16_t* pixels, int32_t count) {
 
 void pixelsFromRgba(uint16_t* pixels, const uint8_t* rgba, int32_t count) {
     int32_t k = 0;
-#ifdef __SSE2__
+#ifdef QVR_SSE2
     // Each 32-bit lane narrowed as narrowed() does; the lanes are then packed
     // to 16 bits with signed saturation, which is exact once they are moved
     // into the signed range and back.
@@ -164,7 +165,7 @@ constexpr int32_t ALPHA_GROUP = 16;  // samples a vector step moves
 
 void alphaIntoRgba(uint8_t* alpha, const uint8_t* samples, int32_t count) {
     int32_t k = 0;
-#ifdef __SSE2__
+#ifdef QVR_SSE2
     // Sixteen samples a step, moved to the top byte of 32-bit lanes and
     // merged into the pixels' words, which start three bytes before.
     uint8_t* const words = alpha - (RGBA_STEP - 1);
@@ -185,7 +186,7 @@ void alphaIntoRgba(uint8_t* alpha, const uint8_t* samples, int32_t count) {
 
 void alphaFromRgba(uint8_t* samples, const uint8_t* alpha, int32_t count) {
     int32_t k = 0;
-#ifdef __SSE2__
+#ifdef QVR_SSE2
     // Sixteen pixels' words a step, each shifted down to its alpha and
     // packed to bytes (exact: the values stay below 256).
     const uint8_t* const words = alpha - (RGBA_STEP - 1);

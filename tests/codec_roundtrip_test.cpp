@@ -577,7 +577,7 @@ TEST(PixelTables, VectorRowsMatchThePortableLoops) {
     }
 
     Bytes shuffled(3 * pixels.size()), portable(3 * pixels.size());
-    if (!widenRgbRowShuffled(shuffled.data(), pixels.data(), 65536)) GTEST_SKIP() << "no SSSE3 here";
+    if (!widenRgbRowShuffled(shuffled.data(), pixels.data(), 65536)) GTEST_SKIP() << "no SSSE3 shuffles in this processor or build";
     rgbFrom565(portable.data(), pixels.data(), 65536);
     EXPECT_EQ(shuffled, portable);
 

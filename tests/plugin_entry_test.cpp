@@ -1,5 +1,8 @@
 // The module through its entry point, driven by the test host as the editor
 // drives it: open, save, estimate, filter, the globals and the dispatch.
+#include <pthread.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 
@@ -35,6 +38,54 @@ TEST(OpenAndSave, EveryKindMatchesTheConverter) {
         ASSERT_EQ(host.save(saved), noErr) << name;
         EXPECT_EQ(readFile(saved), encodeImage(opened)) << name;
     }
+}
+
+// Hosts may call a plug-in on a thread with little stack. A save of each
+// depth runs on a thread whose stack was painted first; the bytes no longer
+// painted are what it used. The colour plane's ring is the deepest frame, and
+// the alpha plane's (32 KiB) must never lie beneath it: RGBA takes what RGB
+// takes.
+TEST(OpenAndSave, SavingFitsInASmallStack) {
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QVR_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(QVR_ADDRESS_SANITIZER)
+    GTEST_SKIP() << "the sanitizers' frames are not the module's";
+#else
+    constexpr size_t STACK_BYTES = 1 << 20, PAINT = 0xA5, SLACK = 8 << 10;
+    size_t used[2] = {};
+    for (int32_t depth : {24, 32}) {
+        struct Job {
+            int32_t depth;
+            int16_t result;
+        } job{depth, -1};
+        void* stack = std::aligned_alloc(4096, STACK_BYTES);
+        ASSERT_NE(stack, nullptr);
+        std::memset(stack, PAINT, STACK_BYTES);
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstack(&attributes, stack, STACK_BYTES);
+        pthread_t thread;
+        ASSERT_EQ(pthread_create(&thread, &attributes, [](void* p) -> void* {
+            auto* mine = static_cast<Job*>(p);
+            TestHost host(moduleEntry());
+            host.document() = qvrhost::documentFromRaster(sampleImage(300, 40, mine->depth));
+            mine->result = host.save(tempPath("small-stack.qvr"));
+            return nullptr;
+        }, &job), 0);
+        pthread_join(thread, nullptr);
+        pthread_attr_destroy(&attributes);
+        const auto* bytes = static_cast<const uint8_t*>(stack);
+        size_t untouched = 0;
+        while (untouched < STACK_BYTES && bytes[untouched] == PAINT) ++untouched;
+        std::free(stack);
+        EXPECT_EQ(job.result, noErr) << depth;
+        used[depth == 32] = STACK_BYTES - untouched;
+    }
+    EXPECT_LT(used[1], used[0] + SLACK) << "RGB " << used[0] << " bytes, RGBA " << used[1];
+#endif
 }
 
 TEST(OpenAndSave, ReadStartReportsTheImage) {

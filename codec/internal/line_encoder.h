@@ -16,7 +16,9 @@
 
 #include <cstring>
 
-#ifdef __SSE2__
+#include "codec/vector_paths.h"
+
+#ifdef QVR_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -176,7 +178,7 @@ int32_t emitCommand(Row& out, const Sample* cur, int32_t i, int32_t command, int
 // store where none is a command byte. With SSE2 a group is sixteen
 // positions, else eight in a 64-bit word; a look reads the group and three
 // samples more from p and two more from each row above.
-#ifdef __SSE2__
+#ifdef QVR_SSE2
 constexpr int32_t LITERAL_GROUP = 16;
 inline __m128i sixteen(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
@@ -355,7 +357,7 @@ void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16
 
 // One 8-bit plane: indices when header.bitsPerPixel is 8, alpha otherwise.
 template <typename Stream>
-void encodePlane8(Stream& out, const CodecContext& ctx, const FileHeader& header) {
+[[gnu::noinline]] void encodePlane8(Stream& out, const CodecContext& ctx, const FileHeader& header) {
     const int32_t kind = header.bitsPerPixel == 8 ? ROW_KIND_INDEX : ROW_KIND_ALPHA;
     WriterByteRing ring;  // cleared so that a row the host failed to fill reads as zeros
     ring.clearFor(ctx.width, WRITER_SPARE_SAMPLES);
@@ -386,10 +388,11 @@ void writeAlphaPass(Stream& out, const CodecContext& ctx, FileHeader* header) {
     encodePlane8(out, ctx, *header);
 }
 
-// The 16-bit colour plane, then at depth 32 the alpha pass, which rewrites
-// the header with the alpha stream's offset.
+// The 16-bit colour plane. Its ring is the largest frame of the writer, so the
+// alpha pass runs after it has returned, never beneath it: hosts may call a
+// plug-in on a thread with little stack.
 template <typename Stream>
-void encodePlane16(Stream& out, const CodecContext& ctx, FileHeader* header) {
+[[gnu::noinline]] void encodePlane16(Stream& out, const CodecContext& ctx) {
     WriterPixelRing ring;
     ring.clearFor(ctx.width, WRITER_SPARE_SAMPLES);
     typename Stream::RgbStage stage;
@@ -402,7 +405,6 @@ void encodePlane16(Stream& out, const CodecContext& ctx, FileHeader* header) {
         out.endRow(row);
         out.progress(r + 1, ctx.height);
     }
-    if (ctx.depth == 32) writeAlphaPass(out, ctx, header);
 }
 
 // The header a writer starts with; at depth 32 auxOffset follows later.
@@ -433,7 +435,8 @@ void writeImageTo(Stream& out, const CodecContext& ctx) {
         out.write(ctx.palette, PALETTE_BYTES);
         encodePlane8(out, ctx, header);
     } else {
-        encodePlane16(out, ctx, &header);
+        encodePlane16(out, ctx);
+        if (ctx.depth == 32) writeAlphaPass(out, ctx, &header);
     }
 }
 

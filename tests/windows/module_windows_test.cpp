@@ -366,3 +366,36 @@ TEST(DataSlot, TheGlobalsHandleFillsTheWholeSlot) {
 }
 
 }  // namespace
+
+// Hardware faults reach a program as what they are. Under emulation this is
+// the preloaded fixes' work (tests/windows/emulation/); without them every
+// fault arrives as an illegal instruction. Each faulting instruction below is
+// two bytes long, in both architectures, and the handler steps over it.
+namespace {
+volatile DWORD lastFault;
+
+LONG CALLBACK stepOverFault(EXCEPTION_POINTERS* pointers) {
+    lastFault = pointers->ExceptionRecord->ExceptionCode;
+#ifdef _WIN64
+    pointers->ContextRecord->Rip += 2;
+#else
+    pointers->ContextRecord->Eip += 2;
+#endif
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+}  // namespace
+
+TEST(Faults, HardwareFaultsReachTheProgramAsThemselves) {
+    PVOID handler = AddVectoredExceptionHandler(1, stepOverFault);
+    ASSERT_NE(handler, nullptr);
+    lastFault = 0;
+    // mov (%ecx or %rcx), %eax with a null pointer
+    __asm__ volatile("xor %%ecx, %%ecx\n\t.byte 0x8b, 0x01" ::: "eax", "ecx", "memory");
+    EXPECT_EQ(lastFault, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    lastFault = 0;
+    // div %ecx with ecx zero
+    __asm__ volatile("xor %%ecx, %%ecx\n\txor %%edx, %%edx\n\tmov $1, %%eax\n\t.byte 0xf7, 0xf1"
+                     ::: "eax", "ecx", "edx", "memory");
+    EXPECT_EQ(lastFault, static_cast<DWORD>(EXCEPTION_INT_DIVIDE_BY_ZERO));
+    RemoveVectoredExceptionHandler(handler);
+}

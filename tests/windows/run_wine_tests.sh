@@ -5,25 +5,42 @@
 # architecture refusing the other architecture's module, and the DLL's export,
 # import and resource tables.
 # Usage: run_wine_tests.sh x86|x64 WINDOWS_BUILD_DIR NATIVE_QVRHOST SAMPLES_DIR [OTHER_ARCH_MODULE]
-# Exit status: 0 passed, 1 failed, 77 skipped because this machine cannot run
-# the architecture's programs (the tables are still checked first).
+# Exit status: 0 passed, 1 failed (a machine that cannot be made to run the
+# architecture's programs fails, saying why).
+#
+# Both architectures use a 64-bit prefix made by the 64-bit loader, in which
+# 32-bit programs run beside 64-bit ones. Where the kernel has no 32-bit mode,
+# emulation/setup.sh has qemu-i386 run the 32-bit Wine processes, with its
+# fixes preloaded, and a crash simply ends the process: the 32-bit debugger
+# cannot run under emulation.
 set -uo pipefail
 arch=$1
 win=$(cd "$2" && pwd)
 native=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
 samples=$(cd "$4" && pwd)
 other=${5:-}
-SKIPPED=77
+here=$(cd "$(dirname "$0")" && pwd)
+wine64=/usr/lib/wine/wine64
 
 case "$arch" in
-  x86) loader=/usr/lib/wine/wine; prefix_arch=win32; tools=i686-w64-mingw32
-       code_key=wx86; foreign_key=8664 ;;
-  x64) loader=/usr/lib/wine/wine64; prefix_arch=win64; tools=x86_64-w64-mingw32
-       code_key=8664; foreign_key=wx86 ;;
+  x86) loader=/usr/lib/wine/wine; tools=i686-w64-mingw32; code_key=wx86; foreign_key=8664 ;;
+  x64) loader=$wine64; tools=x86_64-w64-mingw32; code_key=8664; foreign_key=wx86 ;;
   *) echo "run_wine_tests: unknown architecture $arch" >&2; exit 2 ;;
 esac
 # No .NET or HTML engine: a new prefix then never asks to download one.
-export WINEPREFIX="$win/wineprefix" WINEARCH=$prefix_arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+overrides="mscoree,mshtml="
+# Making a prefix starts 32-bit processes as well, so both architectures take
+# the emulation's fixes where 32-bit programs are emulated; the x86 module
+# cannot run without 32-bit programs, the x64 one can.
+emulation=$win/i386-emulation
+if [ -z "${QVR_UNDER_XVFB:-}" ] && ! "$here/emulation/setup.sh" "$emulation" && [ "$arch" = x86 ]; then
+  echo "FAIL (x86): this machine cannot run 32-bit programs (see above); the x86 module was NOT run"; exit 1
+fi
+if [ -s "$emulation/preload" ]; then
+  export LD_PRELOAD; LD_PRELOAD=$(cat "$emulation/preload")
+  overrides+=",winedbg.exe="
+fi
+export WINEPREFIX="$win/wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="$overrides"
 
 passes=0
 failures=0
@@ -65,24 +82,28 @@ static_checks() {
 if [ -z "${QVR_UNDER_XVFB:-}" ]; then
   static_checks
   if [ "$failures" -ne 0 ]; then echo "wine ($arch): $failures static checks failed"; exit 1; fi
-  # Can this machine run the architecture's programs at all?
   if ! "$loader" --version >/dev/null 2>&1; then
-    echo "SKIPPED ($arch): this machine cannot run $arch Windows programs: '$loader --version' fails" \
-         "($("$loader" --version 2>&1 | tail -n 1)). Only the DLL's export, import and resource" \
-         "tables were checked; the $arch module was NOT run."
-    exit $SKIPPED
+    echo "FAIL ($arch): '$loader --version' fails ($("$loader" --version 2>&1 | tail -n 1));" \
+         "the $arch module was NOT run"
+    exit 1
   fi
   # A prefix of the tests' own, made before any display exists; its wineserver
   # must be gone before the tests start under Xvfb, or no window ever activates.
   # Unmanaged X11 windows close at once instead of after a two-second wait.
-  if [ ! -f "$WINEPREFIX/.qvr-ready" ]; then
+  ready_mark=$WINEPREFIX/.qvr-ready-wow64
+  if [ ! -f "$ready_mark" ]; then
     rm -rf "$WINEPREFIX"
-    # Marked ready only when it was made, so that a broken prefix is made again next time.
-    "$loader" wineboot -i >/dev/null 2>&1 &&
-      "$loader" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
-      ready=1
+    # Marked ready only when it was made, so that a broken prefix is made again
+    # next time; for the x86 module, one without its 32-bit system folder is
+    # broken too.
+    "$wine64" wineboot -i >/dev/null 2>&1 &&
+      "$wine64" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 &&
+      { [ "$arch" = x64 ] || [ -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; } && ready=1
     wineserver -w
-    [ -n "${ready:-}" ] && touch "$WINEPREFIX/.qvr-ready"
+    if [ -z "${ready:-}" ]; then
+      echo "FAIL ($arch): making the Wine prefix $WINEPREFIX failed; the $arch module was NOT run"; exit 1
+    fi
+    touch "$ready_mark"
   fi
   wineserver -w
   QVR_UNDER_XVFB=$passes exec xvfb-run -a "$0" "$@"
