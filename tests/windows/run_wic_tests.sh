@@ -15,13 +15,26 @@ samples=$(cd "$4" && pwd)
 shift 4
 corpora=("$@")
 
+here=$(cd "$(dirname "$0")" && pwd)
+wine64=/usr/lib/wine/wine64
 case "$arch" in
-  x86) loader=/usr/lib/wine/wine; prefix_arch=win32; tools=i686-w64-mingw32 ;;
-  x64) loader=/usr/lib/wine/wine64; prefix_arch=win64; tools=x86_64-w64-mingw32 ;;
+  x86) loader=/usr/lib/wine/wine; tools=i686-w64-mingw32 ;;
+  x64) loader=$wine64; tools=x86_64-w64-mingw32 ;;
   *) echo "run_wic_tests: unknown architecture $arch" >&2; exit 2 ;;
 esac
 dll=$win/wic/qvrwic.dll
-export WINEPREFIX="$win/wic-wineprefix" WINEARCH=$prefix_arch WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# As the module's tests: a 64-bit prefix in which 32-bit programs run beside
+# 64-bit ones, emulated (emulation/setup.sh) where the kernel has no 32-bit mode.
+overrides="mscoree,mshtml="
+emulation=$win/i386-emulation
+if ! "$here/emulation/setup.sh" "$emulation" && [ "$arch" = x86 ]; then
+  echo "FAIL (wic x86): this machine cannot run 32-bit programs (see above); qvrwic.dll was NOT run"; exit 1
+fi
+if [ -s "$emulation/preload" ]; then
+  export LD_PRELOAD; LD_PRELOAD=$(cat "$emulation/preload")
+  overrides+=",winedbg.exe="
+fi
+export WINEPREFIX="$win/wic-wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="$overrides"
 
 passes=0
 failures=0
@@ -45,8 +58,7 @@ imports=$(grep 'DLL Name:' <<<"$table" | awk '{print toupper($3)}' | sort | tr '
 if [ "$imports" = "ADVAPI32.DLL KERNEL32.DLL MSVCRT.DLL OLE32.DLL " ]; then pass; else fail "imports: $imports"; fi
 
 if ! "$loader" --version >/dev/null 2>&1; then
-  fail "this machine cannot run $arch Windows programs ('$loader --version' fails:" \
-       "$("$loader" --version 2>&1 | tail -n 1)); only the DLL's tables were checked, qvrwic.dll was NOT run"
+  fail "'$loader --version' fails ($("$loader" --version 2>&1 | tail -n 1)); qvrwic.dll was NOT run"
   finish
 fi
 
@@ -78,14 +90,15 @@ sample=Z:$work/files/$(basename "$(ls "$samples"/*indexed*.qvr | head -n 1)")
 other=Z:$(ls "$samples"/*.png | head -n 1)
 
 # A prefix of the test's own, with the registry it had when new at every run
-# (booting a prefix takes minutes here; its registry files are saved once).
+# (making a prefix takes minutes here; its registry files are saved once).
+# One without its 32-bit system folder cannot run the x86 DLL.
 new_registry=$win/wic-wineprefix-new
 wineserver -w
 if [ ! -f "$new_registry/system.reg" ]; then
   rm -rf "$WINEPREFIX" "$new_registry"
-  if ! "$loader" wineboot -i >"$work/out" 2>&1; then
-    fail "this machine cannot make a $arch Wine prefix ('$loader wineboot -i' fails:" \
-         "$(tail -n 1 "$work/out")); only the DLL's tables were checked, qvrwic.dll was NOT run"
+  if ! "$wine64" wineboot -i >"$work/out" 2>&1 ||
+     { [ "$arch" = x86 ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; }; then
+    fail "making the Wine prefix $WINEPREFIX failed ($(tail -n 1 "$work/out")); qvrwic.dll was NOT run"
     finish
   fi
   wineserver -w
@@ -103,15 +116,24 @@ if "$loader" regsvr32 /s "Z:$dll" >"$work/out" 2>&1; then pass; else fail "regsv
 export_registry registered || fail "exporting the registry after registering"
 added=$(diff "$work/before.reg" "$work/registered.reg" | sed -n 's/^> //p')
 clsid='{58AD4482-7860-44B5-BDF7-BD2E23BF2280}'
-for want in "Classes\\CLSID\\$clsid\\InprocServer32]" \
-            "Classes\\CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\$clsid]" \
-            "Classes\\CLSID\\$clsid\\Patterns\\0]" \
-            '"Content Type"="image/x-qvr"' '"PerceivedType"="image"' \
+# The decoder's keys, in the registry view of the DLL's architecture.
+view='Classes\'
+[ "$arch" = x86 ] && view='Classes\Wow6432Node\'
+for want in "${view}CLSID\\$clsid\\InprocServer32]" "${view}CLSID\\$clsid\\Patterns\\0]" \
+            "${view}CLSID\\{7ED96837-96F0-4812-B211-F13C24117ED3}\\Instance\\$clsid]" \
+            '"ThreadingModel"="Both"' 'qvrwic.dll"'; do
+  if grep -qiF -- "$want" <<<"$added"; then pass; else fail "registering did not add $want"; fi
+done
+# The extension's keys, which the 64-bit DLL writes and the 32-bit one, under
+# WoW64, leaves to it.
+for want in '"Content Type"="image/x-qvr"' '"PerceivedType"="image"' \
             'Classes\.qvr\ShellEx\{e357fccd-a995-4576-b01f-234630154e96}]' \
             'Classes\.qvr\ShellEx\{8895b1c6-b41f-4c1c-a562-0d564250836f}]' \
             'Classes\SystemFileAssociations\.qvr\ShellEx\ContextMenuHandlers\ShellImagePreview]' \
-            '".qvr"="picture"' '"ThreadingModel"="Both"' 'qvrwic.dll"'; do
-  if grep -qiF -- "$want" <<<"$added"; then pass; else fail "registering did not add $want"; fi
+            '".qvr"="picture"'; do
+  if grep -qiF -- "$want" <<<"$added"; then written=yes; else written=no; fi
+  if [ "$written" = "$([ "$arch" = x64 ] && echo yes || echo no)" ]; then pass; else
+    fail "registering: $want written: $written"; fi
 done
 
 if "$loader" "$win/wic/wic_test.exe" registered "Z:$work/manifest" "$sample" "$other" >"$work/out" 2>&1; then pass; else
