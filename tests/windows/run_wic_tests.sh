@@ -94,7 +94,7 @@ other=Z:$(ls "$samples"/*.png | head -n 1)
 # One without its 32-bit system folder cannot run the x86 DLL.
 new_registry=$win/wic-wineprefix-new
 wineserver -w
-if [ ! -f "$new_registry/system.reg" ]; then
+if [ ! -f "$new_registry/system.reg" ] || [ ! -d "$WINEPREFIX/drive_c" ]; then
   rm -rf "$WINEPREFIX" "$new_registry"
   if ! "$wine64" wineboot -i >"$work/out" 2>&1 ||
      { [ "$arch" = x86 ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; }; then
