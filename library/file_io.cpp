@@ -76,7 +76,8 @@ std::string temporaryPattern(const std::string& folder, const std::string& name)
     static constexpr char SUFFIX[] = ".tmp-XXXXXX";
     const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
     const size_t nameMax = limit > 0 ? static_cast<size_t>(limit) : 255;
-    const size_t room = nameMax - 1 - (sizeof SUFFIX - 1);
+    const size_t taken = 1 + (sizeof SUFFIX - 1);  // the dot and the suffix
+    const size_t room = nameMax > taken ? nameMax - taken : 1;
     return folder + "/." + name.substr(0, room) + SUFFIX;
 }
 
