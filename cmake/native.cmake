@@ -38,7 +38,7 @@ if(QVR_BUILD_TOOLS)
   add_library(qvr_tool_common STATIC tools/common/png_io.cpp tools/common/image_convert.cpp
                                    tools/common/progress_bar.cpp tools/common/safe_output.cpp
                                    tools/common/messages.cpp)
-  target_link_libraries(qvr_tool_common PUBLIC qvr_streams qvr_api PkgConfig::SPNG)
+  target_link_libraries(qvr_tool_common PUBLIC qvr_streams qvr_api qvr_files PkgConfig::SPNG)
   qvr_warnings(qvr_tool_common)
 
   find_package(Threads REQUIRED)

@@ -1,11 +1,11 @@
 #include "library/file_io.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstdio>
 #include <string>
 
@@ -21,11 +21,6 @@ struct Descriptor {
     }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
-    bool closeNow() {
-        const int result = ::close(fd);
-        fd = -1;
-        return result == 0;
-    }
 };
 
 // The process's umask, read without changing it (umask() would, for every thread).
@@ -45,21 +40,60 @@ mode_t currentUmask() {
     return mask;
 }
 
-bool writeAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        data += written;
-        size -= static_cast<size_t>(written);
-    }
-    return true;
-}
-
 std::string folderOf(const std::string& path) {
     const size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+constexpr int MAX_LINK_DEPTH = 40;  // as many as the kernel follows itself
+
+// Follows symbolic links to the file they finally name, which may not exist
+// yet. 0 and `target` set, or the errno value.
+int followLinks(const std::string& path, std::string& target) {
+    target = path;
+    for (int depth = 0; depth < MAX_LINK_DEPTH; ++depth) {
+        struct stat info{};
+        if (::lstat(target.c_str(), &info) != 0) return errno == ENOENT ? 0 : errno;
+        if (!S_ISLNK(info.st_mode)) return 0;
+        char link[PATH_MAX];
+        const ssize_t n = ::readlink(target.c_str(), link, sizeof link - 1);
+        if (n < 0) return errno;
+        link[n] = '\0';
+        target = link[0] == '/' ? std::string(link) : folderOf(target) + "/" + link;
+    }
+    return ELOOP;
+}
+
+// `.NAME.tmp-XXXXXX` in `folder`, NAME cut so that the name stays within the
+// folder's limit (a 250-byte NAME would otherwise pass 255 bytes).
+std::string temporaryPattern(const std::string& folder, const std::string& name) {
+    static constexpr char SUFFIX[] = ".tmp-XXXXXX";
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const size_t nameMax = limit > 0 ? static_cast<size_t>(limit) : 255;
+    const size_t taken = 1 + (sizeof SUFFIX - 1);  // the dot and the suffix
+    const size_t room = nameMax > taken ? nameMax - taken : 1;
+    return folder + "/." + name.substr(0, room) + SUFFIX;
+}
+
+// Gives the new file the old one's owner and group where the writer may: the
+// owner (root only), else the group when the writer belongs to it. A group
+// that could not be kept gets no more access than others had; the set-ID bits
+// go with an owner or group that could not be kept.
+mode_t keepOwnerAndGroup(int fd, const struct stat& old) {
+    mode_t mode = old.st_mode & 07777;
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    struct stat now{};
+    const bool known = ::fstat(fd, &now) == 0;
+    if (!known || now.st_uid != old.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
+    if (!known || now.st_gid != old.st_gid)
+        mode = (mode & ~static_cast<mode_t>(S_ISGID | 0070)) | ((mode & 07) << 3);
+    return mode;
 }
 
 }  // namespace
@@ -86,26 +120,84 @@ qvr_error readFilePrefix(const char* path, size_t limit, std::vector<uint8_t>& o
     return QVR_OK;
 }
 
-qvr_error replaceFile(const char* path, const uint8_t* bytes, size_t size) {
-    // A symbolic link keeps pointing where it did: the file it names is replaced.
-    char* resolved = ::realpath(path, nullptr);
-    const std::string target(resolved ? resolved : path);
-    std::free(resolved);
-    struct stat existing;
-    const bool exists = ::stat(target.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) return QVR_ERROR_OPEN;  // a folder, a device, ...
-    if (exists && ::access(target.c_str(), W_OK) != 0) return QVR_ERROR_OPEN;  // read-only stays so
-    const mode_t mode = exists ? (existing.st_mode & 07777) : (0666 & ~currentUmask());
-
-    std::string temporary = folderOf(target) + "/.qvr-XXXXXX";
-    Descriptor file(::mkstemp(temporary.data()));
-    if (file.fd < 0) return QVR_ERROR_OPEN;
-    const bool written = writeAll(file.fd, bytes, size) && ::fchmod(file.fd, mode) == 0 &&
-                         ::fsync(file.fd) == 0;
-    if (!file.closeNow() || !written || std::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return QVR_ERROR_WRITE;
+int FileReplacement::open(const char* path) {
+    abandon();
+    if (path == nullptr || path[0] == '\0') return ENOENT;
+    int error = followLinks(path, target_);
+    if (error != 0) return error;
+    struct stat existing{};
+    const bool exists = ::stat(target_.c_str(), &existing) == 0;
+    if (!exists && errno != ENOENT) return errno;
+    if (exists && S_ISDIR(existing.st_mode)) return EISDIR;
+    if (exists && !S_ISREG(existing.st_mode)) {  // a device, pipe or socket: written in place
+        fd_ = ::open(target_.c_str(), O_WRONLY | O_CLOEXEC);
+        return fd_ < 0 ? errno : 0;
     }
+    if (exists && ::access(target_.c_str(), W_OK) != 0) return errno;  // read-only stays so
+    const std::string folder = folderOf(target_);
+    struct stat folderInfo{};
+    if (::stat(folder.c_str(), &folderInfo) != 0) return errno;
+    if (!S_ISDIR(folderInfo.st_mode)) return ENOTDIR;
+
+    std::string pattern = temporaryPattern(folder, nameOf(target_));
+    fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd_ < 0) return errno;
+    temporary_ = pattern;
+    const mode_t mode = exists ? keepOwnerAndGroup(fd_, existing) : (0666 & ~currentUmask());
+    if (::fchmod(fd_, mode) != 0) {
+        error = errno;
+        abandon();
+        return error;
+    }
+    return 0;
+}
+
+int FileReplacement::write(const void* data, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd_, bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        if (n == 0) return ENOSPC;
+        bytes += n;
+        size -= static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int FileReplacement::commit() {
+    if (fd_ < 0) return EBADF;
+    int error = 0;
+    if (!temporary_.empty() && ::fsync(fd_) != 0) error = errno;
+    if (::close(fd_) != 0 && error == 0) error = errno;
+    fd_ = -1;
+    if (error == 0 && !temporary_.empty() && ::rename(temporary_.c_str(), target_.c_str()) != 0) error = errno;
+    if (error != 0) {
+        abandon();
+        return error;
+    }
+    if (!temporary_.empty()) {  // the new name on the disk too
+        const int folder = ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (folder >= 0) {
+            ::fsync(folder);
+            ::close(folder);
+        }
+    }
+    temporary_.clear();
+    return 0;
+}
+
+void FileReplacement::abandon() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    temporary_.clear();
+}
+
+qvr_error replaceFile(const char* path, const uint8_t* bytes, size_t size) {
+    FileReplacement file;
+    if (file.open(path) != 0) return QVR_ERROR_OPEN;
+    if (file.write(bytes, size) != 0 || file.commit() != 0) return QVR_ERROR_WRITE;
     return QVR_OK;
 }
 

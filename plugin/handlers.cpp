@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "codec/internal/binding_state.h"
 #include "codec/reader.h"
 #include "codec/writer.h"
 #include "plugin/checks.h"
@@ -14,7 +15,9 @@ namespace {
 constexpr int16_t BITS_PER_CHANNEL = 8;
 
 PluginGlobals* globalsOf(void* userData) { return static_cast<PluginGlobals*>(userData); }
-bool failed(const PluginGlobals* globals) { return *globals->result != noErr; }
+// The transfer's first failure is the host's result code of the current call.
+qvr::FirstFailure<int16_t> failureOf(const PluginGlobals* globals) { return {globals->result}; }
+bool failed(const PluginGlobals* globals) { return failureOf(globals).failed(); }
 
 // How a row of each codec kind looks to the host.
 struct RowLayout {
@@ -72,7 +75,7 @@ namespace {
 // becomes the result code; anything else is the count moved.
 int32_t readOutcome(PluginGlobals* globals, UINT moved) {
     if (moved == static_cast<UINT>(HFILE_ERROR) || moved == 0) {
-        *globals->result = moved == 0 ? eofErr : readErr;
+        failureOf(globals).record(moved == 0 ? eofErr : readErr);
         return 0;
     }
     return static_cast<int32_t>(moved);
@@ -83,17 +86,17 @@ int32_t readOutcome(PluginGlobals* globals, UINT moved) {
 // disk; anything else is the count moved.
 int32_t writeOutcome(PluginGlobals* globals, UINT moved, UINT asked) {
     if (moved == static_cast<UINT>(HFILE_ERROR)) {
-        *globals->result = writErr;
+        failureOf(globals).record(writErr);
         return 0;
     }
-    if (moved < asked) *globals->result = dskFulErr;
+    if (moved < asked) failureOf(globals).record(dskFulErr);
     return static_cast<int32_t>(moved);
 }
 
 // Records what one _llseek came to: a seek that fails is a failure of the
 // transfer (the first failure wins); either way the answer is passed on.
 int32_t seekOutcome(PluginGlobals* globals, LONG position, OSErr failedCode) {
-    if (position == HFILE_ERROR && !failed(globals)) *globals->result = failedCode;
+    if (position == HFILE_ERROR) failureOf(globals).record(failedCode);
     return position;
 }
 
@@ -175,7 +178,7 @@ int32_t hostRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, i
     record->theRect.top = static_cast<int16_t>(top);
     record->theRect.bottom = static_cast<int16_t>(top + rows);
     record->data = buffer;
-    *globals->result = record->advanceState();
+    failureOf(globals).record(record->advanceState());
     return 1;
 }
 
@@ -221,7 +224,7 @@ void onReadContinue(PluginGlobals* globals) {
     // unless an earlier failure already speaks.
     const bool corrupt = outcome == qvr::DecodeOutcome::FirstPlaneOverrun ||
                          outcome == qvr::DecodeOutcome::AlphaOverrun;
-    if (corrupt && !failed(globals)) *globals->result = formatCannotRead;
+    if (corrupt) failureOf(globals).record(formatCannotRead);
     globals->paramBlock->data = nullptr;
 }
 

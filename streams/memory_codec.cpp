@@ -12,18 +12,6 @@
 #include "streams/rgb_rows.h"
 
 namespace qvr {
-namespace {
-
-// The target of a seek, or -1 when it lies outside 0..size.
-int64_t seekTarget(int32_t offset, int32_t origin, size_t position, size_t size) {
-    int64_t target = offset;
-    if (origin == SEEK_FROM_CURRENT) target += static_cast<int64_t>(position);
-    else if (origin != SEEK_FROM_START) return -1;
-    return target >= 0 && target <= static_cast<int64_t>(size) ? target : -1;
-}
-
-}  // namespace
-
 // ---- shared ----
 
 PixelPlanes planesOf(RasterImage& image) {
@@ -38,19 +26,10 @@ PixelPlanes planesOf(RasterImage& image) {
     return planes;
 }
 
-int32_t MemoryCodecState::rowsMoved(int32_t kind) const {
-    const int32_t slot = rowKindIndex(kind);
-    return slot < 0 ? 0 : rowsMoved_[slot];
-}
-
-void MemoryCodecState::countRow(int32_t kind) { ++rowsMoved_[rowKindIndex(kind)]; }
-
 // ---- reading ----
 
 void MemoryReader::fail(StreamFailure failure) {
-    if (failed()) return;
-    failure_ = failure;
-    limit_ = data_;  // no byte is read after this
+    if (recordFailure(failure)) limit_ = data_;  // no byte is read after this
 }
 
 int32_t MemoryReader::missingByte() {
@@ -72,11 +51,9 @@ int32_t MemoryReader::read(void* buffer, int32_t count) {
 }
 
 int32_t MemoryReader::seek(int32_t offset, int32_t origin) {
-    const size_t size = static_cast<size_t>(end_ - data_);
-    const int64_t target = seekTarget(offset, origin, static_cast<size_t>(cursor_ - data_), size);
+    const int64_t target = seekWithin(offset, origin, cursor_ - data_, end_ - data_);
     if (target < 0) {
-        if (!failed()) failedSeekTarget_ = (origin == SEEK_FROM_CURRENT ? cursor_ - data_ : 0) + int64_t{offset};
-        fail(StreamFailure::SeekOutside);
+        limit_ = data_;  // failed now or before: no byte is read after this
         return -1;
     }
     cursor_ = data_ + target;
@@ -240,11 +217,8 @@ int32_t MemoryWriter::write(const void* buffer, int32_t count) {
 
 int32_t MemoryWriter::seek(int32_t offset, int32_t origin) {
     noteEnd();
-    const int64_t target = seekTarget(offset, origin, position(), size_);
-    if (target < 0) {
-        if (!failed()) failure_ = StreamFailure::SeekOutside;
-        return -1;
-    }
+    const int64_t target = seekWithin(offset, origin, static_cast<int64_t>(position()), static_cast<int64_t>(size_));
+    if (target < 0) return -1;
     cursor_ = data_ + target;
     return static_cast<int32_t>(target);
 }
@@ -259,7 +233,7 @@ void MemoryWriter::getSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t 
     if (failed()) return;
     const PlaneView& plane = kind == ROW_KIND_INDEX ? planes_.indices : planes_.alpha;
     if ((kind != ROW_KIND_INDEX && kind != ROW_KIND_ALPHA) || !plane.first || !rowFits(top, width)) {
-        failure_ = StreamFailure::RowRefused;
+        recordFailure(StreamFailure::RowRefused);
         return;
     }
     if (kind == ROW_KIND_INDEX) std::memcpy(slot, plane.row(top), static_cast<size_t>(width));
@@ -270,7 +244,7 @@ void MemoryWriter::getSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t 
 void MemoryWriter::getRgbRow(RgbStage&, uint16_t* pixels, int32_t top, int32_t width) {
     const PlaneView& colour = planes_.colour;
     if (failed() || !colour.first || !rowFits(top, width)) {
-        if (!failed()) failure_ = StreamFailure::RowRefused;
+        recordFailure(StreamFailure::RowRefused);
         std::memset(pixels, 0, static_cast<size_t>(width) * sizeof *pixels);
         return;
     }

@@ -2,9 +2,10 @@
 // straight to and from planes in the caller's layout (PixelPlanes): a one-byte
 // read is a pointer step and a bounds test the compiler sees, and decoded
 // colour rows are widened from the ring straight into the caller's pixels.
-// They keep the bindings' rules: the first failure wins, after
-// it nothing is read and no row is delivered; the end of the data is
-// EndOfData at the byte concerned; a seek outside the data is SeekOutside.
+// They keep every binding's rules (codec/internal/binding_state.h): the first
+// failure wins, after it nothing is read and no row is delivered; the end of
+// the data is EndOfData at the byte concerned; a seek outside the data is
+// SeekOutside.
 #pragma once
 
 #include <cstddef>
@@ -45,14 +46,11 @@ struct PixelPlanes {
 // The planes of a RasterImage sized for its depth.
 PixelPlanes planesOf(RasterImage& image);
 
-// Rows handed over per kind, and the first failure: what both directions share.
-class MemoryCodecState {
+// The bindings' record of the transfer (first failure, failed seek, rows per
+// kind) and the attached planes: what both directions share.
+class MemoryCodecState : public BindingState {
 public:
-    StreamFailure failure() const { return failure_; }
     int systemError() const { return 0; }  // memory never fails for a system reason
-    // Where the seek that failed with SeekOutside was asked to go.
-    int64_t failedSeekTarget() const { return failedSeekTarget_; }
-    int32_t rowsMoved(int32_t kind) const;
     void attach(const PixelPlanes& planes) { planes_ = planes; }
     // Called after every row, for example to draw a progress bar.
     void onProgress(void (*report)(void* context, int32_t done, int32_t total), void* context) {
@@ -64,19 +62,14 @@ public:
     }
 
 protected:
-    bool failed() const { return failure_ != StreamFailure::None; }
     // True when row `top` of `width` pixels lies inside the attached planes.
     bool rowFits(int32_t top, int32_t width) const {
         return width == planes_.width && top >= 0 && top < planes_.height;
     }
-    void countRow(int32_t kind);
 
     PixelPlanes planes_;
     void (*report_)(void* context, int32_t done, int32_t total) = nullptr;
     void* reportContext_ = nullptr;
-    StreamFailure failure_ = StreamFailure::None;
-    int64_t failedSeekTarget_ = 0;
-    int32_t rowsMoved_[3] = {0, 0, 0};
 };
 
 // Reads a file held by the caller; the bytes are not copied.

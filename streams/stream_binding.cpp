@@ -55,19 +55,9 @@ StreamProcs StreamBinding::procs() {
                        &StreamBinding::putRows, &StreamBinding::getRows, &StreamBinding::progress};
 }
 
-void StreamBinding::fail(StreamFailure failure) {
-    failure_ = failure;
-    onFailure();
-}
-
-int32_t StreamBinding::rowsMoved(int32_t kind) const {
-    const int32_t slot = rowKindIndex(kind);
-    return slot < 0 ? 0 : rowsMoved_[slot];
-}
-
 int32_t StreamBinding::read(void* userData, void* buffer, int32_t count) {
     StreamBinding* binding = self(userData);
-    if (binding->failure_ != StreamFailure::None || count <= 0) return 0;
+    if (binding->failed() || count <= 0) return 0;
     errno = 0;
     const int32_t moved = binding->readBytes(buffer, count);
     if (moved < 0) binding->systemError_ = errno;
@@ -78,7 +68,7 @@ int32_t StreamBinding::read(void* userData, void* buffer, int32_t count) {
 
 int32_t StreamBinding::write(void* userData, const void* buffer, int32_t count) {
     StreamBinding* binding = self(userData);
-    if (binding->failure_ != StreamFailure::None || count <= 0) return 0;
+    if (binding->failed() || count <= 0) return 0;
     errno = 0;
     const int32_t moved = binding->writeBytes(buffer, count);
     if (moved < count) {  // a short write loses the rest as surely as a failed one
@@ -90,14 +80,9 @@ int32_t StreamBinding::write(void* userData, const void* buffer, int32_t count) 
 
 int32_t StreamBinding::seek(void* userData, int32_t offset, int32_t origin) {
     StreamBinding* binding = self(userData);
-    int64_t target = offset;
-    if (origin == SEEK_FROM_CURRENT) target += binding->position();
-    const bool known = origin == SEEK_FROM_START || origin == SEEK_FROM_CURRENT;
-    const int32_t reached = known ? binding->seekTo(target) : -1;
-    if (reached < 0 && !binding->failed()) {
-        binding->failedSeekTarget_ = target;
-        binding->fail(StreamFailure::SeekOutside);
-    }
+    const int64_t target = seekRequest(offset, origin, binding->position());
+    const int32_t reached = seekInside(origin, target, binding->dataSize()) ? binding->seekTo(target) : -1;
+    if (reached < 0 && binding->recordSeekOutside(target)) binding->onFailure();
     return reached;
 }
 
@@ -130,7 +115,7 @@ int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, 
     }
     if (toImage) std::memcpy(row, buffer, rowSize);
     else std::memcpy(buffer, row, rowSize);
-    ++rowsMoved_[rowKindIndex(kind)];
+    countRow(kind);
     return 1;
 }
 
@@ -224,10 +209,9 @@ int32_t MemoryStream::writeBytes(const void* buffer, int32_t count) {
 
 int32_t MemoryStream::seekTo(int64_t target) {
     settle();
-    const bool inside = target >= 0 && target <= static_cast<int64_t>(size_);
-    if (inside) position_ = static_cast<size_t>(target);
+    position_ = static_cast<size_t>(target);
     armReading();
-    return inside ? static_cast<int32_t>(target) : -1;
+    return static_cast<int32_t>(target);
 }
 
 // ---- file ----
@@ -276,8 +260,7 @@ int32_t FileStream::writeBytes(const void* buffer, int32_t count) {
 }
 
 int32_t FileStream::seekTo(int64_t target) {
-    if (!file_ || target < 0 || target > size_ || target > INT32_MAX) return -1;
-    if (std::fseek(file_, static_cast<long>(target), SEEK_SET) != 0) return -1;
+    if (!file_ || std::fseek(file_, static_cast<long>(target), SEEK_SET) != 0) return -1;
     position_ = target;
     return static_cast<int32_t>(target);
 }

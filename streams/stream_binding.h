@@ -1,9 +1,9 @@
 // Bindings of the codec's StreamProcs for programs that run without a host:
 // over a byte buffer in memory or over a file, with rows moving to and from a
-// RasterImage. They keep the host binding's rule: the first failure wins, and
-// after it every read, write and row transfer does nothing and returns 0.
-// Seeks still run; a seek outside the data fails, leaves the position and is
-// recorded as a failure (SeekOutside) when it is the first.
+// RasterImage. They keep every binding's rules (codec/internal/binding_state.h):
+// the first failure wins, and after it every read, write and row transfer does
+// nothing and returns 0. Seeks still run; a seek outside the data fails, leaves
+// the position and is recorded as a failure (SeekOutside) when it is the first.
 #pragma once
 
 #include <array>
@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "codec/internal/binding_state.h"
 #include "codec/stream.h"
 
 namespace qvr {
@@ -34,17 +35,9 @@ struct RasterImage {
     uint8_t* row(int32_t kind, int32_t top, int32_t rowWidth);
 };
 
-enum class StreamFailure {
-    None,
-    EndOfData,   // a read delivered nothing
-    ReadError,
-    WriteError,  // includes a full disk and a write that moved fewer bytes than asked
-    RowRefused,  // a row transfer that does not fit the image
-    SeekOutside, // a seek to an offset outside the file
-};
 const char* describeFailure(StreamFailure failure);
 
-class StreamBinding {
+class StreamBinding : public BindingState {
 public:
     virtual ~StreamBinding() = default;
 
@@ -52,13 +45,8 @@ public:
     virtual StreamProcs procs();
     void attachImage(RasterImage* image) { image_ = image; }
 
-    StreamFailure failure() const { return failure_; }
-    // Rows handed over successfully, per kind (index, RGB, alpha).
-    int32_t rowsMoved(int32_t kind) const;
     // The system's reason (errno) for a read or write error, when it gave one.
     int systemError() const { return systemError_; }
-    // The offset asked for by the seek that failed first (SeekOutside).
-    int64_t failedSeekTarget() const { return failedSeekTarget_; }
     // Called on every progress report, for example to draw a progress bar.
     void onProgress(void (*report)(void* context, int32_t done, int32_t total), void* context) {
         report_ = report;
@@ -66,8 +54,10 @@ public:
     }
 
 protected:
-    bool failed() const { return failure_ != StreamFailure::None; }
-    void fail(StreamFailure failure);
+    // Records the failure when it is the first.
+    void fail(StreamFailure failure) {
+        if (recordFailure(failure)) onFailure();
+    }
     // Called when the first failure is recorded.
     virtual void onFailure() {}
     // The general procedures, which keep the first-failure rule.
@@ -77,9 +67,11 @@ protected:
     // Each returns bytes moved, 0 at the end of the data, or -1 on failure.
     virtual int32_t readBytes(void* buffer, int32_t count) = 0;
     virtual int32_t writeBytes(const void* buffer, int32_t count) = 0;
-    // Returns the new position, or -1 (position unchanged) when outside the data.
-    virtual int32_t seekTo(int64_t position) = 0;
+    // Moves to `target`, which lies within the data; returns it, or -1 when
+    // the move failed (position unchanged).
+    virtual int32_t seekTo(int64_t target) = 0;
     virtual int64_t position() const = 0;
+    virtual int64_t dataSize() const = 0;
 
 private:
     static int32_t seek(void* self, int32_t offset, int32_t origin);
@@ -95,10 +87,7 @@ private:
                     int32_t top, int32_t width, int32_t height);
 
     RasterImage* image_ = nullptr;
-    StreamFailure failure_ = StreamFailure::None;
     int systemError_ = 0;
-    int64_t failedSeekTarget_ = 0;
-    int32_t rowsMoved_[3] = {0, 0, 0};
     void (*report_)(void*, int32_t, int32_t) = nullptr;
     void* reportContext_ = nullptr;
 };
@@ -129,6 +118,10 @@ protected:
         if (appendCursor_) return appendCursor_ - bytes_.data();
         if (readCursor_) return readCursor_ - bytes_.data();
         return static_cast<int64_t>(position_);
+    }
+    int64_t dataSize() const override {
+        const int64_t appended = appendCursor_ ? appendCursor_ - bytes_.data() : 0;
+        return appended > static_cast<int64_t>(size_) ? appended : static_cast<int64_t>(size_);
     }
     void onFailure() override { settle(); }
 
@@ -173,6 +166,7 @@ protected:
     int32_t writeBytes(const void* buffer, int32_t count) override;
     int32_t seekTo(int64_t target) override;
     int64_t position() const override { return position_; }
+    int64_t dataSize() const override { return size_; }
 
 private:
     std::FILE* file_ = nullptr;

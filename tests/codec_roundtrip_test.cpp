@@ -13,6 +13,7 @@
 #include "codec/reader.h"
 #include "codec/writer.h"
 #include "streams/image_io.h"
+#include "streams/memory_codec.h"
 #include "streams/rgb_rows.h"
 #include "test_support.h"
 
@@ -154,6 +155,26 @@ TEST(Binding, SeekOutsideTheDataFailsKeepsThePositionAndIsRecorded) {
     EXPECT_EQ(procs.read(procs.userData, &byte, 1), 0);  // nothing moves after the failure
 }
 
+// The memory path's line-coder streams keep the same seek rule as the bindings.
+TEST(Binding, MemoryReaderAndWriterRecordTheFirstSeekOutside) {
+    const Bytes data{1, 2, 3, 4};
+    MemoryReader reader(data.data(), data.size());
+    MemoryWriter writer(16);
+    writer.write(data.data(), 4);
+    const auto check = [](auto& binding, const char* what) {
+        EXPECT_EQ(binding.seek(4, SEEK_FROM_START), 4) << what;
+        EXPECT_EQ(binding.seek(2, SEEK_FROM_START), 2) << what;
+        EXPECT_EQ(binding.failure(), StreamFailure::None) << what;
+        EXPECT_EQ(binding.seek(5, SEEK_FROM_START), -1) << what;
+        EXPECT_EQ(binding.seek(-3, SEEK_FROM_CURRENT), -1) << what;
+        EXPECT_EQ(binding.failure(), StreamFailure::SeekOutside) << what;
+        EXPECT_EQ(binding.failedSeekTarget(), 5) << what;  // the first failure wins
+        EXPECT_EQ(binding.seek(0, SEEK_FROM_CURRENT), 2) << what;
+    };
+    check(reader, "reader");
+    check(writer, "writer");
+}
+
 // A header whose offsets point outside the file is damage on every binding:
 // the failed seek is named, nothing after it is delivered as the image.
 TEST(Binding, OffsetsOutsideTheFileAreDamage) {
@@ -256,6 +277,7 @@ protected:
     }
     int32_t seekTo(int64_t) override { return -1; }
     int64_t position() const override { return static_cast<int64_t>(written.size()); }
+    int64_t dataSize() const override { return position(); }
 
 private:
     int32_t room_;

@@ -274,6 +274,53 @@ expect_err "pipe message" "not a regular file"
 check "pipe refused by decode" 1 timeout 10 "$qvr" decode "$work/same/pipe" "$work/same/x.png"
 check "pipe refused by the host" 1 timeout 10 "$qvrhost" open "$work/same/pipe" "$work/same/x.png"
 
+check "pipe refused by the host's filter" 1 timeout 10 "$qvrhost" filter "$work/same/pipe"
+expect_err "host filter pipe message" "pipe: reading: not a regular file"
+check "pipe refused by the host's time" 1 timeout 10 "$qvrhost" time "$work/same/pipe" "$work/same/x.qvr"
+expect_err "host time pipe message" "pipe: reading: not a regular file"
+
+# ---- qvrhost time replaces its output like save: never truncated first, every failure said ----
+cp "$samples/tiles-rgb.qvr" "$full_dir/timed.qvr"
+(trap '' XFSZ; ulimit -f $limit; "$qvrhost" time "$work/safe/big.qvr" "$full_dir/timed.qvr") >"$work/out" 2>"$work/err"
+[ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL host time full disk exit status"; failures=$((failures + 1)); }
+same "host time on a full disk keeps the old file" "$full_dir/timed.qvr" "$samples/tiles-rgb.qvr"
+expect_err "host time full disk names the step" "big.qvr: writing $full_dir/timed.qvr: "
+no_temporaries "host time on a full disk" "$full_dir"
+check "host time into a folder" 1 "$qvrhost" time "$samples/tiles-rgb.qvr" "$work/same"
+expect_err "host time folder message" "tiles-rgb.qvr: writing $work/same: Is a directory"
+
+# ---- outputs: long names, owner and group, the same in qvr and qvrhost ----
+mkdir -p "$work/names"
+long=$(printf 'n%.0s' $(seq 246))
+check "qvr writes a 250-byte name" 0 "$qvr" encode "$work/sunset-indexed.png" "$work/names/$long.qvr"
+check "qvrhost writes a 250-byte name" 0 "$qvrhost" save "$samples/badge.png" "$work/names/h$long.qvr"
+if [ "$(id -u)" -eq 0 ]; then
+  for tool in qvr qvrhost; do
+    cp "$samples/tiles-rgb.qvr" "$work/names/owned.qvr"
+    chown 12345:12346 "$work/names/owned.qvr" && chmod 0640 "$work/names/owned.qvr"
+    if [ $tool = qvr ]; then "$qvr" encode -q "$work/sunset-indexed.png" "$work/names/owned.qvr"
+    else "$qvrhost" save "$samples/badge.png" "$work/names/owned.qvr" >/dev/null; fi
+    owner=$(stat -c %u:%g:%a "$work/names/owned.qvr")
+    [ "$owner" = 12345:12346:640 ] && ! cmp -s "$work/names/owned.qvr" "$samples/tiles-rgb.qvr" &&
+      passes=$((passes + 1)) || { echo "FAIL $tool: replaced file is $owner"; failures=$((failures + 1)); }
+  done
+fi
+
+# ---- test-host documents are held to the sizes QVR stores, and refused from their size ----
+le32() {  # le32 N: N as four little-endian bytes
+  local i
+  for i in 0 8 16 24; do printf "\\$(printf %03o $((($1 >> i) & 255)))"; done
+}
+doc() {  # doc FILE WIDTH HEIGHT: a 792-byte RGB document header that claims WIDTH x HEIGHT
+  { printf 'QVRDOC1\0'; le32 3; le32 "$2"; le32 "$3"; le32 3; head -c 768 /dev/zero; } >"$1"
+}
+doc "$work/bomb.doc" 32767 32767
+doc "$work/short.doc" 8191 8191
+check "document beyond QVR's sizes" 1 "$qvrhost" save "$work/bomb.doc" "$work/bomb.qvr"
+expect_err "document size message" "bomb.doc: reading: the document is 32767 x 32767; a QVR file holds 2 to 8191"
+check "document too short for its size" 1 "$qvrhost" save "$work/short.doc" "$work/short.qvr"
+expect_err "short document message" "short.doc: reading: the document file is too short for its 8191 x 8191 pixels"
+
 # A file too short for the rows its header claims is refused from its size.
 { head -c 816 "$samples/sunset-indexed.qvr"; printf '\375\377\001'; } >"$work/short.qvr"
 check "too short for its rows" 1 "$qvr" decode "$work/short.qvr" "$work/x.png"

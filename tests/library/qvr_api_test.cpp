@@ -1,7 +1,9 @@
 // The public C API: every layout against the codec's own decode, the pixel
 // limit (checked before any allocation), damaged input, allocation failure,
 // safe file replacement and the error texts.
+#include <grp.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -571,6 +573,87 @@ TEST_F(EncodeFile, LeavesTheFolderAsItWasOnFailure) {
     EXPECT_EQ(contents(target), (Bytes{'p', 'r', 'e', 'c', 'i', 'o', 'u', 's'}));
     EXPECT_EQ(entries(), (std::set<std::string>{"keep.qvr", "sub.qvr"}));
     EXPECT_TRUE(fs::is_empty(folder / "sub.qvr"));
+}
+
+// Where each kind of link leads: a dangling link keeps pointing at the file it
+// names, which is made; a loop is refused and stays; a hard link keeps the old
+// contents (renaming the new file in splits it from the old one).
+TEST_F(EncodeFile, LinksDanglingLinksLoopsAndHardLinks) {
+    fs::create_symlink("made.qvr", folder / "dangling.qvr");
+    ASSERT_EQ(qvr_encode_file(&image, (folder / "dangling.qvr").c_str()), QVR_OK);
+    EXPECT_TRUE(fs::is_symlink(folder / "dangling.qvr"));
+    qvr_info info{};
+    EXPECT_EQ(qvr_read_info_file((folder / "made.qvr").c_str(), &info), QVR_OK);
+
+    fs::create_symlink("loop-b", folder / "loop-a");
+    fs::create_symlink("loop-a", folder / "loop-b");
+    EXPECT_EQ(qvr_encode_file(&image, (folder / "loop-a").c_str()), QVR_ERROR_OPEN);
+    EXPECT_TRUE(fs::is_symlink(folder / "loop-a"));
+    EXPECT_TRUE(fs::is_symlink(folder / "loop-b"));
+
+    std::ofstream(folder / "shared.qvr") << "old";
+    fs::create_hard_link(folder / "shared.qvr", folder / "other-name.qvr");
+    ASSERT_EQ(qvr_encode_file(&image, (folder / "shared.qvr").c_str()), QVR_OK);
+    EXPECT_EQ(contents(folder / "other-name.qvr"), (Bytes{'o', 'l', 'd'}));
+    EXPECT_EQ(entries(), (std::set<std::string>{"dangling.qvr", "made.qvr", "loop-a", "loop-b", "shared.qvr",
+                                                "other-name.qvr"}));
+}
+
+// The temporary name beside a long output name stays within the name limit.
+TEST_F(EncodeFile, AnOutputNameOf250BytesIsWritten) {
+    const fs::path target = folder / (std::string(246, 'n') + ".qvr");
+    ASSERT_EQ(qvr_encode_file(&image, target.c_str()), QVR_OK);
+    qvr_info info{};
+    EXPECT_EQ(qvr_read_info_file(target.c_str(), &info), QVR_OK);
+    EXPECT_EQ(entries(), std::set<std::string>{target.filename()});
+}
+
+// Replacing a file keeps its owner where the writer may give it (root), and its
+// group where the writer belongs to it; a group it cannot keep gets no more
+// access than others had. Each case runs in a child with the writer's ids.
+TEST_F(EncodeFile, KeepsOwnerAndGroupWherePermitted) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to make files of other owners";
+    constexpr uid_t WRITER = 12345, COLLEAGUE = 12347;
+    constexpr gid_t WRITERS_GROUP = 12345, SHARED_GROUP = 12346, FOREIGN_GROUP = 12348;
+    struct Case {
+        const char* what;
+        bool asWriter;  // else as root
+        uid_t owner;
+        gid_t group;
+        mode_t mode;
+        uid_t ownerAfter;
+        gid_t groupAfter;
+        mode_t modeAfter;
+    };
+    const Case cases[] = {
+        {"root keeps both", false, COLLEAGUE, SHARED_GROUP, 0640, COLLEAGUE, SHARED_GROUP, 0640},
+        {"a member keeps the group", true, COLLEAGUE, SHARED_GROUP, 0660, WRITER, SHARED_GROUP, 0660},
+        {"a stranger to the group", true, COLLEAGUE, FOREIGN_GROUP, 0672, WRITER, WRITERS_GROUP, 0622},
+    };
+    ::chmod(folder.c_str(), 0777);
+    for (const Case& c : cases) {
+        const fs::path target = folder / "shared.qvr";
+        std::ofstream(target) << "old";
+        ASSERT_EQ(::chown(target.c_str(), c.owner, c.group), 0);
+        ASSERT_EQ(::chmod(target.c_str(), c.mode), 0);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            const gid_t groups[] = {SHARED_GROUP};
+            if (c.asWriter && (::setgroups(1, groups) != 0 || ::setgid(WRITERS_GROUP) != 0 || ::setuid(WRITER) != 0))
+                ::_exit(2);
+            ::_exit(qvr_encode_file(&image, target.c_str()) == QVR_OK ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.what;
+        struct stat info{};
+        ASSERT_EQ(::stat(target.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, c.ownerAfter) << c.what;
+        EXPECT_EQ(info.st_gid, c.groupAfter) << c.what;
+        EXPECT_EQ(info.st_mode & 07777, c.modeAfter) << c.what;
+        EXPECT_NE(contents(target), (Bytes{'o', 'l', 'd'})) << c.what;
+    }
 }
 
 TEST(QvrApi, EveryErrorHasItsOwnText) {

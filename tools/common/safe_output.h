@@ -1,16 +1,14 @@
-// Writing a user's file so that a failure never loses what was there: the
-// bytes go to a temporary file beside the target, which replaces the target
-// only once it is complete and on the disk. Devices and pipes are written in
-// place (there is nothing to keep and nothing may be unlinked); a symbolic link
-// keeps pointing where it did and the file it names is replaced. Only the
-// temporary files made here are ever removed, also when the program is
-// interrupted.
+// The tools' outputs, replaced through the library's FileReplacement (links
+// followed, devices and pipes written in place, mode, owner and group kept,
+// the old file untouched by any failure), with one thing more: the temporary
+// files made here are removed also when SIGINT, SIGTERM or SIGHUP ends the
+// program. Reasons are the system's words ("Permission denied").
 #pragma once
-
-#include <sys/types.h>
 
 #include <cstddef>
 #include <string>
+
+#include "library/file_io.h"
 
 namespace qvr {
 
@@ -22,11 +20,11 @@ public:
     SafeOutput& operator=(const SafeOutput&) = delete;
 
     // Checks `path` and opens where the bytes will go, without touching the
-    // target. Returns "" or the reason ("Permission denied", ...).
+    // target. Returns "" or the reason.
     std::string open(const std::string& path);
     // The descriptor the bytes go to, open for reading and writing when it is
     // a temporary file; -1 before open().
-    int descriptor() const { return fd_; }
+    int descriptor() const { return file_.descriptor(); }
     // Writes all of `data` at the descriptor's position; "" or the reason.
     std::string write(const void* data, size_t size);
     // Puts the file in place: flushed to the disk, then renamed over the
@@ -36,9 +34,7 @@ public:
     void abandon();
 
 private:
-    std::string target_;  // where the file goes, symbolic links followed
-    std::string temp_;    // the temporary file, "" when writing in place
-    int fd_ = -1;
+    FileReplacement file_;
     int cleanupSlot_ = -1;
 };
 

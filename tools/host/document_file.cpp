@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codec/format.h"
+#include "streams/image_io.h"
+
 namespace qvrhost {
 namespace {
 
@@ -50,6 +53,8 @@ std::string saveDocument(const std::string& path, const Document& document) {
     return ok ? "" : std::strerror(error ? error : errno);
 }
 
+// Documents are held to what a QVR file can store, and a file too short for
+// the planes its header claims is refused from its size, before any allocation.
 std::string loadDocument(const std::string& path, Document& document) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (!file) return std::strerror(errno);
@@ -57,9 +62,24 @@ std::string loadDocument(const std::string& path, Document& document) {
     DocumentHeader header{};
     bool ok = std::fread(magic, sizeof magic, 1, file) == 1 &&
               std::memcmp(magic, MAGIC, sizeof MAGIC) == 0 &&
-              std::fread(&header, sizeof header, 1, file) == 1 && header.width >= 0 &&
-              header.height >= 0 && header.planes >= 0 && header.width <= 32767 &&
-              header.height <= 32767 && header.planes <= 24;
+              std::fread(&header, sizeof header, 1, file) == 1 && header.planes >= 0 &&
+              header.planes <= 24;
+    std::string problem = ok ? "" : "not a document file";
+    if (ok && !qvr::imageSizeReadable(header.width, header.height)) {
+        problem = "the document is " + std::to_string(header.width) + " x " + std::to_string(header.height) +
+                  "; " + qvr::SIZE_RANGE_TEXT;
+        ok = false;
+    }
+    const uint64_t pixelBytes = static_cast<uint64_t>(header.width) * static_cast<uint64_t>(header.height) *
+                                static_cast<uint64_t>(header.planes);
+    const uint64_t needed = sizeof MAGIC + sizeof header + 3 * 256 + pixelBytes;
+    const long size = ok && std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+    if (ok && (size < 0 || static_cast<uint64_t>(size) < needed ||
+               std::fseek(file, static_cast<long>(sizeof MAGIC + sizeof header), SEEK_SET) != 0)) {
+        problem = "the document file is too short for its " + std::to_string(header.width) + " x " +
+                  std::to_string(header.height) + " pixels";
+        ok = false;
+    }
     if (ok) {
         document.allocate(static_cast<int16_t>(header.mode), header.width, header.height,
                           static_cast<int16_t>(header.planes));
@@ -68,9 +88,10 @@ std::string loadDocument(const std::string& path, Document& document) {
              std::fread(document.blueLUT, 256, 1, file) == 1 &&
              (document.pixels.empty() ||
               std::fread(document.pixels.data(), document.pixels.size(), 1, file) == 1);
+        if (!ok) problem = "not a document file";
     }
     std::fclose(file);
-    return ok ? "" : "not a document file";
+    return problem;
 }
 
 }  // namespace qvrhost

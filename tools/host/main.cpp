@@ -16,6 +16,8 @@
 #include "tools/host/module_loader.h"
 #include "tools/host/test_host.h"
 #if QVR_HOST_PNG
+#include <sys/stat.h>
+
 #include "tools/common/image_convert.h"
 #include "tools/common/messages.h"
 #include "tools/common/png_io.h"
@@ -130,15 +132,38 @@ std::vector<uint8_t> fileBytes(const std::string& path) {
 
 // Times an open of IN and a save of what it opened to OUT through the module,
 // then the codec decoding and encoding the same file in memory; the module must
-// write the bytes the codec writes.
+// write the bytes the codec writes. OUT is replaced only by a complete save.
 int timeModule(TestHost& host, const std::string& in, const std::string& out) {
+    const std::string step = "writing " + out;
+#if QVR_HOST_PNG
+    const std::string unreadable = qvr::inputProblem(in, true);
+    if (!unreadable.empty()) return failed(in, "reading", unreadable);
+    if (qvr::sameFile(in, out)) return failed(in, step, "the output is the input file");
+    qvr::SafeOutput output;
+    const std::string refused = output.open(out);
+    if (!refused.empty()) return failed(in, step, refused);
+#endif
     auto start = std::chrono::steady_clock::now();
     const int16_t opened = host.open(in);
     const double openMs = millisecondsSince(start);
+    if (opened != 0) {
+        report(host, opened);
+        return failed(in, "reading", resultWords(opened));
+    }
     start = std::chrono::steady_clock::now();
-    const int16_t saved = opened == 0 ? host.save(out) : opened;
+#if QVR_HOST_PNG
+    const int16_t saved = host.save(static_cast<intptr_t>(output.descriptor()));
+    const std::string committed = saved == 0 ? output.commit() : "";
+#else
+    const int16_t saved = host.save(out);
+    const std::string committed;
+#endif
     const double saveMs = millisecondsSince(start);
-    if (saved != 0) return report(host, saved);
+    if (saved != 0) {
+        report(host, saved);
+        return failed(in, step, resultWords(saved));
+    }
+    if (!committed.empty()) return failed(in, step, committed);
 
     qvr::MemoryStream source(fileBytes(in));
     qvr::RasterImage image;
@@ -243,6 +268,14 @@ int runCommand(TestHost& host, const std::string& command, const std::vector<std
     }
     if (command == "time" && operands.size() == 2) return timeModule(host, operands[0], operands[1]);
     if (command == "filter" && operands.size() == 1) {
+#if QVR_HOST_PNG
+        // A pipe would keep the module waiting for a writer: refused at once, as open refuses it.
+        // (A folder still goes to the module, which answers for it.)
+        struct stat info{};
+        const bool folder = ::stat(operands[0].c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        const std::string unseekable = folder ? "" : qvr::inputProblem(operands[0], true);
+        if (!unseekable.empty()) return failed(operands[0], "reading", unseekable);
+#endif
         const int16_t result = host.filterFile(operands[0]);
         const int status = report(host, result);
         return result != 0 ? failed(operands[0], "reading", resultWords(result)) : status;
