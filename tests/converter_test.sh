@@ -150,11 +150,14 @@ cp "$full_dir/old.png" "$work/safe/old.kept"
 [ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL full disk exit status"; failures=$((failures + 1)); }
 expect_err "full disk reason" "big.qvr: writing $full_dir/old.png: $full_reason"
 same "full disk keeps the old PNG" "$full_dir/old.png" "$work/safe/old.kept"
-cp "$samples/tiles-rgb.qvr" "$full_dir/good.qvr"
-(trap '' XFSZ; ulimit -f $limit; "$qvrhost" save "$work/safe/big.png" "$full_dir/good.qvr") >"$work/out" 2>"$work/err"
-[ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL host full disk exit status"; failures=$((failures + 1)); }
-same "host save on a full disk keeps the old file" "$full_dir/good.qvr" "$samples/tiles-rgb.qvr"
-expect_err "host save full disk names the step" "big.png: writing $full_dir/good.qvr: "
+# qvrhost save, and time, which writes what it opened and saved again.
+for step in save:big.png time:big.qvr; do
+  cp "$samples/tiles-rgb.qvr" "$full_dir/good.qvr"
+  (trap '' XFSZ; ulimit -f $limit; "$qvrhost" "${step%%:*}" "$work/safe/${step#*:}" "$full_dir/good.qvr") >"$work/out" 2>"$work/err"
+  [ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL host ${step%%:*} full disk exit status"; failures=$((failures + 1)); }
+  same "host ${step%%:*} on a full disk keeps the old file" "$full_dir/good.qvr" "$samples/tiles-rgb.qvr"
+  expect_err "host ${step%%:*} full disk names the step" "${step#*:}: writing $full_dir/good.qvr: "
+done
 no_temporaries "failed writes on a full disk" "$full_dir"
 no_temporaries "failed writes" "$work/safe"
 # Two inputs with one output name are refused before anything is converted.
@@ -279,13 +282,7 @@ expect_err "host filter pipe message" "pipe: reading: not a regular file"
 check "pipe refused by the host's time" 1 timeout 10 "$qvrhost" time "$work/same/pipe" "$work/same/x.qvr"
 expect_err "host time pipe message" "pipe: reading: not a regular file"
 
-# ---- qvrhost time replaces its output like save: never truncated first, every failure said ----
-cp "$samples/tiles-rgb.qvr" "$full_dir/timed.qvr"
-(trap '' XFSZ; ulimit -f $limit; "$qvrhost" time "$work/safe/big.qvr" "$full_dir/timed.qvr") >"$work/out" 2>"$work/err"
-[ $? -eq 1 ] && passes=$((passes + 1)) || { echo "FAIL host time full disk exit status"; failures=$((failures + 1)); }
-same "host time on a full disk keeps the old file" "$full_dir/timed.qvr" "$samples/tiles-rgb.qvr"
-expect_err "host time full disk names the step" "big.qvr: writing $full_dir/timed.qvr: "
-no_temporaries "host time on a full disk" "$full_dir"
+# ---- qvrhost time replaces its output like save (full disk above), every failure said ----
 check "host time into a folder" 1 "$qvrhost" time "$samples/tiles-rgb.qvr" "$work/same"
 expect_err "host time folder message" "tiles-rgb.qvr: writing $work/same: Is a directory"
 

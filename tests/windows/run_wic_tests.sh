@@ -24,17 +24,10 @@ case "$arch" in
 esac
 dll=$win/wic/qvrwic.dll
 # As the module's tests: a 64-bit prefix in which 32-bit programs run beside
-# 64-bit ones, emulated (emulation/setup.sh) where the kernel has no 32-bit mode.
-overrides="mscoree,mshtml="
-emulation=$win/i386-emulation
-if ! "$here/emulation/setup.sh" "$emulation" && [ "$arch" = x86 ]; then
-  echo "FAIL (wic x86): this machine cannot run 32-bit programs (see above); qvrwic.dll was NOT run"; exit 1
-fi
-if [ -s "$emulation/preload" ]; then
-  export LD_PRELOAD; LD_PRELOAD=$(cat "$emulation/preload")
-  overrides+=",winedbg.exe="
-fi
-export WINEPREFIX="$win/wic-wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="$overrides"
+# 64-bit ones, emulated where the kernel has no 32-bit mode.
+. "$here/emulation/wine_env.sh"
+wine_environment "$arch" "$win" "$win/wic-wineprefix" ||
+  { echo "FAIL (wic x86): this machine cannot run 32-bit programs (see above); qvrwic.dll was NOT run"; exit 1; }
 
 passes=0
 failures=0

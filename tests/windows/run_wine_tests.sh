@@ -9,10 +9,9 @@
 # architecture's programs fails, saying why).
 #
 # Both architectures use a 64-bit prefix made by the 64-bit loader, in which
-# 32-bit programs run beside 64-bit ones. Where the kernel has no 32-bit mode,
-# emulation/setup.sh has qemu-i386 run the 32-bit Wine processes, with its
-# fixes preloaded, and a crash simply ends the process: the 32-bit debugger
-# cannot run under emulation.
+# 32-bit programs run beside 64-bit ones (emulation/wine_env.sh). Where the
+# kernel has no 32-bit mode, emulation/setup.sh has qemu-i386 run the 32-bit
+# Wine processes, with its fixes preloaded.
 set -uo pipefail
 arch=$1
 win=$(cd "$2" && pwd)
@@ -27,20 +26,9 @@ case "$arch" in
   x64) loader=$wine64; tools=x86_64-w64-mingw32; code_key=8664; foreign_key=wx86 ;;
   *) echo "run_wine_tests: unknown architecture $arch" >&2; exit 2 ;;
 esac
-# No .NET or HTML engine: a new prefix then never asks to download one.
-overrides="mscoree,mshtml="
-# Making a prefix starts 32-bit processes as well, so both architectures take
-# the emulation's fixes where 32-bit programs are emulated; the x86 module
-# cannot run without 32-bit programs, the x64 one can.
-emulation=$win/i386-emulation
-if [ -z "${QVR_UNDER_XVFB:-}" ] && ! "$here/emulation/setup.sh" "$emulation" && [ "$arch" = x86 ]; then
-  echo "FAIL (x86): this machine cannot run 32-bit programs (see above); the x86 module was NOT run"; exit 1
-fi
-if [ -s "$emulation/preload" ]; then
-  export LD_PRELOAD; LD_PRELOAD=$(cat "$emulation/preload")
-  overrides+=",winedbg.exe="
-fi
-export WINEPREFIX="$win/wineprefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="$overrides"
+. "$here/emulation/wine_env.sh"
+wine_environment "$arch" "$win" "$win/wineprefix" "${QVR_UNDER_XVFB:-}" ||
+  { echo "FAIL (x86): this machine cannot run 32-bit programs (see above); the x86 module was NOT run"; exit 1; }
 
 passes=0
 failures=0
