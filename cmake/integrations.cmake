@@ -39,6 +39,7 @@ if(QVR_BUILD_TESTS)
   qvr_warnings(library_replay)
   add_test(NAME fuzz_replay_library COMMAND library_replay ${PROJECT_SOURCE_DIR}/fuzz/corpus/library
                                             ${PROJECT_SOURCE_DIR}/fuzz/corpus/decode)
+  set_tests_properties(fuzz_replay_library PROPERTIES LABELS fuzz)
   if(QVR_FUZZ)
     add_executable(library_fuzzer fuzz/library_fuzzer.cpp)
     target_link_libraries(library_fuzzer PRIVATE qvr_api)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
-# Usage: scripts/install-deps.sh [native] [windows] [integrations] [fuzz] [bench]  (default: native)
+# Usage: scripts/install-deps.sh [--list-missing] [native] [windows] [integrations] [fuzz] [bench]
+#   (default: native); --list-missing prints what is missing and installs nothing
 #   windows: the cross compilers (32-bit and x86-64), Wine for both, Xvfb and zip for
 #            building, testing and packaging the two qvr.8bi modules, and qemu-i386
 #            for running 32-bit Wine where the kernel has no 32-bit mode
@@ -8,6 +9,8 @@
 #   fuzz: clang and its libFuzzer runtime; bench: the peers and tools of the benchmark
 set -euo pipefail
 
+list_only=
+[ "${1:-}" = --list-missing ] && { list_only=1; shift; }
 groups=("$@")
 [ ${#groups[@]} -eq 0 ] && groups=(native)
 
@@ -29,6 +32,7 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+if [ -n "$list_only" ]; then echo "${missing[*]}"; exit 0; fi
 [ ${#missing[@]} -eq 0 ] && exit 0
 
 if [ "$(id -u)" -ne 0 ]; then
