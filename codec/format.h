@@ -125,6 +125,19 @@ constexpr uint8_t packedPixelByte(uint16_t p) {
     return static_cast<uint8_t>(((p >> 11) & 3) << 6 | ((p >> 5) & 15) << 2 | (p & 3));
 }
 
+// The most bytes a plane's stream can hand the decoder before it has every
+// row or stops at a row that runs past the width: 2 a sample in an 8-bit
+// stream (an escaped sample), 4 a pixel in a 16-bit one (a packed run of one
+// pixel), then slack for one last command that overruns the last row (a
+// packed run of 256 pixels takes 259 bytes) and the decoders' look-ahead.
+// Bytes past it are never read.
+constexpr uint64_t MOST_BYTES_PER_SAMPLE_8 = 2, MOST_BYTES_PER_PIXEL_16 = 4, PLANE_READ_SLACK = 1024;
+constexpr uint64_t planeReach(const FileHeader& header, bool alphaPlane) {
+    const uint64_t samples = uint64_t{header.width} * header.height;
+    const bool colour = header.bitsPerPixel == 16 && !alphaPlane;
+    return samples * (colour ? MOST_BYTES_PER_PIXEL_16 : MOST_BYTES_PER_SAMPLE_8) + PLANE_READ_SLACK;
+}
+
 // 5-6-5 pixels: red in bits 15..11, green 10..5, blue 4..0.
 // Widening repeats each component's top bits below it, so 0 and full scale stay exact.
 void rgbFrom565(uint8_t* rgb, const uint16_t* pixels, int32_t count);

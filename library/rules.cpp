@@ -1,5 +1,6 @@
 #include "library/rules.h"
 
+#include <algorithm>
 #include <array>
 #include <initializer_list>
 #include <cstring>
@@ -10,9 +11,6 @@ namespace {
 constexpr uint32_t WHITE = 0xFFFFFF;
 constexpr int32_t NO_INDEX = -1;
 constexpr uint64_t SAMPLES_PER_BYTE = 129;  // copies: 258 samples for 2 bytes; pairs: 516 for 4
-constexpr uint64_t MOST_BYTES_8 = 2;        // an escaped sample
-constexpr uint64_t MOST_BYTES_16 = 4;       // a packed run of one pixel
-constexpr uint64_t READ_SLACK = 1024;       // past a plane: a failing last command, and look-ahead
 
 uint32_t colourOf(const uint8_t* palette, int32_t index) {
     const uint8_t* rgb = palette + 3 * index;
@@ -84,24 +82,13 @@ bool anyTranslucent(const uint8_t* alpha, size_t count, size_t step) {
 FileSpan fileSpan(const FileHeader& header) {
     const uint64_t width = header.width, height = header.height;
     const uint64_t leastPlane = height * ((width + SAMPLES_PER_BYTE - 1) / SAMPLES_PER_BYTE);
-    const uint64_t samples = width * height;
-    FileSpan span{};
+    FileSpan span{header.dataOffset + leastPlane, header.dataOffset + planeReach(header, false)};
     if (header.bitsPerPixel == 8) {
-        span.least = header.dataOffset + leastPlane;
-        const uint64_t palette = uint64_t{header.auxOffset} + PALETTE_BYTES;
-        const uint64_t indices = header.dataOffset + MOST_BYTES_8 * samples;
-        span.most = (palette > indices ? palette : indices) + READ_SLACK;
-        return span;
+        span.most = std::max(span.most, uint64_t{header.auxOffset} + PALETTE_BYTES + PLANE_READ_SLACK);
+    } else if (header.auxOffset != 0) {
+        span.least = std::max(span.least, header.auxOffset + leastPlane);
+        span.most = std::max(span.most, header.auxOffset + planeReach(header, true));
     }
-    span.least = header.dataOffset + leastPlane;
-    span.most = header.dataOffset + MOST_BYTES_16 * samples;
-    if (header.auxOffset != 0) {
-        const uint64_t alphaLeast = header.auxOffset + leastPlane;
-        const uint64_t alphaMost = header.auxOffset + MOST_BYTES_8 * samples;
-        if (alphaLeast > span.least) span.least = alphaLeast;
-        if (alphaMost > span.most) span.most = alphaMost;
-    }
-    span.most += READ_SLACK;
     return span;
 }
 

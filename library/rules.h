@@ -38,8 +38,7 @@ bool anyTranslucent(const uint8_t* alpha, size_t count, size_t step);
 // The bytes a file with this (valid) header can use. Every command of a
 // plane yields at most 129 samples a byte (a copy: 258 for two bytes) and
 // ends inside its row, so a plane needs at least ceil(width / 129) bytes a
-// row, and takes at most 2 bytes a sample (8-bit escapes) or 4 a pixel
-// (16-bit packed runs of one). `least`: a shorter file cannot decode;
+// row; it takes at most planeReach(). `least`: a shorter file cannot decode;
 // `most`: bytes past it are never read.
 struct FileSpan {
     uint64_t least;

@@ -44,12 +44,6 @@ HRESULT readUpTo(IStream* stream, uint8_t* into, uint64_t count, uint64_t& got) 
 
 }  // namespace
 
-uint64_t planeReach(const FileHeader& header, bool alphaPlane) {
-    const uint64_t samples = uint64_t{header.width} * header.height;
-    const bool colour = header.bitsPerPixel == 16 && !alphaPlane;
-    return samples * (colour ? MAX_BYTES_PER_PIXEL_16 : MAX_BYTES_PER_SAMPLE_8) + LONGEST_COMMAND;
-}
-
 HRESULT readQvrStream(IStream* stream, QvrBytes& out) try {
     HRESULT hr = seekTo(stream, 0);
     if (FAILED(hr)) return hr;

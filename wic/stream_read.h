@@ -14,16 +14,6 @@
 
 namespace qvr::wic {
 
-// The most bytes a decoder takes from a plane's stream before it either has
-// every row or stops at a row that runs past the width: each command covers
-// its pixels with at most this many bytes (16-bit: a packed run of one pixel,
-// command, count, shared byte and pixel byte; 8-bit: an escaped sample), and
-// one command more may overrun the last row (a packed run of 256 pixels).
-constexpr uint64_t MAX_BYTES_PER_SAMPLE_8 = 2;
-constexpr uint64_t MAX_BYTES_PER_PIXEL_16 = 4;
-constexpr uint64_t LONGEST_COMMAND = 3 + 256;
-uint64_t planeReach(const FileHeader& header, bool alphaPlane);
-
 // The file as the decoder sees it: the header (its offsets moved when the
 // stretches between were left out) and every stretch it can read, in file
 // order. `header` is what the stream's first 48 bytes said.
