@@ -23,9 +23,9 @@
 #include "qvr/qvr.h"
 #include "streams/image_io.h"
 #include "tools/common/png_io.h"
-#include "tools/host/document_convert.h"
-#include "tools/host/module_loader.h"
-#include "tools/host/test_host.h"
+#include "tests/host/document_convert.h"
+#include "tests/host/module_loader.h"
+#include "tests/host/test_host.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
-# The native build: the module as a library with the portable services layer,
-# the converter, the test host program and the test suite.
-add_library(qvr_plugin STATIC ${QVR_PLUGIN_SOURCES} plugin/win_services_portable.cpp)
+# The native build: the module as a library with the portable services layer
+# and its test hooks, the converter, the test host program and the test suite.
+add_library(qvr_plugin STATIC ${QVR_PLUGIN_SOURCES} plugin/win_services_portable.cpp
+                              tests/host/portable_hooks.cpp)
 target_link_libraries(qvr_plugin PUBLIC qvr_codec)
 target_compile_options(qvr_plugin PRIVATE -fno-exceptions -fno-rtti)
 qvr_warnings(qvr_plugin)
@@ -27,7 +28,7 @@ add_library(qvr_plugin_buffered STATIC ${QVR_BUFFERED_OBJECT})
 set_target_properties(qvr_plugin_buffered PROPERTIES LINKER_LANGUAGE CXX)
 target_link_libraries(qvr_plugin_buffered PUBLIC qvr_plugin)
 
-add_library(qvr_native_module STATIC tools/host/module_loader_native.cpp)
+add_library(qvr_native_module STATIC tests/host/module_loader_native.cpp)
 target_link_libraries(qvr_native_module PUBLIC qvr_plugin)
 qvr_warnings(qvr_native_module)
 
@@ -46,7 +47,7 @@ if(QVR_BUILD_TOOLS)
   target_link_libraries(qvr PRIVATE qvr_tool_common Threads::Threads)
   qvr_warnings(qvr)
 
-  add_executable(qvrhost tools/host/main.cpp)
+  add_executable(qvrhost tests/host/main.cpp)
   target_link_libraries(qvrhost PRIVATE qvr_testhost qvr_native_module qvr_tool_common)
   target_compile_definitions(qvrhost PRIVATE QVR_HOST_PNG=1)
   qvr_warnings(qvrhost)

@@ -23,11 +23,11 @@ endif()
 target_link_options(qvr_module PRIVATE -static -static-libgcc -static-libstdc++)
 qvr_warnings(qvr_module)
 
-add_library(qvr_module_loader STATIC tools/host/module_loader_win32.cpp)
+add_library(qvr_module_loader STATIC tests/host/module_loader_win32.cpp)
 target_link_libraries(qvr_module_loader PUBLIC qvr_testhost)
 qvr_warnings(qvr_module_loader)
 
-add_executable(qvrhost tools/host/main.cpp)
+add_executable(qvrhost tests/host/main.cpp)
 target_link_libraries(qvrhost PRIVATE qvr_module_loader)
 target_link_options(qvrhost PRIVATE -static)
 qvr_warnings(qvrhost)

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "fuzz_limits.h"
-#include "tools/host/module_loader.h"
-#include "tools/host/test_host.h"
+#include "tests/host/module_loader.h"
+#include "tests/host/test_host.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The exported entry point and the about box.
 #pragma once
 
-#include "plugin/host_api.h"
+#include "host_api/host_api.h"
 
 #if defined(_WIN32)
 #define QVR_EXPORT __declspec(dllexport)

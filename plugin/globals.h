@@ -3,7 +3,7 @@
 // suite when it is usable, else through a fallback over global memory.
 #pragma once
 
-#include "plugin/host_api.h"
+#include "host_api/host_api.h"
 #include "plugin/win_services.h"
 
 extern HINSTANCE moduleInstance;  // set once, when the process attaches the module

@@ -51,43 +51,10 @@ HGLOBAL GlobalFree(HGLOBAL memory);
 // Strings come from the module's own string table, in the ANSI code page.
 int LoadStringA(HINSTANCE instance, UINT id, LPSTR buffer, int bufferMax);
 
-// Message boxes go to a sink; by default their text is printed to stderr.
+// Message boxes print their text on stderr (tests can catch them: see
+// tests/host/portable_hooks.h).
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 
 char* _ltoa(long value, char* buffer, int radix);
-
-namespace portable {
-struct MessageBoxCall {
-    HWND owner;
-    const char* text;
-    const char* caption;  // null when no caption was given
-    UINT type;
-};
-using MessageBoxSink = int (*)(void* context, const MessageBoxCall& call);
-// Routes MessageBoxA to `sink` (null restores printing to stderr).
-void setMessageBoxSink(MessageBoxSink sink, void* context);
-
-// The file calls made so far, for tests that count them.
-struct FileCalls {
-    long reads;
-    long writes;
-    long seeks;
-};
-extern FileCalls fileCalls;
-
-// Faults as a damaged or full disk shows them, for tests; -1 turns one off.
-struct FileFaults {
-    long long badByte = -1;             // a read that reaches this offset fails,
-    bool deliverBeforeBadByte = false;  // after the bytes before it, or moving nothing
-    long long badWriteByte = -1;        // a write that reaches this offset fails
-    long long diskEnd = -1;             // writes stop short of this offset; none start there
-};
-extern FileFaults fileFaults;
-
-// A read-only file over the caller's bytes, for tests that open a great many
-// files: its reads and seeks make no system call. Close it when done.
-HFILE openMemoryFile(const void* bytes, size_t size);
-void closeMemoryFile(HFILE file);
-}  // namespace portable
 
 #endif

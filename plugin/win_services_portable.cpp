@@ -1,4 +1,5 @@
-// The portable stand-ins for the Windows services, for native builds.
+// The portable stand-ins for the Windows services, for native builds. Each
+// file call and message box first asks the test hooks (tests/host/portable_hooks.h).
 #include "plugin/win_services.h"
 
 #include <unistd.h>
@@ -6,11 +7,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <cwchar>
-#include <iterator>
 
 #include "resources/strings.h"
+#include "tests/host/portable_hooks.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ const StringEntry STRING_TABLE[] = {
 };
 
 // Shows the box's ANSI (Latin-1) text on a UTF-8 terminal.
-int printToStderr(void*, const portable::MessageBoxCall& call) {
+int printToStderr(const portable::MessageBoxCall& call) {
     std::fputs("[message box] ", stderr);
     for (const char* c = call.text ? call.text : ""; *c; ++c) {
         const auto byte = static_cast<unsigned char>(*c);
@@ -53,92 +53,19 @@ int printToStderr(void*, const portable::MessageBoxCall& call) {
     return IDOK;
 }
 
-portable::MessageBoxSink messageBoxSink = printToStderr;
-void* messageBoxContext = nullptr;
-
 }  // namespace
-
-namespace portable {
-FileCalls fileCalls{};
-FileFaults fileFaults{};
-}  // namespace portable
-
-namespace {
-
-struct MemoryFile {
-    const uint8_t* bytes;
-    size_t size;
-    size_t position;
-    bool open;
-};
-constexpr HFILE MEMORY_FILE_BASE = 0x40000000;  // far above any descriptor
-MemoryFile memoryFiles[16];
-
-MemoryFile* memoryFileOf(HFILE file) {
-    const long index = static_cast<long>(file) - MEMORY_FILE_BASE;
-    if (index < 0 || index >= static_cast<long>(std::size(memoryFiles))) return nullptr;
-    return memoryFiles[index].open ? &memoryFiles[index] : nullptr;
-}
-
-long long positionOf(HFILE file) {
-    if (const MemoryFile* memory = memoryFileOf(file)) return static_cast<long long>(memory->position);
-    return ::lseek(file, 0, SEEK_CUR);
-}
-
-// How many of `bytes` from the file's position lie before `limit` (all when
-// there is no limit); -1 when the position is already past it.
-long long bytesBefore(HFILE file, UINT bytes, long long limit) {
-    if (limit < 0) return bytes;
-    const long long at = positionOf(file);
-    if (at < 0 || at + static_cast<long long>(bytes) <= limit) return bytes;
-    return at > limit ? -1 : limit - at;
-}
-
-UINT readMemory(MemoryFile& memory, LPVOID buffer, UINT bytes) {
-    const size_t left = memory.position < memory.size ? memory.size - memory.position : 0;
-    const size_t n = bytes < left ? bytes : left;
-    if (n != 0) std::memcpy(buffer, memory.bytes + memory.position, n);
-    memory.position += n;
-    return static_cast<UINT>(n);
-}
-
-}  // namespace
-
-namespace portable {
-HFILE openMemoryFile(const void* bytes, size_t size) {
-    for (MemoryFile& memory : memoryFiles) {
-        if (memory.open) continue;
-        memory = MemoryFile{static_cast<const uint8_t*>(bytes), size, 0, true};
-        return MEMORY_FILE_BASE + static_cast<HFILE>(&memory - memoryFiles);
-    }
-    return HFILE_ERROR;
-}
-
-void closeMemoryFile(HFILE file) {
-    if (MemoryFile* memory = memoryFileOf(file)) memory->open = false;
-}
-}  // namespace portable
 
 UINT _lread(HFILE file, LPVOID buffer, UINT bytes) {
-    ++portable::fileCalls.reads;
-    const portable::FileFaults& faults = portable::fileFaults;
-    const long long good = bytesBefore(file, bytes, faults.badByte);
-    if (good >= 0 && good < bytes) {
-        if (good == 0 || !faults.deliverBeforeBadByte) return static_cast<UINT>(HFILE_ERROR);
-        bytes = static_cast<UINT>(good);
-    }
-    if (MemoryFile* memory = memoryFileOf(file)) return readMemory(*memory, buffer, bytes);
+    if (!portable::hooks::beforeRead(file, bytes)) return static_cast<UINT>(HFILE_ERROR);
+    if (UINT moved; portable::hooks::readMemoryFile(file, buffer, bytes, moved)) return moved;
     const ssize_t n = ::read(file, buffer, bytes);
     return n < 0 ? static_cast<UINT>(HFILE_ERROR) : static_cast<UINT>(n);
 }
 
 // A full disk moves nothing (0); other failures are HFILE_ERROR.
 UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
-    ++portable::fileCalls.writes;
-    const portable::FileFaults& faults = portable::fileFaults;
-    const long long beforeBad = bytesBefore(file, bytes, faults.badWriteByte);
-    if (memoryFileOf(file) || (beforeBad >= 0 && beforeBad < bytes)) return static_cast<UINT>(HFILE_ERROR);
-    const long long room = bytesBefore(file, bytes, faults.diskEnd);
+    long long room = 0;
+    if (!portable::hooks::beforeWrite(file, bytes, room)) return static_cast<UINT>(HFILE_ERROR);
     if (bytes != 0 && room <= 0) return 0;
     const ssize_t n = ::write(file, buffer, static_cast<size_t>(room));
     if (n < 0) return errno == ENOSPC ? 0 : static_cast<UINT>(HFILE_ERROR);
@@ -146,15 +73,7 @@ UINT _lwrite(HFILE file, LPCSTR buffer, UINT bytes) {
 }
 
 LONG _llseek(HFILE file, LONG offset, int origin) {
-    ++portable::fileCalls.seeks;
-    if (MemoryFile* memory = memoryFileOf(file)) {
-        const long long from = origin == 0 ? 0 : origin == 1 ? static_cast<long long>(memory->position)
-                                                             : static_cast<long long>(memory->size);
-        const long long position = from + offset;
-        if (position < 0 || position > INT32_MAX) return HFILE_ERROR;
-        memory->position = static_cast<size_t>(position);
-        return static_cast<LONG>(position);
-    }
+    if (LONG result; portable::hooks::seekMemoryFile(file, offset, origin, result)) return result;
     const int whence = origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END;
     const off_t position = ::lseek(file, offset, whence);
     return position < 0 || position > INT32_MAX ? HFILE_ERROR : static_cast<LONG>(position);
@@ -212,7 +131,10 @@ int LoadStringA(HINSTANCE, UINT id, LPSTR buffer, int bufferMax) {
 }
 
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
-    return messageBoxSink(messageBoxContext, portable::MessageBoxCall{owner, text, caption, type});
+    const portable::MessageBoxCall call{owner, text, caption, type};
+    void* context = nullptr;
+    if (portable::MessageBoxSink sink = portable::hooks::messageBoxSink(context)) return sink(context, call);
+    return printToStderr(call);
 }
 
 char* _ltoa(long value, char* buffer, int radix) {
@@ -220,10 +142,3 @@ char* _ltoa(long value, char* buffer, int radix) {
     std::snprintf(buffer, 33, "%ld", value);
     return buffer;
 }
-
-namespace portable {
-void setMessageBoxSink(MessageBoxSink sink, void* context) {
-    messageBoxSink = sink ? sink : printToStderr;
-    messageBoxContext = sink ? context : nullptr;
-}
-}  // namespace portable

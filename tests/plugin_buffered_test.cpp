@@ -9,7 +9,7 @@
 #include "plugin_test_support.h"
 #include "streams/image_io.h"
 #include "test_support.h"
-#include "tools/host/document_convert.h"
+#include "tests/host/document_convert.h"
 
 extern "C" void bufferedEntryPoint(int16_t selector, void* paramBlock, intptr_t* data, int16_t* result);
 

@@ -4,7 +4,7 @@
 #include "plugin/checks.h"
 #include "plugin/text.h"
 #include "plugin_test_support.h"
-#include "tools/host/document_convert.h"
+#include "tests/host/document_convert.h"
 
 namespace qvr::test {
 namespace {

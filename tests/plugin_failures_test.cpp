@@ -12,7 +12,7 @@
 #include "plugin_test_support.h"
 #include "streams/image_io.h"
 #include "test_support.h"
-#include "tools/host/document_convert.h"
+#include "tests/host/document_convert.h"
 
 namespace qvr::test {
 namespace {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "plugin/win_services.h"
+#include "tests/host/portable_hooks.h"
 #include "streams/stream_binding.h"
-#include "tools/host/module_loader.h"
-#include "tools/host/test_host.h"
+#include "tests/host/module_loader.h"
+#include "tests/host/test_host.h"
 
 namespace qvr::test {
 

@@ -1,4 +1,4 @@
-#include "tools/host/document_convert.h"
+#include "tests/host/document_convert.h"
 
 #include "codec/format.h"
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "streams/stream_binding.h"
-#include "tools/host/test_host.h"
+#include "tests/host/test_host.h"
 
 namespace qvrhost {
 

@@ -1,4 +1,4 @@
-#include "tools/host/document_file.h"
+#include "tests/host/document_file.h"
 
 #include <cerrno>
 #include <cstdio>

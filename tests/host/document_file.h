@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/host/test_host.h"
+#include "tests/host/test_host.h"
 
 namespace qvrhost {
 

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "streams/image_io.h"
-#include "tools/host/document_file.h"
-#include "tools/host/module_loader.h"
-#include "tools/host/test_host.h"
+#include "tests/host/document_file.h"
+#include "tests/host/module_loader.h"
+#include "tests/host/test_host.h"
 #if QVR_HOST_PNG
 #include <sys/stat.h>
 
@@ -22,7 +22,7 @@
 #include "tools/common/messages.h"
 #include "tools/common/png_io.h"
 #include "tools/common/safe_output.h"
-#include "tools/host/document_convert.h"
+#include "tests/host/document_convert.h"
 #endif
 
 namespace {

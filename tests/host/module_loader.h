@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "plugin/host_api.h"
+#include "host_api/host_api.h"
 
 namespace qvrhost {
 

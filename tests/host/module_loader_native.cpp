@@ -1,6 +1,6 @@
 #include "plugin/entry.h"
 #include "plugin/globals.h"
-#include "tools/host/module_loader.h"
+#include "tests/host/module_loader.h"
 
 namespace qvrhost {
 

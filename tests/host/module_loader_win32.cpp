@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "tools/host/module_loader.h"
+#include "tests/host/module_loader.h"
 
 namespace qvrhost {
 

@@ -1,4 +1,4 @@
-#include "tools/host/test_host.h"
+#include "tests/host/test_host.h"
 
 #include <cstdlib>
 #include <cstring>

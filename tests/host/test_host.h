@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/host_api.h"
+#include "host_api/host_api.h"
 
 namespace qvrhost {
 

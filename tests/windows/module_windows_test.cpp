@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "streams/image_io.h"
-#include "tools/host/document_convert.h"
-#include "tools/host/module_loader.h"
-#include "tools/host/test_host.h"
+#include "tests/host/document_convert.h"
+#include "tests/host/module_loader.h"
+#include "tests/host/test_host.h"
 
 namespace {
 

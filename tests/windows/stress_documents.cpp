@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <string>
 
-#include "tools/host/document_convert.h"
-#include "tools/host/document_file.h"
+#include "tests/host/document_convert.h"
+#include "tests/host/document_file.h"
 
 namespace {
 
