@@ -16,8 +16,7 @@ void warnMissing(HINSTANCE instance, double hostVersion, bool newerSuite) {
     uint8_t version[PSTR_BYTES];
     pstrClear(version);
     pstrFromDecimal(version, hostVersion, 1);
-    warnUser(instance, nullptr, ALERT_ID,
-             newerSuite ? QVR_STRING_HOST_TOO_NEW : QVR_STRING_HOST_TOO_OLD, version, nullptr);
+    warnUser(instance, newerSuite ? QVR_STRING_HOST_TOO_NEW : QVR_STRING_HOST_TOO_OLD, version, nullptr);
 }
 
 }  // namespace
@@ -63,9 +62,7 @@ bool refuseUnlessCapable(int16_t* result, bool capable) {
     return false;
 }
 
-int warnUser(HINSTANCE instance, HWND owner, int16_t alertId, int16_t templateId,
-             const uint8_t* text1, const uint8_t* text2) {
-    if (alertId == 0) return 0;
+int warnUser(HINSTANCE instance, int16_t templateId, const uint8_t* text1, const uint8_t* text2) {
     uint8_t message[PSTR_BYTES];
     pstrClear(message);
     if (templateId > 0) {
@@ -76,6 +73,6 @@ int warnUser(HINSTANCE instance, HWND owner, int16_t alertId, int16_t templateId
                    static_cast<int16_t>(std::strlen(text)));
     }
     substituteMarkers(message, nullptr, text1, text2);
-    return MessageBoxA(owner, reinterpret_cast<const char*>(message + 1), nullptr,
+    return MessageBoxA(nullptr, reinterpret_cast<const char*>(message + 1), nullptr,
                        MB_OK | MB_ICONWARNING);
 }

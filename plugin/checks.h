@@ -5,8 +5,6 @@
 
 #include "plugin/globals.h"
 
-constexpr int16_t ALERT_ID = 16990;
-
 // True when the buffer suite, advanceState and the handle suite all pass;
 // stops at the first that fails, so one call shows at most one alert.
 bool hostCapable(PluginGlobals* globals);
@@ -18,7 +16,5 @@ bool requireAdvanceState(AdvanceStateProc advanceState, HINSTANCE instance);
 bool requireHandleSuite(const HandleProcs* procs, HINSTANCE instance);
 bool bufferSuiteUsable(const BufferProcs* procs, bool* newerSuite);
 
-// Shows the template string with ^1 and ^2 replaced; returns the box's answer,
-// or 0 when the alert identifier is 0 and nothing is shown.
-int warnUser(HINSTANCE instance, HWND owner, int16_t alertId, int16_t templateId,
-             const uint8_t* text1, const uint8_t* text2);
+// Shows the template string with ^1 and ^2 replaced; returns the box's answer.
+int warnUser(HINSTANCE instance, int16_t templateId, const uint8_t* text1, const uint8_t* text2);

@@ -1,7 +1,6 @@
 #include "plugin/globals.h"
 
 HINSTANCE moduleInstance = nullptr;
-int16_t lastHandleError = 0;
 
 BOOL
 #if defined(_WIN32)
@@ -30,12 +29,10 @@ void releaseGlobalBlock(void* address) {
 }
 
 Handle fallbackNew(int32_t size) {
-    lastHandleError = 0;
     auto* master = static_cast<FallbackHandle*>(lockedGlobalBlock(sizeof(FallbackHandle)));
     void* block = master && size >= 0 ? lockedGlobalBlock(static_cast<SIZE_T>(size)) : nullptr;
     if (!block) {
         if (master) releaseGlobalBlock(master);
-        lastHandleError = memFullErr;
         return nullptr;
     }
     master->block = block;
@@ -44,11 +41,7 @@ Handle fallbackNew(int32_t size) {
 }
 
 void fallbackDispose(Handle handle) {
-    lastHandleError = 0;
-    if (!handle) {
-        lastHandleError = nilHandleErr;
-        return;
-    }
+    if (!handle) return;
     auto* master = reinterpret_cast<FallbackHandle*>(handle);
     if (master->block) releaseGlobalBlock(master->block);
     releaseGlobalBlock(master);

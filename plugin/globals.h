@@ -7,7 +7,6 @@
 #include "plugin/win_services.h"
 
 extern HINSTANCE moduleInstance;  // set once, when the process attaches the module
-extern int16_t lastHandleError;   // outcome of the last fallback allocation or disposal
 
 #if QVR_BUFFERED_FILE
 // The 64-bit module's file block (plugin/host_file.cpp): reads are served from

@@ -87,11 +87,9 @@ TEST(Capabilities, AnEarlierResultIsKept) {
     EXPECT_TRUE(refuseUnlessCapable(&result, true));
 }
 
-TEST(WarnUser, NoAlertIdShowsNothingAndAMissingTemplateShowsAnEmptyBox) {
+TEST(WarnUser, AMissingTemplateShowsAnEmptyBox) {
     BoxCapture capture;
-    EXPECT_EQ(warnUser(nullptr, nullptr, 0, 16992, nullptr, nullptr), 0);
-    EXPECT_TRUE(capture.boxes.empty());
-    warnUser(nullptr, nullptr, ALERT_ID, 4242, nullptr, nullptr);
+    warnUser(nullptr, 4242, nullptr, nullptr);
     ASSERT_EQ(capture.boxes.size(), 1u);
     EXPECT_EQ(capture.boxes[0].text, "");
 }

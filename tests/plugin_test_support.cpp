@@ -25,7 +25,6 @@ BoxCapture::~BoxCapture() { portable::setMessageBoxSink(nullptr, nullptr); }
 void releaseFallbackGlobals(qvrhost::TestHost& host) {
     if (host.slot == 0 || host.handlesMade != 0) return;
     handleDispose(nullptr, reinterpret_cast<Handle>(host.slot));
-    EXPECT_EQ(lastHandleError, 0);
     host.slot = 0;
 }
 
