@@ -74,19 +74,46 @@ constexpr int32_t depthOfHeader(const FileHeader& header) {
     return header.auxOffset != 0 ? 32 : 24;
 }
 
+// 5-6-5 pixels: red in bits 15..11, green 10..5, blue 4..0. Red, green and
+// blue travel in the low three bytes of a word, as they lie in memory.
+// Widening repeats each component's top bits below it, so 0 and full scale
+// stay exact.
+constexpr uint32_t widenedRgb(uint32_t pixel) {
+    const uint32_t r5 = pixel >> 11, g6 = (pixel >> 5) & 63, b5 = pixel & 31;
+    return ((r5 << 3) | (r5 >> 2)) | ((g6 << 2) | (g6 >> 4)) << 8 | ((b5 << 3) | (b5 >> 2)) << 16;
+}
+// Narrowing drops the low bits of each component without rounding; the byte
+// above the three is ignored.
+constexpr uint16_t narrowed(uint32_t rgb) {
+    return static_cast<uint16_t>(((rgb & 0xF8) << 8) | ((rgb & 0xFC00) >> 5) | ((rgb >> 19) & 0x1F));
+}
+
+// An 8-bit operand of 255 (a palette index or alpha sample) decodes as the
+// white palette entry, 246.
+constexpr int32_t ESCAPED_SAMPLE_255 = 255;
+constexpr int32_t SAMPLE_FROM_255 = WHITE_PALETTE_ENTRY;
+
 // What a file gives back of what was written. Palette indices and alpha
 // samples exactly, except 255, which reads back as 246; the palette exactly,
-// except entry 246, which reads back white; colour at 5-6-5 precision,
-// widened by repeating each component's top bits.
-constexpr uint8_t keptSample(uint8_t v) { return v == 255 ? 246 : v; }
-constexpr uint8_t keptRedOrBlue(uint8_t v) { return static_cast<uint8_t>((v & 0xF8) | (v >> 5)); }
-constexpr uint8_t keptGreen(uint8_t v) { return static_cast<uint8_t>((v & 0xFC) | (v >> 6)); }
+// except entry 246, which reads back white; colour narrowed to 5-6-5 and
+// widened again.
+constexpr uint8_t keptSample(uint8_t v) { return v == ESCAPED_SAMPLE_255 ? uint8_t{SAMPLE_FROM_255} : v; }
+constexpr uint8_t keptRedOrBlue(uint8_t v) { return static_cast<uint8_t>(widenedRgb(narrowed(v))); }
+constexpr uint8_t keptGreen(uint8_t v) { return static_cast<uint8_t>(widenedRgb(narrowed(uint32_t{v} << 8)) >> 8); }
 void forcePaletteWhite(uint8_t* palette);  // entry 246 becomes white
 
 // A palette of 256 red, green, blue triples to and from three colour tables
 // of 256 entries each, as hosts keep them.
 void paletteFromTables(uint8_t* palette, const uint8_t* red, const uint8_t* green, const uint8_t* blue);
 void paletteToTables(const uint8_t* palette, uint8_t* red, uint8_t* green, uint8_t* blue);
+
+// A 16-bit value from its two bytes, low byte first. A missing byte counts
+// as -1 and is combined as a 32-bit value, so callers that keep the low 16
+// bits see 0xFFFF, or 0xFF00 plus the first byte when only the second is
+// missing.
+constexpr int32_t combineWord(int32_t first, int32_t second) {
+    return static_cast<int32_t>(static_cast<uint32_t>(second & 0xFFFF) << 8) | first;
+}
 
 // Command bytes. 0x00..0xF7 are literals in both kinds of stream; 0xF9..0xFB
 // are literals in 8-bit streams too.
@@ -99,12 +126,25 @@ constexpr int32_t CMD_FILL = 0xFD;      // c, v: v repeated
 constexpr int32_t CMD_COPY_UP2 = 0xFE;  // c: copy from two rows above
 constexpr int32_t CMD_COPY_UP = 0xFF;   // c: copy from the row above
 constexpr int32_t FIRST_COMMAND_BYTE = CMD_ESCAPE;  // literals stay below it
-constexpr int32_t ESCAPED_SAMPLE_255 = 255;         // an 8-bit operand 255 ...
-constexpr int32_t SAMPLE_FROM_255 = WHITE_PALETTE_ENTRY;  // ... decodes to 246
 
 // Count biases: a count byte c means c + bias samples (8-bit) or pixels (16-bit).
 constexpr int32_t PAIR_BIAS_8 = 3, FILL_BIAS_8 = 4, COPY_BIAS_8 = 3;
 constexpr int32_t PACKED_BIAS_16 = 1, PAIR_BIAS_16 = 2, FILL_BIAS_16 = 3, COPY_BIAS_16 = 2;
+
+// The most samples or pixels one command yields: its largest count byte plus
+// the bias, twice that for a pair.
+constexpr int32_t LARGEST_COUNT_BYTE = 255;
+constexpr int32_t CAP_COPY_8 = LARGEST_COUNT_BYTE + COPY_BIAS_8;  // 258
+constexpr int32_t CAP_FILL_8 = LARGEST_COUNT_BYTE + FILL_BIAS_8;  // 259
+constexpr int32_t CAP_PAIR_8 = 2 * (LARGEST_COUNT_BYTE + PAIR_BIAS_8);  // 516
+constexpr int32_t CAP_COPY_16 = LARGEST_COUNT_BYTE + COPY_BIAS_16;  // 257
+constexpr int32_t CAP_FILL_16 = LARGEST_COUNT_BYTE + FILL_BIAS_16;  // 258
+constexpr int32_t CAP_PAIR_16 = 2 * (LARGEST_COUNT_BYTE + PAIR_BIAS_16);  // 514
+constexpr int32_t CAP_PACKED_16 = LARGEST_COUNT_BYTE + PACKED_BIAS_16;  // 256
+// The largest of them: what one corrupt command can write past a row's end.
+constexpr int32_t LONGEST_COMMAND_OUTPUT = CAP_PAIR_8;
+static_assert(LONGEST_COMMAND_OUTPUT >= CAP_FILL_8 && LONGEST_COMMAND_OUTPUT >= CAP_PAIR_16 &&
+              LONGEST_COMMAND_OUTPUT >= CAP_FILL_16 && LONGEST_COMMAND_OUTPUT >= CAP_PACKED_16);
 
 // CMD_PACKED: one shared byte carries the pixel bits under PACKED_SHARED_MASK
 // (the top bits of each component); one byte per pixel carries the rest.
@@ -138,10 +178,8 @@ constexpr uint64_t planeReach(const FileHeader& header, bool alphaPlane) {
     return samples * (colour ? MOST_BYTES_PER_PIXEL_16 : MOST_BYTES_PER_SAMPLE_8) + PLANE_READ_SLACK;
 }
 
-// 5-6-5 pixels: red in bits 15..11, green 10..5, blue 4..0.
-// Widening repeats each component's top bits below it, so 0 and full scale stay exact.
+// Rows of 5-6-5 pixels to and from RGB bytes, as widenedRgb() and narrowed().
 void rgbFrom565(uint8_t* rgb, const uint16_t* pixels, int32_t count);
-// Narrowing drops the low bits without rounding.
 void rgbTo565(uint16_t* pixels, const uint8_t* rgb, int32_t count);
 
 }  // namespace qvr

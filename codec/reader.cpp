@@ -25,9 +25,4 @@ DecodeReport decodeImage(CodecContext* ctx) {
     return decodeImageFrom(in, ctx);
 }
 
-bool decode(CodecContext* ctx) {
-    const DecodeOutcome outcome = decodeImage(ctx).outcome;
-    return outcome == DecodeOutcome::Complete || outcome == DecodeOutcome::AlphaOverrun;
-}
-
 }  // namespace qvr

@@ -18,12 +18,9 @@ bool identify(CodecContext* ctx);
 // forced white). Leaves the context unchanged when the header fails.
 bool readInfo(CodecContext* ctx, FileHeader* header);
 
-// Hands every row of every plane to putRows, with progress after each row.
-// True when the header is valid and the first plane decoded without overrun;
-// an overrun in the alpha plane ends that plane but still answers true.
-bool decode(CodecContext* ctx);
-
-// decode() with the whole story: which plane stopped early and at which row.
+// Hands every row of every plane to putRows, with progress after each row,
+// and tells how it ended: which plane stopped early and at which row. An
+// overrun in the alpha plane ends that plane only.
 enum class DecodeOutcome {
     Complete,      // every plane decoded (data may still have run out: see the binding)
     BadHeader,     // nothing delivered

@@ -1,6 +1,7 @@
 // Writing QVR files through a CodecContext's StreamProcs, and the size
-// estimate. Every byte goes to write() in a call of its own (two bytes for a
-// 16-bit value), every row comes from one getRows() call. No result of the
+// estimate. The header and the palette go to write() in one call each, every
+// byte of the streams in a call of its own (two bytes for a 16-bit value);
+// every row comes from one getRows() call. No result of the
 // StreamProcs is tested: the binding records the first failure.
 #pragma once
 

@@ -100,7 +100,8 @@ int32_t seekOutcome(PluginGlobals* globals, LONG position, OSErr failedCode) {
     return position;
 }
 
-// The count travels as an unsigned 16-bit value, as _lread and _lwrite take it.
+// Counts reach _lread and _lwrite cut to 16 bits; the codec asks for at most
+// a palette's 768 bytes in one call, so nothing is cut off.
 UINT transferCount(int32_t count) { return static_cast<uint16_t>(count); }
 
 // Hands the bytes the file layer still holds to the file, recorded like a write.

@@ -11,7 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "codec/internal/procs_stream.h"
+#include "codec/format.h"
 #include "streams/stream_binding.h"
 
 namespace qvr {

@@ -126,11 +126,8 @@ Decoded decodeWithRecorder(const Bytes& file) {
     r.recordByteReads = false;
     CodecContext ctx = r.context();
     Decoded d{};
-    d.ok = decode(&ctx);
-    r.readPos = 0;
-    r.rowsPut.clear();
-    r.calls.clear();
     d.report = decodeImage(&ctx);
+    d.ok = d.report.outcome == DecodeOutcome::Complete || d.report.outcome == DecodeOutcome::AlphaOverrun;
     d.rows = r.rowsPut;
     d.calls = r.calls;
     return d;
@@ -290,12 +287,12 @@ TEST(EndOfData, ReadByteAndReadWordFillers) {
     Recorder r;
     r.input = {0x34, 0x12, 0x56};
     CodecContext ctx = r.context();
-    EXPECT_EQ(readWord(&ctx), 0x1234);
-    EXPECT_EQ(readWord(&ctx) & 0xFFFF, 0xFF56);  // second byte missing
-    EXPECT_EQ(readWord(&ctx) & 0xFFFF, 0xFFFF);  // both missing
-    EXPECT_EQ(readWord(&ctx), -1);
-    EXPECT_EQ(readByte(&ctx), -1);
-    EXPECT_EQ(readByte(&ctx), -1);
+    EXPECT_EQ(readWord(ctx.procs), 0x1234);
+    EXPECT_EQ(readWord(ctx.procs) & 0xFFFF, 0xFF56);  // second byte missing
+    EXPECT_EQ(readWord(ctx.procs) & 0xFFFF, 0xFFFF);  // both missing
+    EXPECT_EQ(readWord(ctx.procs), -1);
+    EXPECT_EQ(readByte(ctx.procs), -1);
+    EXPECT_EQ(readByte(ctx.procs), -1);
 }
 
 TEST(EndOfData, MissingBytesDecodeToFillersAndRowsRunToTheEnd) {

@@ -334,11 +334,11 @@ TEST(Primitives, WordwiseMeasuresAgreeWithByteByByteCounting) {
 TEST(Primitives, PutByteAndPutWordReportFailedWrites) {
     Recorder r;
     CodecContext ctx = r.context();
-    EXPECT_EQ(putWord(&ctx, 0x1234), 0x1234);
+    EXPECT_EQ(putWord(ctx.procs, 0x1234), 0x1234);
     EXPECT_EQ(r.output, (Bytes{0x34, 0x12}));
     ctx.procs.write = [](void*, const void*, int32_t) { return 0; };
-    EXPECT_EQ(putByte(&ctx, 9), -1);
-    EXPECT_EQ(putWord(&ctx, 9), -1);
+    EXPECT_EQ(putByte(ctx.procs, 9), -1);
+    EXPECT_EQ(putWord(ctx.procs, 9), -1);
 }
 
 }  // namespace

@@ -24,12 +24,12 @@ namespace qvr {
 constexpr int32_t NO_OVERRUN = -1;
 
 // How far past a row's end the decoder reads the rows above: a copy may start
-// at the last position and take 258 samples, and copies read up to seven
-// past their end. What lies past a row's end never reaches a delivered
+// at the last position and take CAP_COPY_8 samples, and copies read up to
+// seven past their end. What lies past a row's end never reaches a delivered
 // sample: a command that runs past it makes the row an overrun, and decoding
 // stops; the samples a group store leaves there are copied only past the end.
-constexpr int32_t COPY_REACH = 258 + 7;
-static_assert(COPY_REACH >= 255 + COPY_BIAS_8 + 7 && COPY_REACH >= 255 + COPY_BIAS_16 + 3);
+constexpr int32_t COPY_REACH = CAP_COPY_8 + 7;
+static_assert(COPY_REACH >= CAP_COPY_16 + 3);
 
 using ReaderByteRing = RowRing<uint8_t, READER_SPARE_SAMPLES>;
 using ReaderPixelRing = RowRing<uint16_t, READER_SPARE_SAMPLES>;
@@ -372,7 +372,7 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
                 i += n;
                 break;
             }
-            default: {  // literals 0xF9..0xFB take a high byte; a missing command gives 0xFFFF
+            default: {  // every byte from 0xF8 up is a command here: only a missing byte (-1), giving 0xFFFF
                 const int32_t high = in.readByte();
                 cur[i++] = c < 0 ? uint16_t{0xFFFF} : static_cast<uint16_t>(c | (high & 0xFF) << 8);
                 break;

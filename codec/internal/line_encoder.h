@@ -35,15 +35,14 @@ using WriterPixelRing = RowRing<uint16_t, WRITER_SPARE_SAMPLES>;
 constexpr uint16_t RESERVED1_VALUE = 0xFFFF;
 
 // The 8-bit encoder's candidates are, in measuring order (the first wins a
-// tie): a copy from the row above, from two rows above, a fill and a pair.
-constexpr int32_t CAP_COPY_8 = 258, CAP_FILL_8 = 259, CAP_PAIR_8 = 516;
+// tie): a copy from the row above, from two rows above, a fill and a pair,
+// each up to its cap (codec/format.h) and from its minimum.
 constexpr int32_t MIN_COPY_8 = 3, MIN_FILL_8 = 4, MIN_PAIR_8 = 6;
 // The most bytes a row's commands take per sample: an escaped literal.
 constexpr int32_t MAX_BYTES_PER_SAMPLE_8 = 2;
 
 // The 16-bit encoder's are the same, then the pixel above to the left and
 // above to the right.
-constexpr int32_t CAP_COPY_16 = 257, CAP_FILL_16 = 258, CAP_PAIR_16 = 514, CAP_PACKED_16 = 256;
 constexpr int32_t MIN_COPY_16 = 2, MIN_FILL_16 = 3, MIN_PAIR_16 = 4, MIN_PACKED_16 = 2;
 // The most bytes a row's commands take per pixel: an escaped literal (a packed
 // run takes at most 2.5, every other command less).
@@ -359,7 +358,7 @@ void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16
 template <typename Stream>
 [[gnu::noinline]] void encodePlane8(Stream& out, const CodecContext& ctx, const FileHeader& header) {
     const int32_t kind = header.bitsPerPixel == 8 ? ROW_KIND_INDEX : ROW_KIND_ALPHA;
-    WriterByteRing ring;  // cleared so that a row the host failed to fill reads as zeros
+    WriterByteRing ring;  // a row the host fails to fill keeps the ring's zeros, or the row four above
     ring.clearFor(ctx.width, WRITER_SPARE_SAMPLES);
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint8_t* cur = ring.slot(r);

@@ -38,13 +38,8 @@ constexpr bool splitsExactly(const ByteSplitTables<T>& t, F f) {
     return true;
 }
 
-// Widening repeats each component's top bits below it; red, green and blue
-// land in the low three bytes as they lie in memory. Red and the top of green
-// come from the high byte, the rest of green and blue from the low byte.
-constexpr uint32_t widenedRgb(uint32_t pixel) {
-    const uint32_t r5 = pixel >> 11, g6 = (pixel >> 5) & 63, b5 = pixel & 31;
-    return ((r5 << 3) | (r5 >> 2)) | ((g6 << 2) | (g6 >> 4)) << 8 | ((b5 << 3) | (b5 >> 2)) << 16;
-}
+// widenedRgb() (codec/format.h) as tables: red and the top of green come from
+// the high byte, the rest of green and blue from the low byte.
 inline constexpr ByteSplitTables<uint32_t> WIDENING = makeByteSplitTables<uint32_t>(widenedRgb);
 
 // One pixel's red, green and blue in the low three bytes.
@@ -58,12 +53,6 @@ inline void widenOpaqueRow(uint8_t* __restrict out, const uint16_t* __restrict p
         const uint32_t word = widenedRgb(pixels[k]) | 0xFF000000u;
         std::memcpy(out + 4 * static_cast<size_t>(k), &word, sizeof word);
     }
-}
-
-// A pixel from red, green and blue in the low three bytes (the byte above
-// them is ignored): the low bits of each component are dropped.
-constexpr uint16_t narrowed(uint32_t rgb) {
-    return static_cast<uint16_t>(((rgb & 0xF8) << 8) | ((rgb & 0xFC00) >> 5) | ((rgb >> 19) & 0x1F));
 }
 
 // A row of RGBA words, four bytes a pixel, into pixels; alpha is not looked at.

@@ -17,31 +17,21 @@ inline int32_t readByte(const StreamProcs& procs) {
     if (procs.read(procs.userData, &byte, 1) <= 0) return -1;
     return byte;
 }
-inline int32_t readByte(CodecContext* ctx) { return readByte(ctx->procs); }
 
-// Low byte first. A missing byte counts as -1 and is combined as a 32-bit
-// value, so callers that keep the low 16 bits see 0xFFFF, or 0xFF00 plus the
-// first byte when only the second is missing.
-inline int32_t combineWord(int32_t first, int32_t second) {
-    return static_cast<int32_t>(static_cast<uint32_t>(second & 0xFFFF) << 8) | first;
-}
 inline int32_t readWord(const StreamProcs& procs) {
     const int32_t first = readByte(procs);
     return combineWord(first, readByte(procs));
 }
-inline int32_t readWord(CodecContext* ctx) { return readWord(ctx->procs); }
 
 // Output primitives: the value, or -1 when write() moved nothing.
 inline int32_t putByte(const StreamProcs& procs, int32_t value) {
     const uint8_t byte = static_cast<uint8_t>(value);
     return procs.write(procs.userData, &byte, 1) > 0 ? value : -1;
 }
-inline int32_t putByte(CodecContext* ctx, int32_t value) { return putByte(ctx->procs, value); }
 inline int32_t putWord(const StreamProcs& procs, int32_t value) {
     const uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
     return procs.write(procs.userData, bytes, 2) > 0 ? value : -1;
 }
-inline int32_t putWord(CodecContext* ctx, int32_t value) { return putWord(ctx->procs, value); }
 
 // The stream type. A local copy of the table, which the compiler can keep in
 // registers across the calls.

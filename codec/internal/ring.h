@@ -4,18 +4,20 @@
 #include <cstdint>
 #include <cstring>
 
+#include "codec/format.h"
 #include "codec/stream.h"
 
 namespace qvr {
 
 constexpr int32_t RING_SLOTS = 4;              // row r lives in slot r & 3
-constexpr int32_t READER_SPARE_SAMPLES = 516;  // largest single-command output
+constexpr int32_t READER_SPARE_SAMPLES = LONGEST_COMMAND_OUTPUT;
 // A few spare samples after the last slot let the encoders look a little past
 // a row's end with whole-word loads; what they see there is masked out.
 constexpr int32_t WRITER_SPARE_SAMPLES = 8;
 
 // Four row slots of 8192 samples; Spare samples after the last slot absorb the
-// largest output of one corrupt command. One guard sample before slot 0 keeps a
+// reader's largest output of one corrupt command, or the writer's look past a
+// row's end. One guard sample before slot 0 keeps a
 // look one to the left of position 0 inside the ring.
 template <typename Sample, int32_t Spare>
 struct RowRing {

@@ -13,7 +13,6 @@ namespace {
 
 constexpr uint32_t WHITE = 0xFFFFFF;
 constexpr uint8_t OPAQUE = 255;
-constexpr int32_t LAST_INDEX = 255;
 
 const std::string TOO_MANY_COLOURS = std::string(TOO_MANY_COLOURS_TEXT) + "; store it as 16 bpp RGB instead";
 const char* const WIDENED_TO_RGB =
@@ -47,8 +46,8 @@ RasterImage expandToRgb(const RasterImage& indexed, int32_t depth) {
 
 std::string buildPalette(const RasterImage& rgb, RasterImage& indexed) {
     std::vector<int32_t> order;  // the indices that read back as they are, white's aside
-    for (int32_t i = 0; i < LAST_INDEX; ++i)
-        if (i != WHITE_PALETTE_ENTRY) order.push_back(i);
+    for (int32_t i = 0; i < 256; ++i)
+        if (keptSample(static_cast<uint8_t>(i)) == i && i != WHITE_PALETTE_ENTRY) order.push_back(i);
 
     const size_t count = static_cast<size_t>(rgb.width) * static_cast<size_t>(rgb.height);
     std::unordered_map<uint32_t, int32_t> indexOf;
