@@ -19,8 +19,6 @@
 
 #include "qvr/qvr.h"
 
-#define QVR_HEADER_BYTES 48
-
 typedef struct {
     GdkPixbufModuleSizeFunc size_func;
     GdkPixbufModulePreparedFunc prepared_func;
@@ -245,11 +243,16 @@ G_MODULE_EXPORT void fill_vtable(GdkPixbufModule* module) {
 }
 
 G_MODULE_EXPORT void fill_info(GdkPixbufFormat* info) {
-    /* "QV", version 1 and header size 48 as little-endian 16-bit values; 'z' marks a zero byte. */
+    /* QVR_SIGNATURE as a pattern: its zero bytes are 'z' in the mask. */
+    static gchar prefix[QVR_SIGNATURE_BYTES + 1], mask[QVR_SIGNATURE_BYTES + 1];
     static GdkPixbufModulePattern signature[] = {
-        {"QV\001x0x", "   z z", 100},
+        {prefix, mask, 100},
         {NULL, NULL, 0},
     };
+    for (int i = 0; i < QVR_SIGNATURE_BYTES; ++i) {
+        prefix[i] = QVR_SIGNATURE[i] != 0 ? QVR_SIGNATURE[i] : 'x';
+        mask[i] = QVR_SIGNATURE[i] != 0 ? ' ' : 'z';
+    }
     static gchar* mime_types[] = {"image/x-qvr", NULL};
     static gchar* extensions[] = {"qvr", NULL};
     info->name = "qvr";

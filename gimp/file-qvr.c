@@ -24,8 +24,6 @@
 #define SAVE_PROC "file-qvr-save"
 #define PLUG_IN_BINARY "file-qvr"
 #define MIME_TYPE "image/x-qvr"
-/* The header's fixed bytes: "QV", version 1 and header size 48, little-endian. */
-#define QVR_MAGIC "0,string,QV\\001\\000\\060\\000"
 #define STRIP_ROWS 64 /* rows moved between GIMP and the library per step */
 
 static void query(void);
@@ -35,6 +33,18 @@ static void run(const gchar* name, gint nparams, const GimpParam* param, gint* n
 const GimpPlugInInfo PLUG_IN_INFO = {NULL, NULL, query, run};
 
 MAIN()
+
+/* QVR_SIGNATURE as GIMP's magic: a string at offset 0, all but its letters in octal. */
+static void register_magic(void) {
+    GString* magic = g_string_new("0,string,");
+    for (int i = 0; i < QVR_SIGNATURE_BYTES; ++i) {
+        const guchar byte = (guchar)QVR_SIGNATURE[i];
+        if (g_ascii_isalpha(byte)) g_string_append_c(magic, (gchar)byte);
+        else g_string_append_printf(magic, "\\%03o", byte);
+    }
+    gimp_register_magic_load_handler(LOAD_PROC, "qvr", "", magic->str);
+    g_string_free(magic, TRUE);
+}
 
 static void query(void) {
     static const GimpParamDef load_args[] = {
@@ -69,7 +79,7 @@ static void query(void) {
                            G_N_ELEMENTS(load_args), G_N_ELEMENTS(load_return_vals), load_args,
                            load_return_vals);
     gimp_register_file_handler_mime(LOAD_PROC, MIME_TYPE);
-    gimp_register_magic_load_handler(LOAD_PROC, "qvr", "", QVR_MAGIC);
+    register_magic();
 
     gimp_install_procedure(LOAD_THUMB_PROC, "Loads a preview of a QVR image", "Opens the image for a preview.",
                            "QVR developers", "QVR developers", "2026", NULL, NULL, GIMP_PLUGIN,

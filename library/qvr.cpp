@@ -13,6 +13,11 @@
 
 #include "library/file_io.h"
 #include "library/rules.h"
+
+static_assert(QVR_HEADER_BYTES == qvr::HEADER_BYTES);
+static_assert(QVR_SIGNATURE[0] == qvr::QVR_MAGIC_0 && QVR_SIGNATURE[1] == qvr::QVR_MAGIC_1 &&
+              QVR_SIGNATURE[2] == qvr::QVR_VERSION && QVR_SIGNATURE[3] == 0 &&
+              QVR_SIGNATURE[4] == qvr::HEADER_BYTES && QVR_SIGNATURE[5] == 0 && QVR_SIGNATURE_BYTES == 6);
 #include "streams/image_io.h"
 
 namespace {

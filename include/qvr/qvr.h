@@ -26,6 +26,14 @@ extern "C" {
 #define QVR_VERSION_MINOR 0
 #define QVR_HEADER_VERSION ((QVR_VERSION_MAJOR << 16) | QVR_VERSION_MINOR)
 
+/* Every QVR file starts with a header of QVR_HEADER_BYTES bytes whose first
+ * QVR_SIGNATURE_BYTES are QVR_SIGNATURE: "QV", then the format's version (1)
+ * and the header's size (48) as little-endian 16-bit values. For file-type
+ * detection; the library itself tests much more of the header. */
+#define QVR_HEADER_BYTES 48
+#define QVR_SIGNATURE "QV\001\000\060\000"
+#define QVR_SIGNATURE_BYTES 6
+
 typedef enum qvr_error {
     QVR_OK = 0,
     QVR_ERROR_INVALID_ARGUMENT = 1, /* a null pointer, an unknown format, a bad layout */
