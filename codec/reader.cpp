@@ -1,12 +1,12 @@
 #include "codec/reader.h"
 
 #include "codec/internal/line_decoder.h"
-#include "codec/internal/procs_stream.h"
+#include "codec/internal/callback_stream.h"
 
 namespace qvr {
 
 bool readHeader(CodecContext* ctx, FileHeader* header) {
-    ProcsStream in{ctx->procs};
+    CallbackStream in{ctx->procs};
     return readHeaderFrom(in, header);
 }
 
@@ -16,12 +16,12 @@ bool identify(CodecContext* ctx) {
 }
 
 bool readInfo(CodecContext* ctx, FileHeader* header) {
-    ProcsStream in{ctx->procs};
+    CallbackStream in{ctx->procs};
     return readInfoFrom(in, ctx, header);
 }
 
 DecodeReport decodeImage(CodecContext* ctx) {
-    ProcsStream in{ctx->procs};
+    CallbackStream in{ctx->procs};
     return decodeImageFrom(in, ctx);
 }
 

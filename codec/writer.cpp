@@ -3,7 +3,7 @@
 #include <climits>
 
 #include "codec/internal/line_encoder.h"
-#include "codec/internal/procs_stream.h"
+#include "codec/internal/callback_stream.h"
 
 namespace qvr {
 
@@ -26,7 +26,7 @@ int32_t estimateSize(CodecContext* ctx) {
 }
 
 int32_t writeImage(CodecContext* ctx) {
-    ProcsStream out{ctx->procs};
+    CallbackStream out{ctx->procs};
     writeImageTo(out, *ctx);
     return 1;
 }

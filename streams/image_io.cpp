@@ -6,7 +6,7 @@
 
 #include "codec/internal/line_decoder.h"
 #include "codec/internal/line_encoder.h"
-#include "codec/internal/procs_stream.h"
+#include "codec/internal/callback_stream.h"
 #include "codec/writer.h"
 
 namespace qvr {
@@ -127,7 +127,7 @@ QvrInfo inspectQvr(StreamBinding& stream) {
 }
 
 std::string loadQvr(StreamBinding& stream, RasterImage& image) {
-    ProcsStream in{stream.procs()};
+    CallbackStream in{stream.procs()};
     const std::string problem = load(in, stream, [&](const CodecContext& ctx) {
         prepareImage(image, ctx);
         stream.attachImage(&image);

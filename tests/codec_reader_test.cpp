@@ -2,7 +2,7 @@
 // missing data decodes to, overruns, and the exact calls made on the stream.
 #include <gtest/gtest.h>
 
-#include "codec/internal/procs_stream.h"
+#include "codec/internal/callback_stream.h"
 #include "codec/internal/ring.h"
 #include "codec/reader.h"
 #include "streams/image_io.h"

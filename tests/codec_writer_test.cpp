@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "codec/internal/measure.h"
-#include "codec/internal/procs_stream.h"
+#include "codec/internal/callback_stream.h"
 #include "codec/writer.h"
 #include "streams/image_io.h"
 #include "test_support.h"

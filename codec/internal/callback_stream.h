@@ -35,7 +35,7 @@ inline int32_t putWord(const StreamProcs& procs, int32_t value) {
 
 // The stream type. A local copy of the table, which the compiler can keep in
 // registers across the calls.
-struct ProcsStream {
+struct CallbackStream {
     StreamProcs procs;
 
     // Row buffers of the 16-bit plane's pass: the widened pixels of the latest
@@ -56,8 +56,8 @@ struct ProcsStream {
     int32_t read(void* buffer, int32_t count) { return procs.read(procs.userData, buffer, count); }
     int32_t write(const void* buffer, int32_t count) { return procs.write(procs.userData, buffer, count); }
     // A row's commands go out through the stream itself, byte by byte.
-    ProcsStream rowOutput(int32_t) const { return *this; }
-    void endRow(const ProcsStream&) {}
+    CallbackStream rowOutput(int32_t) const { return *this; }
+    void endRow(const CallbackStream&) {}
     uint8_t* place(int32_t, int32_t) { return nullptr; }
     void putByte(int32_t value) { qvr::putByte(procs, value); }
     void putWord(int32_t value) { qvr::putWord(procs, value); }

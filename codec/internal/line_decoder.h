@@ -1,5 +1,5 @@
 // The reader's line decoders and the operations built on them, over any
-// stream type: ProcsStream (the StreamProcs table, one call per byte) or a
+// stream type: CallbackStream (the StreamProcs table, one call per byte) or a
 // binding whose bytes the compiler can see, such as the memory reader in
 // streams/. Internal to the codec.
 //

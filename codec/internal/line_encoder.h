@@ -1,5 +1,5 @@
 // The writer's line encoders and the file writing built on them, over any
-// stream type (see line_decoder.h): ProcsStream, or a binding whose bytes the
+// stream type (see line_decoder.h): CallbackStream, or a binding whose bytes the
 // compiler can see. The encoders are greedy: at each position they measure a
 // fixed set of candidate commands, emit the longest, and move on. Internal to
 // the codec.
