@@ -16,9 +16,13 @@
 
 namespace qvr {
 
-// What the messages say of a file that is not QVR, and of the sizes QVR holds.
+// What the messages say of a file that is not QVR, and of the sizes QVR holds
+// (imageSizeReadable() in codec/format.h).
 inline constexpr const char* NOT_QVR_TEXT = "not a QVR file (its header fails the format's tests)";
-inline constexpr const char* SIZE_RANGE_TEXT = "a QVR file holds 2 to 8191 columns and 1 to 8191 rows";
+#define QVR_SIZE_RANGE "2 to 8191 columns and 1 to 8191 rows"
+static_assert(MIN_READABLE_WIDTH == 2 && MIN_READABLE_HEIGHT == 1 && MAX_READABLE_SIDE == 8191,
+              "QVR_SIZE_RANGE names these sizes");
+inline constexpr const char* SIZE_RANGE_TEXT = "a QVR file holds " QVR_SIZE_RANGE;
 
 struct QvrInfo {
     bool valid = false;  // the header passes every test

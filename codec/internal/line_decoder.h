@@ -9,6 +9,15 @@
 // putSlotRow() for 8-bit rows with HANDS_OUT_RING_ROWS (see decodePlane8)
 // and, for the colour plane, an RgbStage with startRgb() and putRgbRow(),
 // which takes a row of 5-6-5 pixels and the row above it.
+//
+// Each command is decoded in four places: for 8- and 16-bit planes, once for
+// bytes that lie in memory (commandInMemory8, commandInMemory16 with
+// otherCommand16) and once byte by byte through readByte(). They stay apart
+// because the memory forms read operands straight from the bytes and store
+// whole groups that may run past the command's output, while the byte forms
+// ask the stream for each byte and store exactly; one shared form would put
+// a call or a branch per operand back on the memory path. Their bytes,
+// biases and caps all come from the command table in codec/format.h.
 #pragma once
 
 #include <cstring>

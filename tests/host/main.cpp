@@ -64,8 +64,8 @@ std::string resultWords(int16_t result) {
     case memFullErr: return "out of memory";
     case FILE_NOT_FOUND: return std::strerror(ENOENT);
     case formatBadParameters:
-        return "the module refused the document (only indexed colour and RGB documents of 2 to 8191 "
-               "columns and 1 to 8191 rows can be saved)";
+        return "the module refused the document (only indexed colour and RGB documents of " QVR_SIZE_RANGE
+               " can be saved)";
     case formatCannotRead: return "the module cannot read it (a damaged file, or not a QVR file)";
     default: return "the module answered result code " + std::to_string(result);
     }
