@@ -4,9 +4,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "library/rules.h"
+#include "qvr/qvr.h"
 #include "streams/image_io.h"
 #include "tools/common/image_convert.h"
 #include "tools/common/messages.h"
@@ -167,24 +171,89 @@ int infoCommand(const std::vector<std::string>& files) {
     return status;
 }
 
+// A file behind the library decoder's reader procedures.
+int64_t readFile(void* user, void* buffer, size_t size) {
+    auto* file = static_cast<std::FILE*>(user);
+    const size_t n = std::fread(buffer, 1, size, file);
+    return n == 0 && std::ferror(file) ? -1 : static_cast<int64_t>(n);
+}
+int seekFile(void* user, uint64_t offset) {
+    return offset > LONG_MAX || std::fseek(static_cast<std::FILE*>(user), static_cast<long>(offset), SEEK_SET) != 0
+               ? -1
+               : 0;
+}
+
+// Rows in the file's own layout: indices and RGB rows land in the image's
+// plane straight from the decoder; RGBA rows are split into its colour and
+// alpha planes here. The progress bar moves with every call.
+struct DecodeTarget {
+    RasterImage* image;
+    ProgressBar* bar;
+};
+int takeRow(void* user, const qvr_row* row) {
+    const auto& target = *static_cast<DecodeTarget*>(user);
+    ProgressBar::report(target.bar, static_cast<int32_t>(row->done), static_cast<int32_t>(row->total));
+    RasterImage& image = *target.image;
+    if (row->pixels == nullptr || image.depth != 32) return 0;
+    const size_t width = static_cast<size_t>(image.width), first = row->y * width;
+    uint8_t* rgb = image.rgb.data() + 3 * first;
+    uint8_t* alpha = image.alpha.data() + first;
+    for (size_t x = 0; x < width; ++x) {
+        std::memcpy(rgb + 3 * x, row->pixels + 4 * x, 3);
+        alpha[x] = row->pixels[4 * x + 3];
+    }
+    return 0;
+}
+
+// Decodes through the library's streaming decoder, which reads the file in
+// chunks and reports each row. "" or why not: for a damaged file, the
+// codec's own account (the plane, the row, and whether the data ended or a
+// row ran past the width).
+std::string decodeStreaming(const std::string& path, RasterImage& image, ProgressBar& bar) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) return systemReason(errno);
+    const qvr_reader reader{file.get(), readFile, seekFile, nullptr};
+    qvr_decoder* opened = nullptr;
+    qvr_error error = qvr_decoder_new(&reader, nullptr, &opened);
+    const std::unique_ptr<qvr_decoder, void (*)(qvr_decoder*)> decoder(opened, &qvr_decoder_free);
+    if (error == QVR_OK) {
+        qvr_info info;
+        qvr_decoder_info(decoder.get(), &info, image.palette.data());
+        image.allocate(static_cast<int32_t>(info.width), static_cast<int32_t>(info.height), info.depth);
+        uint8_t* pixels = info.depth == 8 ? image.indices.data() : info.depth == 24 ? image.rgb.data() : nullptr;
+        const size_t stride = size_t{info.width} * (info.depth == 8 ? 1 : 3);
+        DecodeTarget target{&image, &bar};
+        error = qvr_decoder_read(decoder.get(), QVR_FORMAT_AUTO, pixels, stride, takeRow, &target);
+    }
+    if (error == QVR_OK) return "";
+    if (error == QVR_ERROR_OUT_OF_MEMORY) throw std::bad_alloc();
+    if (error != QVR_ERROR_DAMAGED && error != QVR_ERROR_NOT_QVR) return qvr_error_string(error);
+    FileStream again(path, FileStream::Mode::Read);
+    RasterImage scratch;
+    const std::string problem = loadQvr(again, scratch);
+    return problem.empty() ? qvr_error_string(error) : problem;
+}
+
 // Each converter keeps `step` naming what it is doing, for a failure that
 // interrupts it (an allocation that fails).
 Outcome decodeFile(const Job& job, const Options& options, ProgressBar& bar, std::string& step) {
     step = "reading";
     const std::string unreadable = inputProblem(job.in, true);
     if (!unreadable.empty()) return failure(job.in, "reading", unreadable);
-    FileStream stream(job.in, FileStream::Mode::Read);
-    if (!stream.isOpen()) return failure(job.in, "reading", systemReason(errno));
-    const QvrInfo info = inspectQvr(stream);
+    QvrInfo info;
+    {
+        FileStream stream(job.in, FileStream::Mode::Read);
+        if (!stream.isOpen()) return failure(job.in, "reading", systemReason(errno));
+        info = inspectQvr(stream);
+    }
     if (!info.offsetProblem.empty()) return failure(job.in, "reading", info.offsetProblem);
     if (info.valid) {
         const std::string shortFile = tooShort(job.in, info.header);
         if (!shortFile.empty()) return failure(job.in, "reading", shortFile);
     }
-    bar.expectPasses(info.depth == 32 ? 2 : 1);
-    stream.onProgress(ProgressBar::report, &bar);
+    bar.expectPasses(1);  // the decoder counts both planes' rows in one pass
     RasterImage image;
-    const std::string problem = loadQvr(stream, image);
+    const std::string problem = decodeStreaming(job.in, image, bar);
     bar.clear();
     if (!problem.empty()) return failure(job.in, "reading", problem);
     step = "writing " + job.out;
