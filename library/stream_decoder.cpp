@@ -9,6 +9,7 @@
 #include "streams/rgb_rows.h"
 
 namespace qvr {
+
 StreamDecoder::StreamDecoder(qvr_format format, const qvr_limits* limits, uint8_t* pixels, size_t stride,
                              qvr_row_callback callback, void* user)
     : format_(format), hasLimits_(limits != nullptr), pixels_(pixels), stride_(stride), callback_(callback),
