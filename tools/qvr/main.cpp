@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -17,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "library/raster_decode.h"
 #include "library/rules.h"
 #include "qvr/qvr.h"
 #include "streams/image_io.h"
@@ -183,28 +183,6 @@ int seekFile(void* user, uint64_t offset) {
                : 0;
 }
 
-// Rows in the file's own layout: indices and RGB rows land in the image's
-// plane straight from the decoder; RGBA rows are split into its colour and
-// alpha planes here. The progress bar moves with every call.
-struct DecodeTarget {
-    RasterImage* image;
-    ProgressBar* bar;
-};
-int takeRow(void* user, const qvr_row* row) {
-    const auto& target = *static_cast<DecodeTarget*>(user);
-    ProgressBar::report(target.bar, static_cast<int32_t>(row->done), static_cast<int32_t>(row->total));
-    RasterImage& image = *target.image;
-    if (row->pixels == nullptr || image.depth != 32) return 0;
-    const size_t width = static_cast<size_t>(image.width), first = row->y * width;
-    uint8_t* rgb = image.rgb.data() + 3 * first;
-    uint8_t* alpha = image.alpha.data() + first;
-    for (size_t x = 0; x < width; ++x) {
-        std::memcpy(rgb + 3 * x, row->pixels + 4 * x, 3);
-        alpha[x] = row->pixels[4 * x + 3];
-    }
-    return 0;
-}
-
 // Decodes through the library's streaming decoder, which reads the file in
 // chunks and reports each row. "" or why not: for a damaged file, the
 // codec's own account (the plane, the row, and whether the data ended or a
@@ -213,18 +191,7 @@ std::string decodeStreaming(const std::string& path, RasterImage& image, Progres
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
     if (!file) return systemReason(errno);
     const qvr_reader reader{file.get(), readFile, seekFile, nullptr};
-    qvr_decoder* opened = nullptr;
-    qvr_error error = qvr_decoder_new(&reader, nullptr, &opened);
-    const std::unique_ptr<qvr_decoder, void (*)(qvr_decoder*)> decoder(opened, &qvr_decoder_free);
-    if (error == QVR_OK) {
-        qvr_info info;
-        qvr_decoder_info(decoder.get(), &info, image.palette.data());
-        image.allocate(static_cast<int32_t>(info.width), static_cast<int32_t>(info.height), info.depth);
-        uint8_t* pixels = info.depth == 8 ? image.indices.data() : info.depth == 24 ? image.rgb.data() : nullptr;
-        const size_t stride = size_t{info.width} * (info.depth == 8 ? 1 : 3);
-        DecodeTarget target{&image, &bar};
-        error = qvr_decoder_read(decoder.get(), QVR_FORMAT_AUTO, pixels, stride, takeRow, &target);
-    }
+    const qvr_error error = decodeIntoRaster(reader, image, ProgressBar::report, &bar);
     if (error == QVR_OK) return "";
     if (error == QVR_ERROR_OUT_OF_MEMORY) throw std::bad_alloc();
     if (error != QVR_ERROR_DAMAGED && error != QVR_ERROR_NOT_QVR) return qvr_error_string(error);
