@@ -1,6 +1,7 @@
-// The decoder and its one frame. Initialize reads what the header lets the
-// decoder reach (stream_read.cpp) and decodes it whole through the memory
-// path, so every later call answers from the decoded planes.
+// The decoder and its one frame. Initialize decodes the stream whole through
+// the library's streaming decoder, which reads it in chunks and never past
+// what the header lets it use, so every later call answers from the decoded
+// planes.
 #include "wic/decoder.h"
 
 #include <wincodec.h>
@@ -11,9 +12,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "library/raster_decode.h"
 #include "streams/image_io.h"
 #include "wic/guids.h"
-#include "wic/stream_read.h"
 
 namespace qvr::wic {
 namespace {
@@ -57,6 +58,36 @@ const WICPixelFormatGUID& pixelFormatOf(int32_t depth) {
 }
 
 int32_t bytesPerPixel(int32_t depth) { return depth == 8 ? 1 : depth == 24 ? 3 : 4; }
+
+// The IStream behind the library decoder's reader procedures; the stream's
+// own failure is kept for Initialize to return.
+struct StreamReader {
+    IStream* stream;
+    HRESULT failure = S_OK;
+};
+int64_t readStream(void* user, void* buffer, size_t size) {
+    auto& source = *static_cast<StreamReader*>(user);
+    ULONG got = 0;
+    const HRESULT hr = source.stream->Read(buffer, static_cast<ULONG>(size < (1u << 30) ? size : (1u << 30)), &got);
+    if (FAILED(hr)) {
+        source.failure = hr;
+        return -1;
+    }
+    return got;
+}
+int seekStream(void* user, uint64_t offset) {
+    auto& source = *static_cast<StreamReader*>(user);
+    LARGE_INTEGER to;
+    to.QuadPart = static_cast<LONGLONG>(offset);
+    const HRESULT hr = offset > INT64_MAX ? E_INVALIDARG : source.stream->Seek(to, STREAM_SEEK_SET, nullptr);
+    if (FAILED(hr)) source.failure = hr;
+    return FAILED(hr) ? -1 : 0;
+}
+int64_t streamSize(void* user) {  // -1 for a stream that cannot tell
+    STATSTG stat{};
+    if (FAILED(static_cast<StreamReader*>(user)->stream->Stat(&stat, STATFLAG_NONAME))) return -1;
+    return stat.cbSize.QuadPart > INT64_MAX ? -1 : static_cast<int64_t>(stat.cbSize.QuadPart);
+}
 
 HRESULT fillPalette(const RasterImage& image, IWICPalette* palette) {
     if (!palette) return E_INVALIDARG;
@@ -250,21 +281,16 @@ private:
     }
 
     HRESULT decode(IStream* stream) {
-        try {
-            QvrBytes file;
-            const HRESULT hr = readQvrStream(stream, file);
-            if (FAILED(hr)) return hr;
-            if (!loadQvrMemory(file.bytes.data(), file.bytes.size(), image_).empty()) {
-                image_ = RasterImage{};
-                return WINCODEC_ERR_BADIMAGE;
-            }
-            return S_OK;
-        } catch (const std::bad_alloc&) {
-            image_ = RasterImage{};
-            return E_OUTOFMEMORY;
-        } catch (const std::length_error&) {
-            image_ = RasterImage{};
-            return E_OUTOFMEMORY;
+        StreamReader source{stream};
+        const qvr_reader reader{&source, readStream, seekStream, streamSize};
+        const qvr_error error = decodeIntoRaster(reader, image_, nullptr, nullptr);
+        if (error == QVR_OK) return S_OK;
+        image_ = RasterImage{};
+        switch (error) {
+        case QVR_ERROR_NOT_QVR: return WINCODEC_ERR_BADHEADER;
+        case QVR_ERROR_OUT_OF_MEMORY: return E_OUTOFMEMORY;
+        case QVR_ERROR_READ: return FAILED(source.failure) ? source.failure : E_FAIL;
+        default: return WINCODEC_ERR_BADIMAGE;
         }
     }
 

@@ -23,7 +23,7 @@ extern "C" {
 /* The version of this header; qvr_version() gives the library's at run time.
  * The major number changes with the library's binary interface (libqvr.so.N). */
 #define QVR_VERSION_MAJOR 2
-#define QVR_VERSION_MINOR 0
+#define QVR_VERSION_MINOR 1
 #define QVR_HEADER_VERSION ((QVR_VERSION_MAJOR << 16) | QVR_VERSION_MINOR)
 
 /* Every QVR file starts with a header of QVR_HEADER_BYTES bytes whose first
@@ -46,7 +46,8 @@ typedef enum qvr_error {
     QVR_ERROR_OPEN = 8,             /* the file cannot be opened or created */
     QVR_ERROR_READ = 9,             /* reading the file failed */
     QVR_ERROR_WRITE = 10,           /* writing the file failed (a full disk, ...) */
-    QVR_ERROR_COLOURS = 11          /* writing: an 8 bpp file cannot keep these palette colours */
+    QVR_ERROR_COLOURS = 11,         /* writing: an 8 bpp file cannot keep these palette colours */
+    QVR_ERROR_CANCELLED = 12        /* reading: the caller's row callback asked to stop */
 } qvr_error;
 
 /* What a file holds. */
@@ -165,6 +166,113 @@ qvr_error qvr_encode_file_with(const qvr_image* image, const qvr_encode_options*
 /* The same with the default options. */
 qvr_error qvr_encode_memory(const qvr_image* image, void** data, size_t* size);
 qvr_error qvr_encode_file(const qvr_image* image, const char* path);
+
+/* ---- Reading as a host does: through its own stream, row by row ----
+ *
+ * A qvr_decoder reads one file, either pulling bytes through the caller's
+ * procedures (qvr_decoder_new) or taking them as they arrive
+ * (qvr_decoder_new_push). It hands finished rows to a callback top to
+ * bottom, each once, and can write them into the caller's buffer with any
+ * stride. One decoder is used by one thread at a time; different decoders
+ * may run at once. The decoder owns nothing of the caller's: the reader's
+ * user pointer, the pixel buffer and the callback's user pointer stay the
+ * caller's and must outlive the calls that use them. */
+
+/* A stream of the caller's. read() fills up to `size` bytes and returns how
+ * many it gave (0 only at the end), or -1 on a failure. seek() moves to
+ * `offset` bytes from the start and returns 0, or -1 on a failure. size(),
+ * which may be NULL, gives the stream's length in bytes, or -1 when it is
+ * not known. The decoder reads no byte the header's size cannot use
+ * (qvr_file_span). */
+typedef struct qvr_reader {
+    void* user;
+    int64_t (*read)(void* user, void* buffer, size_t size);
+    int (*seek)(void* user, uint64_t offset);
+    int64_t (*size)(void* user);
+} qvr_reader;
+
+/* The planes of a file, for saying where a decode stopped. */
+typedef enum qvr_plane {
+    QVR_PLANE_NONE = 0,    /* no plane failed (or the header did) */
+    QVR_PLANE_INDICES = 1, /* 8 bpp palette indices */
+    QVR_PLANE_COLOUR = 2,  /* 16 bpp 5-6-5 colour */
+    QVR_PLANE_ALPHA = 3    /* 16 bpp alpha */
+} qvr_plane;
+
+/* What the row callback receives. Rows come top to bottom as soon as every
+ * plane's bytes for them are decoded: in a file with an alpha plane, which
+ * follows the whole colour plane, the first row comes once the colour plane
+ * is done, and until then the callback is called for progress alone. */
+typedef struct qvr_row {
+    const uint8_t* pixels; /* `width` pixels of the decode's format, valid during the call;
+                              NULL in a call for progress alone */
+    uint32_t y;            /* this row, from 0 at the top (0 in a progress call) */
+    uint32_t done;         /* plane rows decoded so far ... */
+    uint32_t total;        /* ... of this many: the height, twice with an alpha plane */
+} qvr_row;
+
+/* Returns 0 to go on; anything else stops the decode, which then returns
+ * QVR_ERROR_CANCELLED. The callback may call qvr_decoder_info and
+ * qvr_decoder_failure on its decoder, and no other function on it. */
+typedef int (*qvr_row_callback)(void* user, const qvr_row* row);
+
+typedef struct qvr_decoder qvr_decoder;
+
+/* A decoder that pulls through `reader` (copied). Seeks to 0, reads and
+ * tests the header now (and an indexed file's palette), and refuses what
+ * qvr_decode_memory would refuse from it (NOT_QVR, TOO_LARGE);
+ * QVR_ERROR_READ when a read or seek fails. Reads come in chunks of up to
+ * 64 KiB, never past the header's span nor the stream's size when size()
+ * knows it, and bytes nothing uses are sought over. On failure *out is NULL. */
+qvr_error qvr_decoder_new(const qvr_reader* reader, const qvr_limits* limits, qvr_decoder** out);
+
+/* The header's kind, size and depth, and the palette (indexed files; may be
+ * NULL; zeros while a push decoder has not had its bytes).
+ * QVR_ERROR_INVALID_ARGUMENT from a push decoder that has not yet had the
+ * header's bytes. */
+qvr_error qvr_decoder_info(const qvr_decoder* decoder, qvr_info* info, uint8_t palette[768]);
+
+/* Decodes the image once, in `format` (as qvr_decode_memory). Each row goes
+ * to `pixels + y * stride` when `pixels` is given (stride at least width
+ * times the format's channels; the bytes between rows are left alone), and
+ * to `callback` when given; the row a callback sees lies in `pixels` when
+ * given. At least one of the two. A call refused for its arguments or
+ * layout (INVALID_ARGUMENT, CONVERSION) reads nothing and leaves the decoder
+ * unused. On failure the rows already written stay in `pixels`. */
+qvr_error qvr_decoder_read(qvr_decoder* decoder, qvr_format format, uint8_t* pixels, size_t stride,
+                           qvr_row_callback callback, void* user);
+
+/* A decoder fed by qvr_decoder_push, for hosts that get a file's bytes
+ * piece by piece. It holds only the bytes it has not decoded yet, from the
+ * first one still needed (a palette or alpha stream that lies before the
+ * plane being decoded keeps what follows it until then), never past the
+ * header's span (and, for a file with an alpha plane, the colour plane
+ * until the alpha rows come). A row is decoded once the bytes from its start
+ * reach the most a row can use (width x 4 + 1024 in the colour plane,
+ * width x 2 + 1024 in the others) or at qvr_decoder_finish, so the rows are
+ * exactly the whole-file decode's whatever the pieces. Rows go to `callback`
+ * (required) in `format`; its first call comes after the header and, for an
+ * indexed file, the palette (qvr_decoder_info then answers) and before any
+ * row. */
+qvr_error qvr_decoder_new_push(qvr_format format, const qvr_limits* limits, qvr_row_callback callback,
+                               void* user, qvr_decoder** out);
+
+/* The next `size` bytes of the file, decoded as far as they go. QVR_OK asks
+ * for more; any other code ends the decode as soon as the fault is known
+ * (later pushes return it again). */
+qvr_error qvr_decoder_push(qvr_decoder* decoder, const void* bytes, size_t size);
+
+/* The end of the pushed bytes: QVR_OK when every row was delivered, else the
+ * reason (QVR_ERROR_NOT_QVR for a header cut short, QVR_ERROR_DAMAGED). */
+qvr_error qvr_decoder_finish(qvr_decoder* decoder);
+
+/* After QVR_ERROR_DAMAGED: the plane and row where decoding stopped, as in
+ * "damaged at row 107 of the colour plane". QVR_PLANE_NONE when no row
+ * failed (the data ended before a plane began, for instance). */
+qvr_error qvr_decoder_failure(const qvr_decoder* decoder, qvr_plane* plane, uint32_t* row);
+
+/* Frees the decoder and everything it holds; NULL is fine. */
+void qvr_decoder_free(qvr_decoder* decoder);
 
 /* Releases memory from this library (image pixels, encoded data); NULL is fine. */
 void qvr_free(void* memory);
