@@ -2,7 +2,8 @@
  * and MIME database in the environment (GDK_PIXBUF_MODULE_FILE, XDG_DATA_DIRS).
  *
  *   pixbuf_test loader SAMPLES WORKDIR  every sample and a set of damaged files,
- *                                       whole and fed in small pieces, against libqvr;
+ *                                       whole against libqvr, and fed in pieces of
+ *                                       every size against the whole load;
  *                                       saving through gdk-pixbuf
  *   pixbuf_test size FILE WIDTH HEIGHT  the image's size is exactly this
  *   pixbuf_test same FILE FILE          the two images have the same pixels (fully
@@ -22,8 +23,6 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "qvr/qvr.h"
-
-#define PIECE_BYTES 7 /* small and odd, so that the header arrives split */
 
 static int failures = 0;
 
@@ -70,36 +69,96 @@ static GdkPixbuf* library_pixbuf(const char* path) {
     return pixbuf;
 }
 
+/* What one incremental load gave. */
 typedef struct {
-    int width, height;
-} Size;
+    GdkPixbuf* pixbuf;  /* as prepared, whole or with the rows before a failure; NULL if never prepared */
+    gchar* message;     /* the error, NULL on success */
+    gsize failed_after; /* bytes written up to the failing write; length + 1 when the close failed */
+    int width, height;  /* from size-prepared */
+    int rows;           /* rows announced by area-updated, from the top */
+    gboolean areas_in_order; /* each area whole rows, starting where the last one ended */
+} Load;
 
 static void on_size_prepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
     (void)loader;
-    Size* size = data;
-    size->width = width;
-    size->height = height;
+    Load* load = data;
+    load->width = width;
+    load->height = height;
 }
 
-/* Feeds the file in PIECE_BYTES pieces; the size must be known before the end. */
-static GdkPixbuf* load_in_pieces(const char* path, GError** error, Size* size_seen) {
-    gchar* data;
-    gsize length;
-    if (!g_file_get_contents(path, &data, &length, error)) return NULL;
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(on_size_prepared), size_seen);
+static void on_area_updated(GdkPixbufLoader* loader, int x, int y, int width, int height, gpointer data) {
+    Load* load = data;
+    if (x != 0 || width != gdk_pixbuf_get_width(gdk_pixbuf_loader_get_pixbuf(loader)) || y != load->rows ||
+        height <= 0)
+        load->areas_in_order = FALSE;
+    load->rows = y + height;
+}
+
+/* Feeds `data` straight to the QVR loader (no sniffing buffer in between) in
+ * pieces of `piece` bytes. */
+static Load load_in_pieces(const gchar* data, gsize length, gsize piece) {
+    Load load = {NULL, NULL, 0, 0, 0, 0, TRUE};
+    GError* error = NULL;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("qvr", &error);
+    if (loader == NULL) {
+        load.message = g_strdup(error->message);
+        g_clear_error(&error);
+        return load;
+    }
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(on_size_prepared), &load);
+    g_signal_connect(loader, "area-updated", G_CALLBACK(on_area_updated), &load);
+    gsize at = 0;
     gboolean ok = TRUE;
-    for (gsize at = 0; ok && at < length; at += PIECE_BYTES)
-        ok = gdk_pixbuf_loader_write(loader, (const guchar*)data + at, MIN(PIECE_BYTES, length - at), error);
-    ok = gdk_pixbuf_loader_close(loader, ok ? error : NULL) && ok;
-    GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : NULL;
-    if (pixbuf != NULL) g_object_ref(pixbuf);
+    for (; ok && at < length; at += MIN(piece, length - at))
+        ok = gdk_pixbuf_loader_write(loader, (const guchar*)data + at, MIN(piece, length - at), &error);
+    load.failed_after = ok ? length + 1 : at;
+    ok = gdk_pixbuf_loader_close(loader, ok ? &error : NULL) && ok;
+    if (!ok) load.message = g_strdup(error != NULL ? error->message : "(no message)");
+    g_clear_error(&error);
+    load.pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
+    if (load.pixbuf != NULL) g_object_ref(load.pixbuf);
     g_object_unref(loader);
-    g_free(data);
-    return pixbuf;
+    return load;
 }
 
-/* Whole and in pieces, the loader gives what the library gives, or a GError when it refuses the file. */
+/* The first `rows` rows of both pixbufs are the same. */
+static gboolean same_top_rows(GdkPixbuf* a, GdkPixbuf* b, int rows) {
+    if (a == NULL || b == NULL || rows == 0) return (a == NULL) == (b == NULL) && (a != NULL || rows == 0);
+    GdkPixbuf* top_a = gdk_pixbuf_new_subpixbuf(a, 0, 0, gdk_pixbuf_get_width(a), rows);
+    GdkPixbuf* top_b = gdk_pixbuf_new_subpixbuf(b, 0, 0, gdk_pixbuf_get_width(b), rows);
+    const gboolean same = same_pixels(top_a, top_b);
+    g_object_unref(top_a);
+    g_object_unref(top_b);
+    return same;
+}
+
+/* One incremental load against the whole-file one and the 1-byte one (`first`):
+ * the same outcome and message, the pixels of every announced row, each row
+ * announced once from the top, and a failure at the write that holds the byte
+ * where 1-byte pieces failed. */
+static void check_pieces(const char* path, gsize length, GdkPixbuf* whole, const char* whole_message,
+                         const Load* first, const Load* load, gsize piece) {
+    gchar* detail = g_strdup_printf("%zu-byte pieces: %s", piece, load->message ? load->message : "loaded");
+    if ((load->message == NULL) != (whole_message == NULL) ||
+        (whole_message != NULL && strcmp(load->message, whole_message) != 0))
+        fail("loading in pieces ends otherwise than loading whole", path, detail);
+    if (!load->areas_in_order) fail("area-updated skipped, repeated or reordered rows", path, detail);
+    if (whole != NULL &&
+        (load->rows != gdk_pixbuf_get_height(whole) || !same_pixels(load->pixbuf, whole) ||
+         load->width != gdk_pixbuf_get_width(whole) || load->height != gdk_pixbuf_get_height(whole)))
+        fail("loading in pieces gives other pixels or size than loading whole", path, detail);
+    if (whole == NULL && (load->rows != first->rows || !same_top_rows(load->pixbuf, first->pixbuf, load->rows)))
+        fail("a damaged file gives other rows in other pieces", path, detail);
+    const gsize expected_stop = first->failed_after > length ? first->failed_after
+                              : MIN(length, (first->failed_after + piece - 1) / piece * piece);
+    if (whole == NULL && load->failed_after != expected_stop)
+        fail("the loader did not stop at the write holding the damage", path, detail);
+    g_free(detail);
+}
+
+/* Whole, the loader gives what the library gives, or a GdkPixbufError when it
+ * refuses the file. In pieces of 1 to 64 bytes, then doubling up to the
+ * file's length, it gives what the whole load gives. */
 static void check_file(const char* path, gboolean must_load) {
     GdkPixbuf* want = library_pixbuf(path);
     if (must_load && want == NULL) fail("libqvr cannot read it", path, NULL);
@@ -109,24 +168,28 @@ static void check_file(const char* path, gboolean must_load) {
         fail("gdk_pixbuf_new_from_file differs from libqvr", path, error ? error->message : NULL);
     if (want == NULL && (whole != NULL || error == NULL || error->domain != GDK_PIXBUF_ERROR))
         fail("gdk_pixbuf_new_from_file gave no GdkPixbufError for a damaged file", path, NULL);
-    g_clear_error(&error);
-
-    Size size_seen = {0, 0};
-    GdkPixbuf* pieces = load_in_pieces(path, &error, &size_seen);
-    if (want != NULL && (pieces == NULL || !same_pixels(pieces, want)))
-        fail("the incremental loader differs from libqvr", path, error ? error->message : NULL);
-    if (want != NULL && (size_seen.width != gdk_pixbuf_get_width(want) || size_seen.height != gdk_pixbuf_get_height(want)))
-        fail("the incremental loader reported a wrong size", path, NULL);
-    if (want == NULL && (pieces != NULL || error == NULL))
-        fail("the incremental loader gave no error for a damaged file", path, NULL);
     if (want == NULL && error != NULL) {
         gchar* name = g_path_get_basename(path);
         printf("  %s: %s\n", name, error->message);
         g_free(name);
     }
+    gchar* data;
+    gsize length;
+    if (!g_file_get_contents(path, &data, &length, NULL)) fail("cannot read", path, NULL);
+    Load first = load_in_pieces(data, length, 1);
+    for (gsize piece = 1; piece <= length; piece = piece < 64 ? piece + 1 : MIN(piece * 2, MAX(length, piece + 1))) {
+        Load load = piece == 1 ? first : load_in_pieces(data, length, piece);
+        check_pieces(path, length, whole, error ? error->message : NULL, &first, &load, piece);
+        if (piece != 1) {
+            g_clear_object(&load.pixbuf);
+            g_free(load.message);
+        }
+    }
+    g_clear_object(&first.pixbuf);
+    g_free(first.message);
+    g_free(data);
     g_clear_error(&error);
     g_clear_object(&whole);
-    g_clear_object(&pieces);
     g_clear_object(&want);
 }
 
