@@ -132,10 +132,18 @@ constexpr uint8_t packedPixelByte(uint16_t p) {
 // packed run of 256 pixels takes 259 bytes) and the decoders' look-ahead.
 // Bytes past it are never read.
 constexpr uint64_t MOST_BYTES_PER_SAMPLE_8 = 2, MOST_BYTES_PER_PIXEL_16 = 4, PLANE_READ_SLACK = 1024;
+constexpr uint64_t mostBytesPerSample(const FileHeader& header, bool alphaPlane) {
+    return header.bitsPerPixel == 16 && !alphaPlane ? MOST_BYTES_PER_PIXEL_16 : MOST_BYTES_PER_SAMPLE_8;
+}
 constexpr uint64_t planeReach(const FileHeader& header, bool alphaPlane) {
-    const uint64_t samples = uint64_t{header.width} * header.height;
-    const bool colour = header.bitsPerPixel == 16 && !alphaPlane;
-    return samples * (colour ? MOST_BYTES_PER_PIXEL_16 : MOST_BYTES_PER_SAMPLE_8) + PLANE_READ_SLACK;
+    return uint64_t{header.width} * header.height * mostBytesPerSample(header, alphaPlane) + PLANE_READ_SLACK;
+}
+// The same for one row: a whole row takes at most the width's share, and
+// its last command, which may run past the width, fits in the slack. A
+// reader holding this many bytes from a row's start decodes the row as it
+// would from the whole file.
+constexpr uint64_t rowReach(const FileHeader& header, bool alphaPlane) {
+    return uint64_t{header.width} * mostBytesPerSample(header, alphaPlane) + PLANE_READ_SLACK;
 }
 
 // 5-6-5 pixels: red in bits 15..11, green 10..5, blue 4..0.

@@ -11,82 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "library/checks.h"
 #include "library/file_io.h"
 #include "library/rules.h"
 #include "streams/image_io.h"
 
 namespace {
 
-bool knownOutputFormat(qvr_format format) {
-    return format == QVR_FORMAT_AUTO || qvr_format_channels(format) != 0;
-}
-
-qvr_format nativeFormat(qvr_kind kind) {
-    switch (kind) {
-    case QVR_KIND_INDEXED: return QVR_FORMAT_INDEXED;
-    case QVR_KIND_RGB: return QVR_FORMAT_RGB;
-    case QVR_KIND_RGBA: return QVR_FORMAT_RGBA;
-    }
-    return QVR_FORMAT_AUTO;
-}
+using namespace qvr::api;
 
 int32_t depthOf(qvr_format format) {
     return format == QVR_FORMAT_INDEXED ? 8 : format == QVR_FORMAT_RGB ? 24 : 32;
-}
-
-// Runs `body`, turning the exceptions an allocation may throw into an error code.
-template <typename Body>
-qvr_error guarded(Body body) {
-    try {
-        return body();
-    } catch (const std::bad_alloc&) {
-        return QVR_ERROR_OUT_OF_MEMORY;
-    } catch (const std::length_error&) {
-        return QVR_ERROR_OUT_OF_MEMORY;
-    }
-}
-
-// A header cut short is no header: the codec's test would read the missing
-// bytes as zeros, and a cut 16 bpp file would pass as one without alpha.
-qvr_error headerInfo(const uint8_t* data, size_t size, qvr_info* info) {
-    if (size < qvr::HEADER_BYTES) return QVR_ERROR_NOT_QVR;
-    qvr::FileHeader header;
-    std::memcpy(&header, data, sizeof header);
-    if (!qvr::headerValid(header)) return QVR_ERROR_NOT_QVR;
-    const int32_t depth = qvr::depthOfHeader(header);
-    info->kind = static_cast<qvr_kind>(depth);
-    info->width = header.width;
-    info->height = header.height;
-    info->depth = depth;
-    return QVR_OK;
-}
-
-template <typename Struct>
-bool reservedClear(const Struct* options) {
-    if (options == nullptr) return true;
-    for (auto value : options->reserved)
-        if (value != 0) return false;
-    return true;
-}
-
-qvr::FileSpan spanOf(const uint8_t* header) {
-    qvr::FileHeader fields;
-    std::memcpy(&fields, header, sizeof fields);
-    return qvr::fileSpan(fields);
-}
-
-// What the header alone decides: a readable header, a layout the file can
-// give, and a size within the caller's limit.
-qvr_error admit(const uint8_t* data, size_t size, qvr_format format, const qvr_limits* limits,
-                qvr_info* info) {
-    if (!reservedClear(limits)) return QVR_ERROR_INVALID_ARGUMENT;
-    const qvr_error error = headerInfo(data, size, info);
-    if (error != QVR_OK) return error;
-    if (format == QVR_FORMAT_INDEXED && info->kind != QVR_KIND_INDEXED) return QVR_ERROR_CONVERSION;
-    const uint64_t pixels = static_cast<uint64_t>(info->width) * info->height;
-    if (limits != nullptr && limits->max_pixels != 0 && pixels > limits->max_pixels)
-        return QVR_ERROR_TOO_LARGE;
-    return QVR_OK;
 }
 
 // The planes of a caller's buffer of `format` pixels, `channels` bytes each:
@@ -217,6 +152,7 @@ const char* qvr_error_string(qvr_error code) {
     case QVR_ERROR_READ: return "the file cannot be read";
     case QVR_ERROR_WRITE: return "the file cannot be written (is the disk full?)";
     case QVR_ERROR_COLOURS: return qvr::TOO_MANY_COLOURS_TEXT;
+    case QVR_ERROR_CANCELLED: return "reading was cancelled by the caller";
     }
     return "unknown error code";
 }

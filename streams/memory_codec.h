@@ -101,6 +101,8 @@ public:
     }
     int32_t read(void* buffer, int32_t count);
     int32_t seek(int32_t offset, int32_t origin);
+    // The bytes read or taken so far from the start.
+    size_t position() const { return static_cast<size_t>(cursor_ - data_); }
 
     void attach(const PixelPlanes& planes);
     void putSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width);

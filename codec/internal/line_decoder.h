@@ -145,6 +145,73 @@ int32_t commandInMemory8(Stream& in, const uint8_t* b, uint8_t* out, const uint8
     }
 }
 
+// Decodes one row of an 8-bit plane from the current position into `cur`,
+// with the two rows above it in `up` and `up2`. Returns the samples decoded:
+// the width, or more when the row's last command ran past it.
+template <typename Stream>
+int32_t decodeRow8(Stream& in, uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t width) {
+    int32_t i = 0;
+    while (i < width) {
+        if (i + LITERAL_RUN_GROUP <= width) {
+            if (const uint8_t* ahead = in.take(0, LITERAL_RUN_GROUP)) {  // a look, nothing taken
+                const int32_t n = copyLiterals(cur + i, ahead);
+                in.take(n, LITERAL_RUN_GROUP - n);
+                i += n;
+                if (n == LITERAL_RUN_GROUP) continue;
+            }
+        }
+        if (const uint8_t* b = in.take(0, LONGEST_COMMAND_8)) {  // a look, nothing taken
+            i += commandInMemory8(in, b, cur + i, up + i, up2 + i);
+            continue;
+        }
+        const int32_t c = in.readByte();
+        if (isLiteral(c)) {  // the usual literal
+            cur[i++] = static_cast<uint8_t>(c);
+            continue;
+        }
+        switch (c) {
+        case CMD_ESCAPE:
+            cur[i++] = static_cast<uint8_t>(operand8(in.readByte()));
+            break;
+        case CMD_PAIR: {
+            const int32_t n = in.readByte() + PAIR_BIAS_8;
+            const uint8_t a = static_cast<uint8_t>(operand8(in.readByte()));
+            const uint8_t b = static_cast<uint8_t>(operand8(in.readByte()));
+            repeatPair(cur + i, n, a, b);
+            i += 2 * n;
+            break;
+        }
+        case CMD_FILL: {
+            const int32_t n = in.readByte() + FILL_BIAS_8;
+            fillSamples(cur + i, n, static_cast<uint8_t>(operand8(in.readByte())));
+            i += n;
+            break;
+        }
+        case CMD_COPY_UP2:
+        case CMD_COPY_UP: {
+            const int32_t n = in.readByte() + COPY_BIAS_8;
+            std::memmove(cur + i, (c == CMD_COPY_UP ? up : up2) + i, static_cast<size_t>(n));
+            i += n;
+            break;
+        }
+        default:  // literals 0xF9..0xFB, and a missing byte (-1 gives 0xFF)
+            cur[i++] = static_cast<uint8_t>(c);
+            break;
+        }
+    }
+    return i;
+}
+
+// The ring of an 8-bit plane, cleared for a stream that does or does not
+// hand out its ring rows. Stray back references read 0. A stream that hands
+// out its ring rows gets the ring cleared whole: past a row, zeros, never
+// stale stack.
+template <bool HandsOutRingRows>
+void clearByteRing(ReaderByteRing& ring, int32_t width) {
+    if constexpr (HandsOutRingRows) std::memset(&ring, 0, sizeof ring);
+    else ring.clearFor(width, COPY_REACH);
+}
+
 // Decodes one 8-bit plane from the current position. Returns the row that ran
 // past the width, or NO_OVERRUN. Rows never leave the ring: the spare samples
 // take the largest command that starts at the last position of the last slot.
@@ -155,65 +222,11 @@ int32_t decodePlane8(Stream& in, const FileHeader& header) {
     const int32_t height = static_cast<int32_t>(header.height);
     static_assert(sizeof(ReaderByteRing) < 40000);
     ReaderByteRing ring;
-    // Stray back references read 0. A stream that hands out its ring rows
-    // gets the ring cleared whole: past a row, zeros, never stale stack.
-    if constexpr (Stream::HANDS_OUT_RING_ROWS) std::memset(&ring, 0, sizeof ring);
-    else ring.clearFor(width, COPY_REACH);
+    clearByteRing<Stream::HANDS_OUT_RING_ROWS>(ring, width);
 
     for (int32_t r = 0; r < height; ++r) {
         uint8_t* cur = ring.slot(r);
-        const uint8_t* up = ring.slot(r - 1);
-        const uint8_t* up2 = ring.slot(r - 2);
-        int32_t i = 0;
-        while (i < width) {
-            if (i + LITERAL_RUN_GROUP <= width) {
-                if (const uint8_t* ahead = in.take(0, LITERAL_RUN_GROUP)) {  // a look, nothing taken
-                    const int32_t n = copyLiterals(cur + i, ahead);
-                    in.take(n, LITERAL_RUN_GROUP - n);
-                    i += n;
-                    if (n == LITERAL_RUN_GROUP) continue;
-                }
-            }
-            if (const uint8_t* b = in.take(0, LONGEST_COMMAND_8)) {  // a look, nothing taken
-                i += commandInMemory8(in, b, cur + i, up + i, up2 + i);
-                continue;
-            }
-            const int32_t c = in.readByte();
-            if (isLiteral(c)) {  // the usual literal
-                cur[i++] = static_cast<uint8_t>(c);
-                continue;
-            }
-            switch (c) {
-            case CMD_ESCAPE:
-                cur[i++] = static_cast<uint8_t>(operand8(in.readByte()));
-                break;
-            case CMD_PAIR: {
-                const int32_t n = in.readByte() + PAIR_BIAS_8;
-                const uint8_t a = static_cast<uint8_t>(operand8(in.readByte()));
-                const uint8_t b = static_cast<uint8_t>(operand8(in.readByte()));
-                repeatPair(cur + i, n, a, b);
-                i += 2 * n;
-                break;
-            }
-            case CMD_FILL: {
-                const int32_t n = in.readByte() + FILL_BIAS_8;
-                fillSamples(cur + i, n, static_cast<uint8_t>(operand8(in.readByte())));
-                i += n;
-                break;
-            }
-            case CMD_COPY_UP2:
-            case CMD_COPY_UP: {
-                const int32_t n = in.readByte() + COPY_BIAS_8;
-                std::memmove(cur + i, (c == CMD_COPY_UP ? up : up2) + i, static_cast<size_t>(n));
-                i += n;
-                break;
-            }
-            default:  // literals 0xF9..0xFB, and a missing byte (-1 gives 0xFF)
-                cur[i++] = static_cast<uint8_t>(c);
-                break;
-            }
-        }
-        if (i > width) return r;
+        if (decodeRow8(in, cur, ring.slot(r - 1), ring.slot(r - 2), width) > width) return r;
         in.putSlotRow(cur, kind, r, width);
         in.progress(r + 1, height);
     }
@@ -301,6 +314,76 @@ int32_t commandInMemory16(Stream& in, uint16_t* out, const uint16_t* above, cons
     return count;
 }
 
+// Decodes one row of the 16-bit colour plane from the current position into
+// `cur`, as decodeRow8(). The caller clears the row's tail (clearRowTail)
+// once the row is whole, before the next row looks at it.
+template <typename Stream>
+int32_t decodeRow16(Stream& in, uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t width) {
+    int32_t i = 0;
+    while (i < width) {
+        if (const int32_t n = commandInMemory16(in, cur + i, up + i, up2 + i)) {
+            i += n;
+            continue;
+        }
+        const int32_t c = in.readByte();
+        if (isLiteral(c)) {  // a literal: low byte c, then the high byte
+            cur[i++] = static_cast<uint16_t>(c | (in.readByte() & 0xFF) << 8);
+            continue;
+        }
+        if (c == CMD_PACKED) {  // the usual command of a photograph
+            const int32_t n = in.readByte() + PACKED_BIAS_16;
+            const uint16_t sharedBits = packedPixel(in.readByte(), 0);
+            if (const uint8_t* bytes = in.take(n, RUN_SLACK)) {
+                unpackRun(cur + i, bytes, n, sharedBits);
+            } else {
+                for (int32_t k = 0; k < n; ++k) cur[i + k] = sharedBits | packedPixel(0, in.readByte());
+            }
+            i += n;
+            continue;
+        }
+        switch (c) {
+        case CMD_ESCAPE:
+            cur[i++] = static_cast<uint16_t>(in.readWord());
+            break;
+        case CMD_UP_RIGHT:
+            cur[i] = up[i + 1];
+            ++i;
+            break;
+        case CMD_UP_LEFT:  // at position 0 this reads a cleared sample, never outside the ring
+            cur[i] = up[i - 1];
+            ++i;
+            break;
+        case CMD_PAIR: {
+            const int32_t n = in.readByte() + PAIR_BIAS_16;
+            const uint16_t a = static_cast<uint16_t>(in.readWord());
+            const uint16_t b = static_cast<uint16_t>(in.readWord());
+            repeatPair(cur + i, n, a, b);
+            i += 2 * n;
+            break;
+        }
+        case CMD_FILL: {
+            const int32_t n = in.readByte() + FILL_BIAS_16;
+            fillFours(cur + i, n, static_cast<uint16_t>(in.readWord()));
+            i += n;
+            break;
+        }
+        case CMD_COPY_UP2:
+        case CMD_COPY_UP: {
+            const int32_t n = in.readByte() + COPY_BIAS_16;
+            std::memmove(cur + i, (c == CMD_COPY_UP ? up : up2) + i, static_cast<size_t>(n) * sizeof(uint16_t));
+            i += n;
+            break;
+        }
+        default: {  // literals 0xF9..0xFB take a high byte; a missing command gives 0xFFFF
+            const int32_t high = in.readByte();
+            cur[i++] = c < 0 ? uint16_t{0xFFFF} : static_cast<uint16_t>(c | (high & 0xFF) << 8);
+            break;
+        }
+        }
+    }
+    return i;
+}
+
 // Decodes the 16-bit colour plane from the current position; returns the row
 // that ran past the width, or NO_OVERRUN.
 template <typename Stream>
@@ -315,71 +398,7 @@ int32_t decodePlane16(Stream& in, const FileHeader& header) {
     for (int32_t r = 0; r < height; ++r) {
         uint16_t* cur = ring.slot(r);
         const uint16_t* up = ring.slot(r - 1);
-        const uint16_t* up2 = ring.slot(r - 2);
-        int32_t i = 0;
-        while (i < width) {
-            if (const int32_t n = commandInMemory16(in, cur + i, up + i, up2 + i)) {
-                i += n;
-                continue;
-            }
-            const int32_t c = in.readByte();
-            if (isLiteral(c)) {  // a literal: low byte c, then the high byte
-                cur[i++] = static_cast<uint16_t>(c | (in.readByte() & 0xFF) << 8);
-                continue;
-            }
-            if (c == CMD_PACKED) {  // the usual command of a photograph
-                const int32_t n = in.readByte() + PACKED_BIAS_16;
-                const uint16_t sharedBits = packedPixel(in.readByte(), 0);
-                if (const uint8_t* bytes = in.take(n, RUN_SLACK)) {
-                    unpackRun(cur + i, bytes, n, sharedBits);
-                } else {
-                    for (int32_t k = 0; k < n; ++k) cur[i + k] = sharedBits | packedPixel(0, in.readByte());
-                }
-                i += n;
-                continue;
-            }
-            switch (c) {
-            case CMD_ESCAPE:
-                cur[i++] = static_cast<uint16_t>(in.readWord());
-                break;
-            case CMD_UP_RIGHT:
-                cur[i] = up[i + 1];
-                ++i;
-                break;
-            case CMD_UP_LEFT:  // at position 0 this reads a cleared sample, never outside the ring
-                cur[i] = up[i - 1];
-                ++i;
-                break;
-            case CMD_PAIR: {
-                const int32_t n = in.readByte() + PAIR_BIAS_16;
-                const uint16_t a = static_cast<uint16_t>(in.readWord());
-                const uint16_t b = static_cast<uint16_t>(in.readWord());
-                repeatPair(cur + i, n, a, b);
-                i += 2 * n;
-                break;
-            }
-            case CMD_FILL: {
-                const int32_t n = in.readByte() + FILL_BIAS_16;
-                fillFours(cur + i, n, static_cast<uint16_t>(in.readWord()));
-                i += n;
-                break;
-            }
-            case CMD_COPY_UP2:
-            case CMD_COPY_UP: {
-                const int32_t n = in.readByte() + COPY_BIAS_16;
-                std::memmove(cur + i, (c == CMD_COPY_UP ? up : up2) + i,
-                             static_cast<size_t>(n) * sizeof(uint16_t));
-                i += n;
-                break;
-            }
-            default: {  // literals 0xF9..0xFB take a high byte; a missing command gives 0xFFFF
-                const int32_t high = in.readByte();
-                cur[i++] = c < 0 ? uint16_t{0xFFFF} : static_cast<uint16_t>(c | (high & 0xFF) << 8);
-                break;
-            }
-            }
-        }
-        if (i > width) return r;
+        if (decodeRow16(in, cur, up, ring.slot(r - 2), width) > width) return r;
         clearRowTail(cur, width);
         in.putRgbRow(stage, cur, up, r, width);
         in.progress(r + 1, height);

@@ -23,7 +23,7 @@ extern "C" {
 /* The version of this header; qvr_version() gives the library's at run time.
  * The major number changes with the library's binary interface (libqvr.so.N). */
 #define QVR_VERSION_MAJOR 2
-#define QVR_VERSION_MINOR 0
+#define QVR_VERSION_MINOR 1
 #define QVR_HEADER_VERSION ((QVR_VERSION_MAJOR << 16) | QVR_VERSION_MINOR)
 
 typedef enum qvr_error {
@@ -210,28 +210,42 @@ typedef int (*qvr_row_callback)(void* user, const qvr_row* row);
 
 typedef struct qvr_decoder qvr_decoder;
 
-/* A decoder that pulls through `reader` (copied). Reads and tests the header
- * now, and refuses what qvr_decode_memory would refuse from it (NOT_QVR,
- * TOO_LARGE). On failure *out is NULL. */
+/* A decoder that pulls through `reader` (copied). Seeks to 0, reads and
+ * tests the header now (and an indexed file's palette), and refuses what
+ * qvr_decode_memory would refuse from it (NOT_QVR, TOO_LARGE);
+ * QVR_ERROR_READ when a read or seek fails. Reads come in chunks of up to
+ * 64 KiB, never past the header's span nor the stream's size when size()
+ * knows it, and bytes nothing uses are sought over. On failure *out is NULL. */
 qvr_error qvr_decoder_new(const qvr_reader* reader, const qvr_limits* limits, qvr_decoder** out);
 
 /* The header's kind, size and depth, and the palette (indexed files; may be
- * NULL). QVR_ERROR_INVALID_ARGUMENT from a push decoder that has not yet
- * had the header's bytes. */
+ * NULL; zeros while a push decoder has not had its bytes).
+ * QVR_ERROR_INVALID_ARGUMENT from a push decoder that has not yet had the
+ * header's bytes. */
 qvr_error qvr_decoder_info(const qvr_decoder* decoder, qvr_info* info, uint8_t palette[768]);
 
 /* Decodes the image once, in `format` (as qvr_decode_memory). Each row goes
  * to `pixels + y * stride` when `pixels` is given (stride at least width
- * times the format's channels), and to `callback` when given; the row a
- * callback sees lies in `pixels` when given. At least one of the two. */
+ * times the format's channels; the bytes between rows are left alone), and
+ * to `callback` when given; the row a callback sees lies in `pixels` when
+ * given. At least one of the two. A call refused for its arguments or
+ * layout (INVALID_ARGUMENT, CONVERSION) reads nothing and leaves the decoder
+ * unused. On failure the rows already written stay in `pixels`. */
 qvr_error qvr_decoder_read(qvr_decoder* decoder, qvr_format format, uint8_t* pixels, size_t stride,
                            qvr_row_callback callback, void* user);
 
 /* A decoder fed by qvr_decoder_push, for hosts that get a file's bytes
- * piece by piece. It holds only the bytes it has not decoded yet (and, for a
- * file with an alpha plane, the colour plane until the alpha rows come).
- * Rows go to `callback` in `format`; its first call comes after the header
- * (qvr_decoder_info then answers) and before any row. */
+ * piece by piece. It holds only the bytes it has not decoded yet, from the
+ * first one still needed (a palette or alpha stream that lies before the
+ * plane being decoded keeps what follows it until then), never past the
+ * header's span (and, for a file with an alpha plane, the colour plane
+ * until the alpha rows come). A row is decoded once the bytes from its start
+ * reach the most a row can use (width x 4 + 1024 in the colour plane,
+ * width x 2 + 1024 in the others) or at qvr_decoder_finish, so the rows are
+ * exactly the whole-file decode's whatever the pieces. Rows go to `callback`
+ * (required) in `format`; its first call comes after the header and, for an
+ * indexed file, the palette (qvr_decoder_info then answers) and before any
+ * row. */
 qvr_error qvr_decoder_new_push(qvr_format format, const qvr_limits* limits, qvr_row_callback callback,
                                void* user, qvr_decoder** out);
 

@@ -658,13 +658,13 @@ TEST_F(EncodeFile, KeepsOwnerAndGroupWherePermitted) {
 
 TEST(QvrApi, EveryErrorHasItsOwnText) {
     std::set<std::string> texts;
-    for (int code = QVR_OK; code <= QVR_ERROR_COLOURS; ++code) {
+    for (int code = QVR_OK; code <= QVR_ERROR_CANCELLED; ++code) {
         const char* text = qvr_error_string(static_cast<qvr_error>(code));
         ASSERT_NE(text, nullptr);
         EXPECT_GT(std::strlen(text), 5u);
         texts.insert(text);
     }
-    EXPECT_EQ(texts.size(), static_cast<size_t>(QVR_ERROR_COLOURS + 1));
+    EXPECT_EQ(texts.size(), static_cast<size_t>(QVR_ERROR_CANCELLED + 1));
     EXPECT_STREQ(qvr_error_string(static_cast<qvr_error>(15)), "unknown error code");
 }
 
