@@ -18,6 +18,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #undef GDK_PIXBUF_ENABLE_BACKEND
 
+#include "hosts/failure_text.h"
 #include "qvr/qvr.h"
 
 #define QVR_HEADER_BYTES 48
@@ -43,15 +44,6 @@ typedef struct {
     gboolean failed;       /* an error was reported; later calls only return FALSE */
 } QvrLoadContext;
 
-static const char* plane_name(qvr_plane plane) {
-    switch (plane) {
-    case QVR_PLANE_INDICES: return "index";
-    case QVR_PLANE_COLOUR: return "colour";
-    case QVR_PLANE_ALPHA: return "alpha";
-    default: return NULL;
-    }
-}
-
 /* The library's reason; for damage, with the row and plane where it was found. */
 static void set_qvr_error(GError** error, qvr_error code, const qvr_decoder* decoder) {
     int kind = GDK_PIXBUF_ERROR_FAILED;
@@ -62,14 +54,9 @@ static void set_qvr_error(GError** error, qvr_error code, const qvr_decoder* dec
     case QVR_ERROR_TOO_LARGE: kind = GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY; break;
     default: break;
     }
-    qvr_plane plane = QVR_PLANE_NONE;
-    uint32_t row = 0;
-    if (code == QVR_ERROR_DAMAGED && decoder != NULL && qvr_decoder_failure(decoder, &plane, &row) == QVR_OK &&
-        plane_name(plane) != NULL)
-        g_set_error(error, GDK_PIXBUF_ERROR, kind, "Cannot read this QVR image: %s (damaged at row %" G_GUINT32_FORMAT
-                    " of the %s plane)", qvr_error_string(code), row, plane_name(plane));
-    else
-        g_set_error(error, GDK_PIXBUF_ERROR, kind, "Cannot read this QVR image: %s", qvr_error_string(code));
+    char reason[QVR_FAILURE_TEXT_BYTES];
+    qvr_failure_text(code, decoder, reason);
+    g_set_error(error, GDK_PIXBUF_ERROR, kind, "Cannot read this QVR image: %s", reason);
 }
 
 /* The first call comes once the header is in: the size goes to size_func and,

@@ -22,6 +22,7 @@
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
 
+#include "hosts/failure_text.h"
 #include "qvr/qvr.h"
 
 #define LOAD_PROC "file-qvr-load"
@@ -175,27 +176,11 @@ static int on_row(void* user, const qvr_row* row) {
     return gimp_progress_update(row->total > 0 ? (gdouble)row->done / row->total : 1.0) ? 0 : 1;
 }
 
-static const char* plane_name(qvr_plane plane) {
-    switch (plane) {
-    case QVR_PLANE_INDICES: return "index";
-    case QVR_PLANE_COLOUR: return "colour";
-    case QVR_PLANE_ALPHA: return "alpha";
-    default: return NULL;
-    }
-}
-
 /* The library's reason; for damage, with the row and plane where it was found. */
 static void set_load_error(GError** error, const gchar* filename, qvr_error code, const qvr_decoder* decoder) {
-    qvr_plane plane = QVR_PLANE_NONE;
-    uint32_t row = 0;
-    if (code == QVR_ERROR_DAMAGED && decoder != NULL && qvr_decoder_failure(decoder, &plane, &row) == QVR_OK &&
-        plane_name(plane) != NULL)
-        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED,
-                    "Could not open '%s': %s (damaged at row %" G_GUINT32_FORMAT " of the %s plane)",
-                    display_name(filename), qvr_error_string(code), row, plane_name(plane));
-    else
-        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "Could not open '%s': %s", display_name(filename),
-                    qvr_error_string(code));
+    char reason[QVR_FAILURE_TEXT_BYTES];
+    qvr_failure_text(code, decoder, reason);
+    g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "Could not open '%s': %s", display_name(filename), reason);
 }
 
 /* The image made from the header, its layer filled as rows are decoded. */
