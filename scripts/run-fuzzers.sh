@@ -16,7 +16,7 @@ else
 fi
 passes=0
 failures=0
-for target in decode entry roundtrip library decode_large; do
+for target in decode entry roundtrip library stream decode_large; do
   corpus=fuzz/corpus/${target%_large}
   scratch=$(mktemp -d)
   found=$scratch

@@ -38,8 +38,12 @@ export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 for sample in "$samples"/*.qvr; do
   LD_LIBRARY_PATH="$prefix/lib" "$work/consumer" "$sample" "$work/$(basename "$sample")"
 done
-# The README's example, as a reader would copy it.
-sed -n '/^## The library/,/^## /p' "$readme" | sed -n '/^```c$/,/^```$/p' | sed '1d;$d' >"$work/example.c"
+# The README's examples, as a reader would copy them: the Nth C block of its library section.
+readme_example() {
+  sed -n '/^## The library/,/^## /p' "$readme" |
+    awk -v want="$1" '/^```c$/ { block++; inside = 1; next } /^```/ { inside = 0; next } inside && block == want'
+}
+readme_example 1 >"$work/example.c"
 grep -q qvr_decode_file "$work/example.c" || fail "no example found in $readme"
 # shellcheck disable=SC2046
 "${CC:-cc}" -std=c99 -Wall -Wextra -Werror "$@" -o "$work/example" "$work/example.c" $(pkg-config --cflags --libs qvr)
@@ -47,6 +51,16 @@ LD_LIBRARY_PATH="$prefix/lib" "$work/example" "$samples/sunset-indexed.qvr" "$wo
 if built tools; then
   [ "$(qvr_kind "$work/example.qvr")" = 32 ] || fail "the README's example did not write an RGBA file"
 fi
+# The streaming example: every sample pulled and pushed, the same rows both ways.
+readme_example 2 >"$work/stream.c"
+grep -q qvr_decoder_new_push "$work/stream.c" || fail "no streaming example found in $readme"
+# shellcheck disable=SC2046
+"${CC:-cc}" -std=c99 -Wall -Wextra -Werror "$@" -o "$work/stream" "$work/stream.c" $(pkg-config --cflags --libs qvr)
+for sample in "$samples"/*.qvr; do
+  said=$(LD_LIBRARY_PATH="$prefix/lib" "$work/stream" "$sample") || fail "the streaming example failed on $sample"
+  [[ "$said" =~ ^([1-9][0-9]*)\ rows\ pulled,\ ([0-9]+)\ pushed$ ]] && [ "${BASH_REMATCH[1]}" = "${BASH_REMATCH[2]}" ] ||
+    fail "the streaming example said \"$said\" for $sample"
+done
 
 # The static library alone, for programs that ship without libqvr.so.
 # shellcheck disable=SC2046

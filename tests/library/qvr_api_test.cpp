@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -654,6 +655,37 @@ TEST_F(EncodeFile, KeepsOwnerAndGroupWherePermitted) {
         EXPECT_EQ(info.st_mode & 07777, c.modeAfter) << c.what;
         EXPECT_NE(contents(target), (Bytes{'o', 'l', 'd'})) << c.what;
     }
+}
+
+// A push decoder holds the bytes a few rows can use, never the whole file
+// (its largest allocation here is a ring of rows).
+TEST(QvrApi, APushDecoderHoldsAFewRowsNotTheFile) {
+    const uint32_t width = 4000, height = 300;
+    Bytes pixels(size_t{width} * height * 3);
+    uint32_t seed = 5;
+    for (uint8_t& v : pixels) v = static_cast<uint8_t>((seed = seed * 1103515245u + 12345u) >> 24);
+    qvr_image image{width, height, QVR_FORMAT_RGB, pixels.data(), {}};
+    void* encoded = nullptr;
+    size_t size = 0;
+    ASSERT_EQ(qvr_encode_memory(&image, &encoded, &size), QVR_OK);
+    ASSERT_GT(size, size_t{2} << 20);
+    uint32_t rows = 0;
+    const qvr_row_callback count = [](void* user, const qvr_row* row) {
+        if (row->pixels != nullptr) ++*static_cast<uint32_t*>(user);
+        return 0;
+    };
+    largestRequest = 0;
+    qvr_decoder* decoder = nullptr;
+    ASSERT_EQ(qvr_decoder_new_push(QVR_FORMAT_RGB, nullptr, count, &rows, &decoder), QVR_OK);
+    qvr_error error = QVR_OK;
+    for (size_t at = 0; at < size && error == QVR_OK; at += 65536)
+        error = qvr_decoder_push(decoder, static_cast<const uint8_t*>(encoded) + at, std::min<size_t>(65536, size - at));
+    EXPECT_EQ(error, QVR_OK);
+    EXPECT_EQ(qvr_decoder_finish(decoder), QVR_OK);
+    qvr_decoder_free(decoder);
+    qvr_free(encoded);
+    EXPECT_EQ(rows, height);
+    EXPECT_LT(largestRequest, 256u << 10);
 }
 
 TEST(QvrApi, EveryErrorHasItsOwnText) {

@@ -259,5 +259,131 @@ TEST(QvrStream, CancellingAtAnyCallStopsThereAndLeaksNothing) {
     }
 }
 
+// Rows of four samples or pixels, each one fill; `bad` runs one past the width.
+Bytes fillRows(int rows, int bad, bool colour) {
+    Bytes stream;
+    for (int r = 0; r < rows; ++r) {
+        const uint8_t count = static_cast<uint8_t>((colour ? 1 : 0) + (r == bad ? 1 : 0));
+        stream.insert(stream.end(), {0xFD, count, static_cast<uint8_t>(r)});
+        if (colour) stream.push_back(0x12);
+    }
+    return stream;
+}
+
+qvr_error pullAll(const Bytes& file, qvr_decoder** decoder) {
+    MemoryReader source{&file};
+    const qvr_reader reader = source.reader();
+    qvr_error error = qvr_decoder_new(&reader, nullptr, decoder);
+    Bytes pixels(4 * 4 * 8);
+    if (error == QVR_OK) error = qvr_decoder_read(*decoder, QVR_FORMAT_RGBA, pixels.data(), 16, nullptr, nullptr);
+    return error;
+}
+
+TEST(QvrStream, ADamagedFileSaysItsPlaneAndRow) {
+    Bytes cut = colourFile(4, 8, fillRows(8, -1, true));
+    cut.resize(48 + 2 * 4 + 2);  // inside row 2
+    Bytes paletteOutside = indexedFile(4, 4, fillRows(4, -1, false));
+    set32(paletteOutside, 36, static_cast<uint32_t>(paletteOutside.size()));
+    const struct {
+        const char* what;
+        Bytes file;
+        qvr_plane plane;
+        uint32_t row;
+    } cases[] = {
+        {"indices", indexedFile(4, 6, fillRows(6, 3, false)), QVR_PLANE_INDICES, 3},
+        {"colour", colourFile(4, 8, fillRows(8, 5, true)), QVR_PLANE_COLOUR, 5},
+        {"alpha", colourFile(4, 4, fillRows(4, -1, true), fillRows(4, 2, false)), QVR_PLANE_ALPHA, 2},
+        {"cut short", cut, QVR_PLANE_COLOUR, 2},
+        {"palette past the end", paletteOutside, QVR_PLANE_NONE, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        qvr_decoder* decoder = nullptr;
+        EXPECT_EQ(pullAll(c.file, &decoder), QVR_ERROR_DAMAGED);
+        qvr_plane plane = QVR_PLANE_INDICES;
+        uint32_t row = 99;
+        EXPECT_EQ(qvr_decoder_failure(decoder, &plane, &row), QVR_OK);
+        EXPECT_EQ(plane, c.plane);
+        EXPECT_EQ(row, c.row);
+        qvr_decoder_free(decoder);
+
+        Rows rows;
+        ASSERT_EQ(qvr_decoder_new_push(QVR_FORMAT_RGBA, nullptr, &Rows::take, &rows, &decoder), QVR_OK);
+        qvr_error error = qvr_decoder_push(decoder, c.file.data(), c.file.size());
+        if (error == QVR_OK) error = qvr_decoder_finish(decoder);
+        EXPECT_EQ(error, QVR_ERROR_DAMAGED);
+        EXPECT_EQ(qvr_decoder_failure(decoder, &plane, &row), QVR_OK);
+        EXPECT_EQ(plane, c.plane);
+        EXPECT_EQ(row, c.row);
+        qvr_decoder_free(decoder);
+    }
+}
+
+// A file padded far past its span: the pull reads in chunks, none past the span.
+TEST(QvrStream, PullReadsInChunksWithinTheSpan) {
+    const Bytes tiles = readSample("tiles-rgb.qvr");
+    const Whole whole(tiles, QVR_FORMAT_RGB);
+    Bytes padded = tiles;
+    padded.resize(tiles.size() + (4u << 20), 0);
+    uint64_t least = 0, most = 0;
+    ASSERT_EQ(qvr_file_span(padded.data(), padded.size(), &least, &most), QVR_OK);
+    for (bool knowsSize : {true, false}) {
+        MemoryReader source{&padded, knowsSize};
+        const qvr_reader reader = source.reader();
+        qvr_decoder* decoder = nullptr;
+        ASSERT_EQ(qvr_decoder_new(&reader, nullptr, &decoder), QVR_OK);
+        Bytes pixels(whole.pixels().size());
+        EXPECT_EQ(qvr_decoder_read(decoder, QVR_FORMAT_RGB, pixels.data(), 3 * whole.image.width, nullptr, nullptr),
+                  QVR_OK);
+        qvr_decoder_free(decoder);
+        EXPECT_EQ(pixels, whole.pixels());
+        EXPECT_LE(source.furthest, most) << knowsSize;
+        EXPECT_LE(source.reads, 2 + static_cast<int>(most / 65536) + 2) << knowsSize;
+    }
+}
+
+TEST(QvrStream, AFailingReaderIsAReadErrorAndArgumentsAreChecked) {
+    const Bytes file = readSample("badge-rgba.qvr");
+    for (int failAt : {0, 1, 2}) {  // the header, the first chunk, the next
+        SCOPED_TRACE(failAt);
+        MemoryReader source{&file, false};
+        source.failReadAt = failAt;
+        const qvr_reader reader = source.reader();
+        qvr_decoder* decoder = nullptr;
+        qvr_error error = qvr_decoder_new(&reader, nullptr, &decoder);
+        Rows rows;
+        if (error == QVR_OK) error = qvr_decoder_read(decoder, QVR_FORMAT_RGBA, nullptr, 0, &Rows::take, &rows);
+        EXPECT_EQ(error, QVR_ERROR_READ);
+        qvr_decoder_free(decoder);
+    }
+    MemoryReader unseekable{&file};
+    unseekable.failSeek = true;
+    const qvr_reader noSeek = unseekable.reader();
+    qvr_decoder* decoder = nullptr;
+    EXPECT_EQ(qvr_decoder_new(&noSeek, nullptr, &decoder), QVR_ERROR_READ);
+    EXPECT_EQ(decoder, nullptr);
+
+    MemoryReader source{&file};
+    const qvr_reader reader = source.reader();
+    ASSERT_EQ(qvr_decoder_new(&reader, nullptr, &decoder), QVR_OK);
+    qvr_info info;
+    ASSERT_EQ(qvr_decoder_info(decoder, &info, nullptr), QVR_OK);
+    Bytes pixels(size_t{info.width} * info.height * 4);
+    EXPECT_EQ(qvr_decoder_read(decoder, QVR_FORMAT_RGBA, pixels.data(), 4 * info.width - 1, nullptr, nullptr),
+              QVR_ERROR_INVALID_ARGUMENT);  // a stride short of a row
+    EXPECT_EQ(qvr_decoder_read(decoder, QVR_FORMAT_RGBA, nullptr, 0, nullptr, nullptr), QVR_ERROR_INVALID_ARGUMENT);
+    EXPECT_EQ(qvr_decoder_push(decoder, file.data(), 1), QVR_ERROR_INVALID_ARGUMENT);  // not a push decoder
+    EXPECT_EQ(qvr_decoder_read(decoder, QVR_FORMAT_RGBA, pixels.data(), 4 * info.width, nullptr, nullptr), QVR_OK);
+    qvr_decoder_free(decoder);
+
+    Rows rows;
+    EXPECT_EQ(qvr_decoder_new_push(QVR_FORMAT_RGBA, nullptr, nullptr, nullptr, &decoder), QVR_ERROR_INVALID_ARGUMENT);
+    ASSERT_EQ(qvr_decoder_new_push(QVR_FORMAT_RGBA, nullptr, &Rows::take, &rows, &decoder), QVR_OK);
+    EXPECT_EQ(qvr_decoder_push(decoder, file.data(), 47), QVR_OK);
+    EXPECT_EQ(qvr_decoder_info(decoder, &info, nullptr), QVR_ERROR_INVALID_ARGUMENT);  // no header yet
+    EXPECT_EQ(qvr_decoder_finish(decoder), QVR_ERROR_NOT_QVR);
+    qvr_decoder_free(decoder);
+}
+
 }  // namespace
 }  // namespace qvr::test
