@@ -10,7 +10,8 @@
  *                                       transparent ones may differ in colour)
  *   pixbuf_test bounded SAMPLE WORKDIR  memory follows the header: the sample with
  *                                       256 MiB after it, and a header claiming
- *                                       8191 x 8191 over a few bytes
+ *                                       8191 x 8191 over a few bytes, which without
+ *                                       the address space for it fails for memory
  *   pixbuf_test saving WORKDIR          the alpha plane only where needed, and options
  */
 #include <stdio.h>
@@ -362,6 +363,53 @@ static GdkPixbuf* load_streamed(const char* path, GError** error) {
     return pixbuf;
 }
 
+/* Address space the sanitizers reserve for themselves cannot be limited. */
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ASAN 1
+#endif
+#endif
+
+/* With 64 MiB of address space left, the 8191 x 8191 pixbuf `huge` asks for
+ * (201 MB) cannot be had: both loads must refuse it for memory, not abort. */
+static void check_out_of_memory(const char* huge) {
+#ifndef UNDER_ASAN
+    unsigned long pages = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm == NULL || fscanf(statm, "%lu", &pages) != 1) fail("cannot read /proc/self/statm", huge, NULL);
+    if (statm != NULL) fclose(statm);
+    struct rlimit limit, tight;
+    getrlimit(RLIMIT_AS, &limit);
+    tight = limit;
+    tight.rlim_cur = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + ((rlim_t)64 << 20);
+    GError* whole_error = NULL;
+    GError* streamed_error = NULL;
+    GdkPixbuf* whole = NULL;
+    GdkPixbuf* streamed = NULL;
+    if (setrlimit(RLIMIT_AS, &tight) == 0) {
+        whole = gdk_pixbuf_new_from_file(huge, &whole_error);
+        streamed = load_streamed(huge, &streamed_error);
+        setrlimit(RLIMIT_AS, &limit);
+    } else {
+        fail("cannot limit the address space", huge, NULL);
+    }
+    const GError* errors[] = {whole_error, streamed_error};
+    for (size_t i = 0; i < G_N_ELEMENTS(errors); ++i)
+        if (errors[i] == NULL || !g_error_matches(errors[i], GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY))
+            fail(i == 0 ? "loading whole without memory gives no memory error" : "loading in pieces without memory gives no memory error",
+                 huge, errors[i] != NULL ? errors[i]->message : NULL);
+    if (whole != NULL || streamed != NULL) fail("a pixbuf that cannot be had loads", huge, NULL);
+    g_clear_error(&whole_error);
+    g_clear_error(&streamed_error);
+    g_clear_object(&whole);
+    g_clear_object(&streamed);
+#else
+    (void)huge;
+#endif
+}
+
 #define PADDING_BYTES (256 << 20)
 #define PEAK_LIMIT_KIB (64 << 10)
 
@@ -400,6 +448,7 @@ static int run_bounded(const char* sample, const char* workdir) {
         fail("memory followed the file, not the image", padded, detail);
         g_free(detail);
     }
+    check_out_of_memory(huge);
     g_clear_object(&whole);
     g_clear_object(&streamed);
     g_clear_object(&want);
