@@ -19,6 +19,7 @@ struct qvr_decoder {
     bool hasLimits = false;
     uint8_t header[qvr::HEADER_BYTES] = {};
     uint8_t palette[768] = {};
+    bool paletteRead = false;  // at least its first byte: the file reaches the palette
     bool used = false;
     // The engine: a push decoder's from the start, a pull decoder's from read().
     std::unique_ptr<qvr::StreamDecoder> engine;
@@ -57,7 +58,9 @@ qvr_error openPull(qvr_decoder& decoder) {
     qvr::FileHeader header;
     std::memcpy(&header, decoder.header, sizeof header);
     if (reader.seek(reader.user, header.auxOffset) != 0) return QVR_OK;
-    if (readFully(reader, decoder.palette, sizeof decoder.palette) < 0) return QVR_ERROR_READ;
+    const int64_t paletteBytes = readFully(reader, decoder.palette, sizeof decoder.palette);
+    if (paletteBytes < 0) return QVR_ERROR_READ;
+    decoder.paletteRead = paletteBytes > 0;
     qvr::forcePaletteWhite(decoder.palette);
     return QVR_OK;
 }
@@ -71,6 +74,7 @@ qvr_error pullRows(qvr_decoder& decoder, qvr::StreamDecoder& engine) {
         if (size >= 0 && static_cast<uint64_t>(size) < span.least) return QVR_ERROR_DAMAGED;  // too short for its rows
         if (size >= 0) end = std::min(end, static_cast<uint64_t>(size));
     }
+    if (decoder.paletteRead) engine.presetPalette(decoder.palette);  // read once, in qvr_decoder_new
     qvr_error error = engine.push(decoder.header, sizeof decoder.header);
     uint64_t position = sizeof decoder.header;
     bool placed = false;  // the stream stands at `position`

@@ -128,16 +128,6 @@ qvr_error encodeBytes(const qvr_image* image, const qvr_encode_options* options,
 
 extern "C" {
 
-int qvr_format_channels(qvr_format format) {
-    switch (format) {
-    case QVR_FORMAT_INDEXED: return 1;
-    case QVR_FORMAT_RGB: return 3;
-    case QVR_FORMAT_RGBA: return 4;
-    case QVR_FORMAT_AUTO: return 0;
-    }
-    return 0;
-}
-
 const char* qvr_error_string(qvr_error code) {
     switch (code) {
     case QVR_OK: return "success";

@@ -9,6 +9,7 @@
 #include "streams/rgb_rows.h"
 
 namespace qvr {
+
 StreamDecoder::StreamDecoder(qvr_format format, const qvr_limits* limits, uint8_t* pixels, size_t stride,
                              qvr_row_callback callback, void* user)
     : format_(format), hasLimits_(limits != nullptr), pixels_(pixels), stride_(stride), callback_(callback),
@@ -28,7 +29,8 @@ qvr_error StreamDecoder::fail(qvr_error error, qvr_plane plane, uint32_t row) {
 uint64_t StreamDecoder::keepFrom() const {
     switch (stage_) {
     case Stage::Header: return 0;
-    case Stage::Palette: return std::min<uint64_t>(header_.auxOffset, header_.dataOffset);
+    case Stage::Palette:
+        return palettePreset_ ? header_.dataOffset : std::min<uint64_t>(header_.auxOffset, header_.dataOffset);
     case Stage::FirstPlane: return hasAlpha_ ? std::min<uint64_t>(position_, header_.auxOffset) : position_;
     case Stage::AlphaPlane: return position_;
     case Stage::Done: break;
@@ -59,6 +61,11 @@ void StreamDecoder::skipTo(uint64_t offset) {
         held_.clear();
         heldEnd_ = end;
     }
+}
+
+void StreamDecoder::presetPalette(const uint8_t* palette) {
+    std::memcpy(palette_, palette, sizeof palette_);
+    palettePreset_ = true;
 }
 
 qvr_error StreamDecoder::push(const uint8_t* bytes, size_t size) {
@@ -134,7 +141,6 @@ qvr_error StreamDecoder::readHeader(bool ended) {
         return QVR_OK;
     }
     paletteKnown_ = true;  // none to know
-    if (hasAlpha_) colourPlane_.resize(static_cast<size_t>(width_) * static_cast<size_t>(height_));
     return startPlane(Stage::FirstPlane, header_.dataOffset);
 }
 
@@ -142,10 +148,12 @@ qvr_error StreamDecoder::readHeader(bool ended) {
 // keeps zeros for the rest, and one that starts at or past the end is damage.
 qvr_error StreamDecoder::readPalette(bool ended) {
     const uint64_t at = header_.auxOffset, end = at + PALETTE_BYTES;
-    if (heldEnd_ < end && !ended) return QVR_OK;
-    if (at >= received_) return fail(QVR_ERROR_DAMAGED);
-    const uint64_t there = std::min(end, heldEnd_) - at;
-    std::memcpy(palette_, held_.data() + (at - heldFrom()), static_cast<size_t>(there));
+    if (!palettePreset_) {
+        if (heldEnd_ < end && !ended) return QVR_OK;
+        if (at >= received_) return fail(QVR_ERROR_DAMAGED);
+        const uint64_t there = std::min(end, heldEnd_) - at;
+        std::memcpy(palette_, held_.data() + (at - heldFrom()), static_cast<size_t>(there));
+    }
     forcePaletteWhite(palette_);
     paletteKnown_ = true;
     return startPlane(Stage::FirstPlane, header_.dataOffset);
@@ -211,8 +219,7 @@ qvr_error StreamDecoder::decodeRows(bool ended) {
             clearRowTail(cur, width_);
             position_ += in.position();
             if (hasAlpha_) {
-                std::memcpy(colourPlane_.data() + y * static_cast<size_t>(width_), cur,
-                            static_cast<size_t>(width_) * sizeof(uint16_t));
+                colourPlane_.insert(colourPlane_.end(), cur, cur + width_);  // grows with the rows there are
                 out = nullptr;
             } else if (channels == 4) {
                 widenRgbaRow(out, cur, width_);

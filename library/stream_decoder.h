@@ -35,6 +35,9 @@ public:
     // The caller will not give the bytes before `offset` (nothing needs them:
     // see wanted()); the next push starts there.
     void skipTo(uint64_t offset);
+    // An indexed file's palette, as the caller read it from the file (at
+    // least its first byte), so that the bytes before it need not be read.
+    void presetPalette(const uint8_t* palette);
 
     // The first offset whose bytes the decoder still needs, at or past what
     // it has received; UINT64_MAX once it needs none.
@@ -83,6 +86,7 @@ private:
     uint64_t most_ = UINT64_MAX;  // no byte at or past it is ever used
     uint8_t palette_[768] = {};
     bool paletteKnown_ = false;
+    bool palettePreset_ = false;
 
     // The file's bytes [heldEnd_ - held_.size(), heldEnd_); heldEnd_ is what
     // has been received, at most most_.

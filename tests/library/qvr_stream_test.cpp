@@ -84,6 +84,7 @@ struct MemoryReader {
     bool failSeek = false;
     uint64_t position = 0;
     uint64_t furthest = 0;
+    uint64_t bytesRead = 0;
     int reads = 0;
 
     qvr_reader reader() {
@@ -95,6 +96,7 @@ struct MemoryReader {
                     const size_t n = static_cast<size_t>(std::min<uint64_t>(left, size));
                     if (n != 0) std::memcpy(buffer, self.file->data() + self.position, n);
                     self.position += n;
+                    self.bytesRead += n;
                     self.furthest = std::max(self.furthest, self.position);
                     return static_cast<int64_t>(n);
                 },
@@ -319,26 +321,44 @@ TEST(QvrStream, ADamagedFileSaysItsPlaneAndRow) {
     }
 }
 
-// A file padded far past its span: the pull reads in chunks, none past the span.
-TEST(QvrStream, PullReadsInChunksWithinTheSpan) {
-    const Bytes tiles = readSample("tiles-rgb.qvr");
-    const Whole whole(tiles, QVR_FORMAT_RGB);
-    Bytes padded = tiles;
-    padded.resize(tiles.size() + (4u << 20), 0);
-    uint64_t least = 0, most = 0;
-    ASSERT_EQ(qvr_file_span(padded.data(), padded.size(), &least, &most), QVR_OK);
-    for (bool knowsSize : {true, false}) {
-        MemoryReader source{&padded, knowsSize};
-        const qvr_reader reader = source.reader();
-        qvr_decoder* decoder = nullptr;
-        ASSERT_EQ(qvr_decoder_new(&reader, nullptr, &decoder), QVR_OK);
-        Bytes pixels(whole.pixels().size());
-        EXPECT_EQ(qvr_decoder_read(decoder, QVR_FORMAT_RGB, pixels.data(), 3 * whole.image.width, nullptr, nullptr),
-                  QVR_OK);
-        qvr_decoder_free(decoder);
-        EXPECT_EQ(pixels, whole.pixels());
-        EXPECT_LE(source.furthest, most) << knowsSize;
-        EXPECT_LE(source.reads, 2 + static_cast<int>(most / 65536) + 2) << knowsSize;
+// A file padded far past its span, and one whose palette lies behind a gap
+// of 4 MiB: the pull reads in chunks, none past the span, and not the gap.
+TEST(QvrStream, PullReadsInChunksWithinTheSpanAndSeeksOverGaps) {
+    Bytes padded = readSample("tiles-rgb.qvr");
+    const Whole tiles(padded, QVR_FORMAT_RGB);
+    padded.resize(padded.size() + (4u << 20), 0);
+    const Bytes indexed = readSample("sunset-indexed.qvr");
+    const Whole sunset(indexed, QVR_FORMAT_RGB);
+    Bytes gapped(indexed.begin(), indexed.begin() + 48);
+    gapped.insert(gapped.end(), indexed.begin() + 816, indexed.end());
+    gapped.resize(gapped.size() + (4u << 20), 0);
+    set32(gapped, 32, 48);
+    set32(gapped, 36, static_cast<uint32_t>(gapped.size()));
+    gapped.insert(gapped.end(), indexed.begin() + 48, indexed.begin() + 816);
+    const struct {
+        const char* what;
+        const Bytes& file;
+        const Whole& whole;
+    } cases[] = {{"padded", padded, tiles}, {"palette behind a gap", gapped, sunset}};
+    for (const auto& c : cases) {
+        uint64_t least = 0, most = 0;
+        ASSERT_EQ(qvr_file_span(c.file.data(), c.file.size(), &least, &most), QVR_OK);
+        for (bool knowsSize : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (knowsSize ? " sized" : ""));
+            MemoryReader source{&c.file, knowsSize};
+            const qvr_reader reader = source.reader();
+            qvr_decoder* decoder = nullptr;
+            ASSERT_EQ(qvr_decoder_new(&reader, nullptr, &decoder), QVR_OK);
+            Bytes pixels(c.whole.pixels().size());
+            EXPECT_EQ(qvr_decoder_read(decoder, QVR_FORMAT_RGB, pixels.data(), 3 * c.whole.image.width, nullptr,
+                                       nullptr),
+                      QVR_OK);
+            qvr_decoder_free(decoder);
+            EXPECT_EQ(pixels, c.whole.pixels());
+            EXPECT_LE(source.furthest, most);
+            EXPECT_LT(source.bytesRead, 1u << 20);
+            EXPECT_LE(source.reads, 8);
+        }
     }
 }
 

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -14,7 +16,9 @@
 #include <utility>
 #include <vector>
 
+#include "library/raster_decode.h"
 #include "library/rules.h"
+#include "qvr/qvr.h"
 #include "streams/image_io.h"
 #include "tools/common/image_convert.h"
 #include "tools/common/messages.h"
@@ -167,24 +171,56 @@ int infoCommand(const std::vector<std::string>& files) {
     return status;
 }
 
+// A file behind the library decoder's reader procedures.
+int64_t readFile(void* user, void* buffer, size_t size) {
+    auto* file = static_cast<std::FILE*>(user);
+    const size_t n = std::fread(buffer, 1, size, file);
+    return n == 0 && std::ferror(file) ? -1 : static_cast<int64_t>(n);
+}
+int seekFile(void* user, uint64_t offset) {
+    return offset > LONG_MAX || std::fseek(static_cast<std::FILE*>(user), static_cast<long>(offset), SEEK_SET) != 0
+               ? -1
+               : 0;
+}
+
+// Decodes through the library's streaming decoder, which reads the file in
+// chunks and reports each row. "" or why not: for a damaged file, the
+// codec's own account (the plane, the row, and whether the data ended or a
+// row ran past the width).
+std::string decodeStreaming(const std::string& path, RasterImage& image, ProgressBar& bar) {
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
+    if (!file) return systemReason(errno);
+    const qvr_reader reader{file.get(), readFile, seekFile, nullptr};
+    const qvr_error error = decodeIntoRaster(reader, image, ProgressBar::report, &bar);
+    if (error == QVR_OK) return "";
+    if (error == QVR_ERROR_OUT_OF_MEMORY) throw std::bad_alloc();
+    if (error != QVR_ERROR_DAMAGED && error != QVR_ERROR_NOT_QVR) return qvr_error_string(error);
+    FileStream again(path, FileStream::Mode::Read);
+    RasterImage scratch;
+    const std::string problem = loadQvr(again, scratch);
+    return problem.empty() ? qvr_error_string(error) : problem;
+}
+
 // Each converter keeps `step` naming what it is doing, for a failure that
 // interrupts it (an allocation that fails).
 Outcome decodeFile(const Job& job, const Options& options, ProgressBar& bar, std::string& step) {
     step = "reading";
     const std::string unreadable = inputProblem(job.in, true);
     if (!unreadable.empty()) return failure(job.in, "reading", unreadable);
-    FileStream stream(job.in, FileStream::Mode::Read);
-    if (!stream.isOpen()) return failure(job.in, "reading", systemReason(errno));
-    const QvrInfo info = inspectQvr(stream);
+    QvrInfo info;
+    {
+        FileStream stream(job.in, FileStream::Mode::Read);
+        if (!stream.isOpen()) return failure(job.in, "reading", systemReason(errno));
+        info = inspectQvr(stream);
+    }
     if (!info.offsetProblem.empty()) return failure(job.in, "reading", info.offsetProblem);
     if (info.valid) {
         const std::string shortFile = tooShort(job.in, info.header);
         if (!shortFile.empty()) return failure(job.in, "reading", shortFile);
     }
-    bar.expectPasses(info.depth == 32 ? 2 : 1);
-    stream.onProgress(ProgressBar::report, &bar);
+    bar.expectPasses(1);  // the decoder counts both planes' rows in one pass
     RasterImage image;
-    const std::string problem = loadQvr(stream, image);
+    const std::string problem = decodeStreaming(job.in, image, bar);
     bar.clear();
     if (!problem.empty()) return failure(job.in, "reading", problem);
     step = "writing " + job.out;
