@@ -1,11 +1,12 @@
 /* gdk-pixbuf loader module for QVR images, over libqvr.
  *
  * Indexed and RGB files load as RGB pixbufs, files with an alpha plane as RGBA.
- * Whole-file loading decodes straight into the pixbuf's memory; incremental
- * loading collects the bytes, reports the size as soon as the header is in,
- * and decodes when the data is complete (the codec reads a file as a whole).
- * Either way no more bytes are kept than the header lets the planes use
- * (qvr_file_span): padding after the image costs nothing.
+ * Both the one-shot and the incremental load feed a push decoder: the pixbuf
+ * is made as soon as the header is in, each row is copied into it as it is
+ * decoded, and finished rows are announced as areas, top to bottom. No more
+ * of the file is held than the decoder needs (for files with an alpha plane,
+ * the colour plane until its alpha comes), and a damaged file fails with the
+ * library's reason, row and plane as soon as the damage is read.
  * Pixbufs with 8-bit RGB or RGBA save as 16 bpp files, with an alpha plane
  * when some pixel is not opaque; the option "alpha" ("auto", "keep" or
  * "drop") chooses otherwise, and any other option is refused.
@@ -17,20 +18,33 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #undef GDK_PIXBUF_ENABLE_BACKEND
 
+#include "hosts/failure_text.h"
 #include "qvr/qvr.h"
 
+#define READ_CHUNK_BYTES 65536
+
+/* One load, whole or incremental: the header's bytes until the kind is known,
+ * then a push decoder that hands each finished row to on_row, which copies it
+ * into the pixbuf at its rowstride. Rows decoded by one push are announced
+ * together as one area once the push returns. */
 typedef struct {
     GdkPixbufModuleSizeFunc size_func;
     GdkPixbufModulePreparedFunc prepared_func;
     GdkPixbufModuleUpdatedFunc updated_func;
     gpointer user_data;
-    GByteArray* data;
-    guint64 most; /* bytes the header lets the planes use; G_MAXUINT64 until it is in */
-    gboolean size_reported;
-    gboolean declined; /* the caller asked for the size only */
+    guint8 header[QVR_HEADER_BYTES];
+    gsize header_bytes;
+    qvr_decoder* decoder;
+    GdkPixbuf* pixbuf;
+    guint32 rows_done;     /* rows copied into the pixbuf */
+    guint32 rows_reported; /* rows announced through updated_func */
+    gboolean declined;     /* the caller asked for the size only */
+    gboolean out_of_memory;
+    gboolean failed;       /* an error was reported; later calls only return FALSE */
 } QvrLoadContext;
 
-static void set_qvr_error(GError** error, qvr_error code) {
+/* The library's reason; for damage, with the row and plane where it was found. */
+static void set_qvr_error(GError** error, qvr_error code, const qvr_decoder* decoder) {
     int kind = GDK_PIXBUF_ERROR_FAILED;
     switch (code) {
     case QVR_ERROR_NOT_QVR: kind = GDK_PIXBUF_ERROR_UNKNOWN_TYPE; break;
@@ -39,122 +53,163 @@ static void set_qvr_error(GError** error, qvr_error code) {
     case QVR_ERROR_TOO_LARGE: kind = GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY; break;
     default: break;
     }
-    g_set_error(error, GDK_PIXBUF_ERROR, kind, "Cannot read this QVR image: %s", qvr_error_string(code));
+    char reason[QVR_FAILURE_TEXT_BYTES];
+    qvr_failure_text(code, decoder, reason);
+    g_set_error(error, GDK_PIXBUF_ERROR, kind, "Cannot read this QVR image: %s", reason);
 }
 
-static void free_pixels(guchar* pixels, gpointer unused) {
-    (void)unused;
-    qvr_free(pixels);
-}
-
-/* The pixbuf takes over the decoded pixels; no copy. */
-static GdkPixbuf* decode_pixbuf(const guint8* data, gsize size, GError** error) {
+/* The first call comes once the header is in: the size goes to size_func and,
+ * unless the caller wants only that, the pixbuf is made and handed over. */
+static int prepare_pixbuf(QvrLoadContext* context) {
     qvr_info info;
-    qvr_error code = qvr_read_info_memory(data, size, &info);
-    qvr_image image;
-    if (code == QVR_OK)
-        code = qvr_decode_memory(data, size, info.kind == QVR_KIND_RGBA ? QVR_FORMAT_RGBA : QVR_FORMAT_RGB,
-                                 NULL, &image);
-    if (code != QVR_OK) {
-        set_qvr_error(error, code);
-        return NULL;
+    if (qvr_decoder_info(context->decoder, &info, NULL) != QVR_OK) return 1;
+    int width = (int)info.width;
+    int height = (int)info.height;
+    if (context->size_func != NULL) context->size_func(&width, &height, context->user_data);
+    if (width == 0 || height == 0) {
+        context->declined = TRUE;
+        return 1;
     }
-    const gboolean alpha = image.format == QVR_FORMAT_RGBA;
-    const int channels = alpha ? 4 : 3;
-    return gdk_pixbuf_new_from_data(image.pixels, GDK_COLORSPACE_RGB, alpha, 8, (int)image.width,
-                                    (int)image.height, (int)image.width * channels, free_pixels, NULL);
+    /* gdk_pixbuf_new returns NULL rather than aborting when the pixels do not fit in memory. */
+    context->pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, info.kind == QVR_KIND_RGBA, 8, (int)info.width,
+                                     (int)info.height);
+    if (context->pixbuf == NULL) {
+        context->out_of_memory = TRUE;
+        return 1;
+    }
+    if (context->prepared_func != NULL) context->prepared_func(context->pixbuf, NULL, context->user_data);
+    return 0;
 }
 
-/* The bytes that the header at the start of `data` lets the planes use; just
- * the header when it is no QVR header, since decoding then fails from it. */
-static guint64 useful_bytes(const GByteArray* data) {
-    uint64_t least = 0, most = 0;
-    if (qvr_file_span(data->data, data->len, &least, &most) != QVR_OK) return QVR_HEADER_BYTES;
-    return most;
+static int on_row(void* user, const qvr_row* row) {
+    QvrLoadContext* context = user;
+    if (context->pixbuf == NULL) return prepare_pixbuf(context);
+    if (row->pixels == NULL) return 0;
+    const gsize row_bytes = (gsize)gdk_pixbuf_get_width(context->pixbuf) * (gsize)gdk_pixbuf_get_n_channels(context->pixbuf);
+    memcpy(gdk_pixbuf_get_pixels(context->pixbuf) + (gsize)row->y * (gsize)gdk_pixbuf_get_rowstride(context->pixbuf),
+           row->pixels, row_bytes);
+    context->rows_done = row->y + 1;
+    return 0;
 }
 
-static GdkPixbuf* qvr_image_load(FILE* file, GError** error) {
-    GByteArray* data = g_byte_array_new();
-    guint8 chunk[65536];
-    size_t got;
-    guint64 most = G_MAXUINT64;
-    while (data->len < most &&
-           (got = fread(chunk, 1, (size_t)MIN((guint64)sizeof chunk, most - data->len), file)) > 0) {
-        g_byte_array_append(data, chunk, (guint)got);
-        if (most == G_MAXUINT64 && data->len >= QVR_HEADER_BYTES) most = useful_bytes(data);
-    }
-    GdkPixbuf* pixbuf = NULL;
-    if (ferror(file))
-        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Cannot read this QVR file");
-    else
-        pixbuf = decode_pixbuf(data->data, data->len, error);
-    g_byte_array_unref(data);
-    return pixbuf;
+/* Announces the rows copied since the last call as one area. */
+static void report_rows(QvrLoadContext* context) {
+    if (context->rows_done == context->rows_reported) return;
+    if (context->updated_func != NULL)
+        context->updated_func(context->pixbuf, 0, (int)context->rows_reported, gdk_pixbuf_get_width(context->pixbuf),
+                              (int)(context->rows_done - context->rows_reported), context->user_data);
+    context->rows_reported = context->rows_done;
+}
+
+static gboolean complete(const QvrLoadContext* context) {
+    return context->declined ||
+           (context->pixbuf != NULL && context->rows_done == (guint32)gdk_pixbuf_get_height(context->pixbuf));
+}
+
+/* A code from the decoder as the load's outcome: our own reasons for stopping
+ * it (size only, no memory) come back from the library as a cancel. */
+static gboolean check(QvrLoadContext* context, qvr_error code, GError** error) {
+    if (code == QVR_ERROR_CANCELLED && context->declined) return TRUE;
+    if (code == QVR_ERROR_CANCELLED && context->out_of_memory) code = QVR_ERROR_OUT_OF_MEMORY;
+    if (code == QVR_OK) return TRUE;
+    set_qvr_error(error, code, context->decoder);
+    context->failed = TRUE;
+    return FALSE;
 }
 
 static gpointer qvr_begin_load(GdkPixbufModuleSizeFunc size_func, GdkPixbufModulePreparedFunc prepared_func,
                                GdkPixbufModuleUpdatedFunc updated_func, gpointer user_data, GError** error) {
-    (void)error;
-    QvrLoadContext* context = g_new0(QvrLoadContext, 1);
+    QvrLoadContext* context = g_try_new0(QvrLoadContext, 1);
+    if (context == NULL) {
+        set_qvr_error(error, QVR_ERROR_OUT_OF_MEMORY, NULL);
+        return NULL;
+    }
     context->size_func = size_func;
     context->prepared_func = prepared_func;
     context->updated_func = updated_func;
     context->user_data = user_data;
-    context->data = g_byte_array_new();
-    context->most = G_MAXUINT64;
     return context;
 }
 
-/* Once the header is in: a damaged header fails at once, a sound one reports its size. */
-static gboolean report_size(QvrLoadContext* context, GError** error) {
+/* The header's bytes are kept until they tell the kind, which chooses the
+ * pixbuf's layout (RGBA only for files with an alpha plane); the decoder is
+ * made then and takes them first. */
+static gboolean start_decoder(QvrLoadContext* context, GError** error) {
     qvr_info info;
-    const qvr_error code = qvr_read_info_memory(context->data->data, context->data->len, &info);
-    if (code != QVR_OK) {
-        set_qvr_error(error, code);
-        return FALSE;
-    }
-    context->size_reported = TRUE;
-    context->most = useful_bytes(context->data);
-    int width = (int)info.width;
-    int height = (int)info.height;
-    if (context->size_func != NULL) context->size_func(&width, &height, context->user_data);
-    if (width == 0 || height == 0) context->declined = TRUE;
-    return TRUE;
+    qvr_error code = qvr_read_info_memory(context->header, context->header_bytes, &info);
+    if (code == QVR_OK)
+        code = qvr_decoder_new_push(info.kind == QVR_KIND_RGBA ? QVR_FORMAT_RGBA : QVR_FORMAT_RGB, NULL, on_row,
+                                    context, &context->decoder);
+    if (code == QVR_OK) code = qvr_decoder_push(context->decoder, context->header, context->header_bytes);
+    report_rows(context);
+    return check(context, code, error);
 }
 
 static gboolean qvr_load_increment(gpointer data, const guchar* buffer, guint size, GError** error) {
     QvrLoadContext* context = data;
-    if (context->declined || context->data->len >= context->most) return TRUE;
-    const guint kept = (guint)MIN((guint64)size, context->most - context->data->len);
-    g_byte_array_append(context->data, buffer, kept);
-    if (!context->size_reported && context->data->len >= QVR_HEADER_BYTES) {
-        if (!report_size(context, error)) return FALSE;
-        if (context->data->len > context->most) g_byte_array_set_size(context->data, (guint)context->most);
+    if (context->failed) return FALSE;
+    if (context->decoder == NULL) {
+        const gsize taken = MIN((gsize)size, QVR_HEADER_BYTES - context->header_bytes);
+        if (taken > 0) memcpy(context->header + context->header_bytes, buffer, taken);
+        context->header_bytes += taken;
+        buffer += taken;
+        size -= (guint)taken;
+        if (context->header_bytes < QVR_HEADER_BYTES) return TRUE;
+        if (!start_decoder(context, error)) return FALSE;
     }
-    return TRUE;
+    /* Bytes after the last row (padding, or anything once the caller has the size) are not the decoder's. */
+    if (size == 0 || complete(context)) return TRUE;
+    const qvr_error code = qvr_decoder_push(context->decoder, buffer, size);
+    report_rows(context);
+    return check(context, code, error);
 }
 
+/* The outcome of the whole load; frees the context. */
 static gboolean qvr_stop_load(gpointer data, GError** error) {
     QvrLoadContext* context = data;
-    gboolean ok = TRUE;
-    if (!context->declined) {
-        if (!context->size_reported) ok = report_size(context, error);
-        GdkPixbuf* pixbuf = ok && !context->declined
-                                ? decode_pixbuf(context->data->data, context->data->len, error)
-                                : NULL;
-        if (pixbuf != NULL) {
-            if (context->prepared_func != NULL) context->prepared_func(pixbuf, NULL, context->user_data);
-            if (context->updated_func != NULL)
-                context->updated_func(pixbuf, 0, 0, gdk_pixbuf_get_width(pixbuf), gdk_pixbuf_get_height(pixbuf),
-                                      context->user_data);
-            g_object_unref(pixbuf);
-        } else if (ok && !context->declined) {
-            ok = FALSE;
-        }
+    gboolean ok = !context->failed;
+    if (ok && context->decoder == NULL) {
+        /* The data ended inside the header: the library says why it is not an image. */
+        qvr_info info;
+        ok = check(context, qvr_read_info_memory(context->header, context->header_bytes, &info), error);
+        if (ok) ok = start_decoder(context, error);
     }
-    g_byte_array_unref(context->data);
+    if (ok && !complete(context)) {
+        ok = check(context, qvr_decoder_finish(context->decoder), error);
+        report_rows(context);
+    }
+    qvr_decoder_free(context->decoder);
+    if (context->pixbuf != NULL) g_object_unref(context->pixbuf);
     g_free(context);
     return ok;
+}
+
+static void keep_pixbuf(GdkPixbuf* pixbuf, GdkPixbufAnimation* animation, gpointer user) {
+    (void)animation;
+    *(GdkPixbuf**)user = g_object_ref(pixbuf);
+}
+
+/* The one-shot load: the file through the same decoder, read in chunks and no
+ * further than the last row. */
+static GdkPixbuf* qvr_image_load(FILE* file, GError** error) {
+    GdkPixbuf* pixbuf = NULL;
+    QvrLoadContext* context = qvr_begin_load(NULL, keep_pixbuf, NULL, &pixbuf, error);
+    if (context == NULL) return NULL;
+    guint8* chunk = g_try_malloc(READ_CHUNK_BYTES);
+    gboolean ok = chunk != NULL;
+    if (!ok) check(context, QVR_ERROR_OUT_OF_MEMORY, error);
+    size_t got;
+    while (ok && !complete(context) && (got = fread(chunk, 1, READ_CHUNK_BYTES, file)) > 0)
+        ok = qvr_load_increment(context, chunk, (guint)got, error);
+    g_free(chunk);
+    if (ok && ferror(file)) {
+        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Cannot read this QVR file");
+        context->failed = TRUE;
+        ok = FALSE;
+    }
+    ok = qvr_stop_load(context, ok ? error : NULL) && ok;
+    if (!ok && pixbuf != NULL) g_clear_object(&pixbuf);
+    return pixbuf;
 }
 
 /* The saving options: "alpha" with "auto", "keep" or "drop"; FALSE, naming
@@ -208,7 +263,7 @@ static gboolean qvr_image_save(FILE* file, GdkPixbuf* pixbuf, gchar** keys, gcha
     } else {
         packed = g_try_malloc(row_bytes * (gsize)height);
         if (packed == NULL) {
-            set_qvr_error(error, QVR_ERROR_OUT_OF_MEMORY);
+            set_qvr_error(error, QVR_ERROR_OUT_OF_MEMORY, NULL);
             return FALSE;
         }
         for (int y = 0; y < height; ++y)

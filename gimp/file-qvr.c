@@ -12,11 +12,17 @@
  * refused with the reason and the way to RGB, never stored as something
  * the user did not choose.
  */
+#include <stdio.h>
 #include <string.h>
+
+#include <sys/stat.h>
+
+#include <glib/gstdio.h>
 
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
 
+#include "hosts/failure_text.h"
 #include "qvr/qvr.h"
 
 #define LOAD_PROC "file-qvr-load"
@@ -116,46 +122,128 @@ static const Babl* pixel_format(gint32 drawable, qvr_format format) {
     }
 }
 
-/* Moves rows between a drawable's buffer and a qvr_image, a strip at a time,
- * with the progress bar going from `from` to `to`. */
-static void transfer_rows(gint32 drawable, qvr_image* image, gboolean to_drawable, gdouble from, gdouble to) {
+/* Reads a drawable's rows into a qvr_image, a strip at a time, with the
+ * progress bar going to half way. */
+static void read_rows(gint32 drawable, qvr_image* image) {
     GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
     const Babl* format = pixel_format(drawable, image->format);
     const gsize row_bytes = (gsize)image->width * (gsize)qvr_format_channels(image->format);
     for (guint32 top = 0; top < image->height; top += STRIP_ROWS) {
         const guint32 rows = MIN(STRIP_ROWS, image->height - top);
         const GeglRectangle strip = {0, (gint)top, (gint)image->width, (gint)rows};
-        guint8* pixels = image->pixels + (gsize)top * row_bytes;
-        if (to_drawable)
-            gegl_buffer_set(buffer, &strip, 0, format, pixels, GEGL_AUTO_ROWSTRIDE);
-        else
-            gegl_buffer_get(buffer, &strip, 1.0, format, pixels, GEGL_AUTO_ROWSTRIDE, GEGL_ABYSS_NONE);
-        gimp_progress_update(from + (to - from) * (top + rows) / image->height);
+        gegl_buffer_get(buffer, &strip, 1.0, format, image->pixels + (gsize)top * row_bytes, GEGL_AUTO_ROWSTRIDE,
+                        GEGL_ABYSS_NONE);
+        gimp_progress_update(0.5 * (top + rows) / image->height);
     }
     g_object_unref(buffer);
 }
 
-static gint32 load_image(const gchar* filename, GError** error) {
-    gimp_progress_init_printf("Opening '%s'", display_name(filename));
-    qvr_image image;
-    const qvr_error code = qvr_decode_file(filename, QVR_FORMAT_AUTO, NULL, &image);
-    if (code != QVR_OK) {
-        g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "Could not open '%s': %s", display_name(filename),
-                    qvr_error_string(code));
-        return -1;
+/* The file as the decoder's stream. */
+static int64_t file_read(void* user, void* buffer, size_t size) {
+    FILE* file = user;
+    const size_t got = fread(buffer, 1, size, file);
+    return got < size && ferror(file) ? -1 : (int64_t)got;
+}
+
+static int file_seek(void* user, uint64_t offset) {
+    return offset <= G_MAXINT64 && fseeko(user, (off_t)offset, SEEK_SET) == 0 ? 0 : -1;
+}
+
+static int64_t file_size(void* user) {
+    GStatBuf status;
+    return fstat(fileno(user), &status) == 0 && S_ISREG(status.st_mode) ? (int64_t)status.st_size : -1;
+}
+
+/* Where decoded rows go: a strip of rows, moved into the layer's buffer when
+ * full, and the progress bar, moved as plane rows are decoded. */
+typedef struct {
+    GeglBuffer* buffer;
+    const Babl* format;
+    guint32 width, height;
+    gsize row_bytes;
+    guint8* strip;      /* STRIP_ROWS rows */
+    guint32 strip_top;  /* image row of the strip's first row */
+    guint32 strip_rows; /* rows in the strip */
+} RowSink;
+
+static void flush_strip(RowSink* sink) {
+    if (sink->strip_rows == 0) return;
+    const GeglRectangle strip = {0, (gint)sink->strip_top, (gint)sink->width, (gint)sink->strip_rows};
+    gegl_buffer_set(sink->buffer, &strip, 0, sink->format, sink->strip, GEGL_AUTO_ROWSTRIDE);
+    sink->strip_top += sink->strip_rows;
+    sink->strip_rows = 0;
+}
+
+/* Each row into the strip; the bar follows every plane row. A progress update
+ * that GIMP does not take stops the decode. */
+static int on_row(void* user, const qvr_row* row) {
+    RowSink* sink = user;
+    if (row->pixels != NULL) {
+        memcpy(sink->strip + (gsize)sink->strip_rows * sink->row_bytes, row->pixels, sink->row_bytes);
+        if (++sink->strip_rows == STRIP_ROWS || row->y + 1 == sink->height) flush_strip(sink);
     }
-    gimp_progress_update(0.5);
-    const GimpImageBaseType base = image.format == QVR_FORMAT_INDEXED ? GIMP_INDEXED : GIMP_RGB;
-    const gint32 image_id = gimp_image_new((gint)image.width, (gint)image.height, base);
-    gimp_image_set_filename(image_id, filename);
-    if (base == GIMP_INDEXED) gimp_image_set_colormap(image_id, image.palette, 256);
-    const gint32 layer = gimp_layer_new(image_id, "Background", (gint)image.width, (gint)image.height,
-                                        layer_type(image.format), 100,
-                                        gimp_image_get_default_new_layer_mode(image_id));
-    gimp_image_insert_layer(image_id, layer, -1, 0);
-    transfer_rows(layer, &image, TRUE, 0.5, 1.0);
-    qvr_free(image.pixels);
-    return image_id;
+    /* libgimp sends GIMP only the steps of more than 1/256, so every row may call it. */
+    return gimp_progress_update(row->total > 0 ? (gdouble)row->done / row->total : 1.0) ? 0 : 1;
+}
+
+/* The library's reason; for damage, with the row and plane where it was found. */
+static void set_load_error(GError** error, const gchar* filename, qvr_error code, const qvr_decoder* decoder) {
+    char reason[QVR_FAILURE_TEXT_BYTES];
+    qvr_failure_text(code, decoder, reason);
+    g_set_error(error, G_FILE_ERROR, G_FILE_ERROR_FAILED, "Could not open '%s': %s", display_name(filename), reason);
+}
+
+/* The image made from the header, its layer filled as rows are decoded. */
+static qvr_error decode_into_image(const gchar* filename, qvr_decoder* decoder, gint32* image_id) {
+    qvr_info info;
+    guint8 palette[768];
+    qvr_error code = qvr_decoder_info(decoder, &info, palette);
+    if (code != QVR_OK) return code;
+    const qvr_format format = info.kind == QVR_KIND_INDEXED ? QVR_FORMAT_INDEXED
+                              : info.kind == QVR_KIND_RGBA  ? QVR_FORMAT_RGBA
+                                                            : QVR_FORMAT_RGB;
+    RowSink sink = {NULL, NULL, info.width, info.height, (gsize)info.width * (gsize)qvr_format_channels(format),
+                    NULL, 0, 0};
+    sink.strip = g_try_malloc(sink.row_bytes * STRIP_ROWS);
+    if (sink.strip == NULL) return QVR_ERROR_OUT_OF_MEMORY;
+    const GimpImageBaseType base = format == QVR_FORMAT_INDEXED ? GIMP_INDEXED : GIMP_RGB;
+    *image_id = gimp_image_new((gint)info.width, (gint)info.height, base);
+    gimp_image_set_filename(*image_id, filename);
+    if (base == GIMP_INDEXED) gimp_image_set_colormap(*image_id, palette, 256);
+    const gint32 layer = gimp_layer_new(*image_id, "Background", (gint)info.width, (gint)info.height,
+                                        layer_type(format), 100, gimp_image_get_default_new_layer_mode(*image_id));
+    gimp_image_insert_layer(*image_id, layer, -1, 0);
+    sink.buffer = gimp_drawable_get_buffer(layer);
+    sink.format = pixel_format(layer, format);
+    code = qvr_decoder_read(decoder, format, NULL, 0, on_row, &sink);
+    g_object_unref(sink.buffer);
+    g_free(sink.strip);
+    return code;
+}
+
+/* Reads the file through the library's stream decoder. GIMP_PDB_CANCEL when
+ * GIMP stopped taking progress, with no image left behind. */
+static GimpPDBStatusType load_image(const gchar* filename, gint32* image_id, GError** error) {
+    gimp_progress_init_printf("Opening '%s'", display_name(filename));
+    *image_id = -1;
+    FILE* file = g_fopen(filename, "rb");
+    if (file == NULL) {
+        set_load_error(error, filename, QVR_ERROR_OPEN, NULL);
+        return GIMP_PDB_EXECUTION_ERROR;
+    }
+    const qvr_reader reader = {file, file_read, file_seek, file_size};
+    qvr_decoder* decoder = NULL;
+    qvr_error code = qvr_decoder_new(&reader, NULL, &decoder);
+    if (code == QVR_OK) code = decode_into_image(filename, decoder, image_id);
+    if (code != QVR_OK) {
+        if (*image_id != -1) gimp_image_delete(*image_id);
+        *image_id = -1;
+        if (code != QVR_ERROR_CANCELLED) set_load_error(error, filename, code, decoder);
+    }
+    qvr_decoder_free(decoder);
+    fclose(file);
+    if (code == QVR_ERROR_CANCELLED) return GIMP_PDB_CANCEL;
+    return code == QVR_OK ? GIMP_PDB_SUCCESS : GIMP_PDB_EXECUTION_ERROR;
 }
 
 /* Indexed layers keep their indices and palette (padded with black to 256
@@ -181,7 +269,7 @@ static gboolean export_image(const gchar* filename, gint32 image_id, gint32 draw
     image.pixels = g_try_malloc((gsize)image.width * image.height * (gsize)qvr_format_channels(image.format));
     qvr_error code = QVR_ERROR_OUT_OF_MEMORY;
     if (image.pixels != NULL) {
-        transfer_rows(drawable, &image, FALSE, 0.0, 0.5);
+        read_rows(drawable, &image);
         code = qvr_encode_file(&image, filename);
         g_free(image.pixels);
     }
@@ -228,16 +316,16 @@ static void run(const gchar* name, gint nparams, const GimpParam* param, gint* n
     gegl_init(NULL, NULL);
 
     if (strcmp(name, LOAD_PROC) == 0 && nparams >= 2) {
-        const gint32 image_id = load_image(param[1].data.d_string, &error);
-        status = image_id != -1 ? GIMP_PDB_SUCCESS : GIMP_PDB_EXECUTION_ERROR;
+        gint32 image_id = -1;
+        status = load_image(param[1].data.d_string, &image_id, &error);
         *nreturn_vals = 2;
         values[1].type = GIMP_PDB_IMAGE;
         values[1].data.d_image = image_id;
     } else if (strcmp(name, LOAD_THUMB_PROC) == 0 && nparams >= 2) {
-        /* The codec reads a file whole; GIMP scales the preview itself. */
-        const gint32 image_id = load_image(param[0].data.d_string, &error);
-        status = image_id != -1 ? GIMP_PDB_SUCCESS : GIMP_PDB_EXECUTION_ERROR;
-        if (image_id != -1) {
+        /* QVR holds one size; GIMP scales the preview itself. */
+        gint32 image_id = -1;
+        status = load_image(param[0].data.d_string, &image_id, &error);
+        if (status == GIMP_PDB_SUCCESS) {
             *nreturn_vals = 4;
             values[1].type = GIMP_PDB_IMAGE;
             values[1].data.d_image = image_id;

@@ -2,14 +2,16 @@
  * and MIME database in the environment (GDK_PIXBUF_MODULE_FILE, XDG_DATA_DIRS).
  *
  *   pixbuf_test loader SAMPLES WORKDIR  every sample and a set of damaged files,
- *                                       whole and fed in small pieces, against libqvr;
+ *                                       whole against libqvr, and fed in pieces of
+ *                                       every size against the whole load;
  *                                       saving through gdk-pixbuf
  *   pixbuf_test size FILE WIDTH HEIGHT  the image's size is exactly this
  *   pixbuf_test same FILE FILE          the two images have the same pixels (fully
  *                                       transparent ones may differ in colour)
  *   pixbuf_test bounded SAMPLE WORKDIR  memory follows the header: the sample with
  *                                       256 MiB after it, and a header claiming
- *                                       8191 x 8191 over a few bytes
+ *                                       8191 x 8191 over a few bytes, which without
+ *                                       the address space for it fails for memory
  *   pixbuf_test saving WORKDIR          the alpha plane only where needed, and options
  */
 #include <stdio.h>
@@ -22,8 +24,6 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 
 #include "qvr/qvr.h"
-
-#define PIECE_BYTES 7 /* small and odd, so that the header arrives split */
 
 static int failures = 0;
 
@@ -70,36 +70,113 @@ static GdkPixbuf* library_pixbuf(const char* path) {
     return pixbuf;
 }
 
+/* What one incremental load gave. */
 typedef struct {
-    int width, height;
-} Size;
+    GdkPixbuf* pixbuf;  /* as prepared, whole or with the rows before a failure; NULL if never prepared */
+    gchar* message;     /* the error, NULL on success */
+    gsize failed_after; /* bytes written up to the failing write; length + 1 when the close failed */
+    int width, height;  /* from size-prepared */
+    int rows;           /* rows announced by area-updated, from the top */
+    gboolean areas_in_order; /* each area whole rows, starting where the last one ended */
+} Load;
 
 static void on_size_prepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
     (void)loader;
-    Size* size = data;
-    size->width = width;
-    size->height = height;
+    Load* load = data;
+    load->width = width;
+    load->height = height;
 }
 
-/* Feeds the file in PIECE_BYTES pieces; the size must be known before the end. */
-static GdkPixbuf* load_in_pieces(const char* path, GError** error, Size* size_seen) {
-    gchar* data;
-    gsize length;
-    if (!g_file_get_contents(path, &data, &length, error)) return NULL;
-    GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
-    g_signal_connect(loader, "size-prepared", G_CALLBACK(on_size_prepared), size_seen);
+static void on_area_updated(GdkPixbufLoader* loader, int x, int y, int width, int height, gpointer data) {
+    Load* load = data;
+    if (x != 0 || width != gdk_pixbuf_get_width(gdk_pixbuf_loader_get_pixbuf(loader)) || y != load->rows ||
+        height <= 0)
+        load->areas_in_order = FALSE;
+    load->rows = y + height;
+}
+
+/* Feeds `data` straight to the QVR loader (no sniffing buffer in between) in
+ * pieces of `piece` bytes. */
+static Load load_in_pieces(const gchar* data, gsize length, gsize piece) {
+    Load load = {NULL, NULL, 0, 0, 0, 0, TRUE};
+    GError* error = NULL;
+    GdkPixbufLoader* loader = gdk_pixbuf_loader_new_with_type("qvr", &error);
+    if (loader == NULL) {
+        load.message = g_strdup(error->message);
+        g_clear_error(&error);
+        return load;
+    }
+    g_signal_connect(loader, "size-prepared", G_CALLBACK(on_size_prepared), &load);
+    g_signal_connect(loader, "area-updated", G_CALLBACK(on_area_updated), &load);
+    gsize at = 0;
     gboolean ok = TRUE;
-    for (gsize at = 0; ok && at < length; at += PIECE_BYTES)
-        ok = gdk_pixbuf_loader_write(loader, (const guchar*)data + at, MIN(PIECE_BYTES, length - at), error);
-    ok = gdk_pixbuf_loader_close(loader, ok ? error : NULL) && ok;
-    GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : NULL;
-    if (pixbuf != NULL) g_object_ref(pixbuf);
+    for (; ok && at < length; at += MIN(piece, length - at))
+        ok = gdk_pixbuf_loader_write(loader, (const guchar*)data + at, MIN(piece, length - at), &error);
+    load.failed_after = ok ? length + 1 : at;
+    ok = gdk_pixbuf_loader_close(loader, ok ? &error : NULL) && ok;
+    if (!ok) load.message = g_strdup(error != NULL ? error->message : "(no message)");
+    g_clear_error(&error);
+    load.pixbuf = gdk_pixbuf_loader_get_pixbuf(loader);
+    if (load.pixbuf != NULL) g_object_ref(load.pixbuf);
     g_object_unref(loader);
-    g_free(data);
-    return pixbuf;
+    return load;
 }
 
-/* Whole and in pieces, the loader gives what the library gives, or a GError when it refuses the file. */
+/* The first `rows` rows of both pixbufs are the same. */
+static gboolean same_top_rows(GdkPixbuf* a, GdkPixbuf* b, int rows) {
+    if (a == NULL || b == NULL || rows == 0) return (a == NULL) == (b == NULL) && (a != NULL || rows == 0);
+    GdkPixbuf* top_a = gdk_pixbuf_new_subpixbuf(a, 0, 0, gdk_pixbuf_get_width(a), rows);
+    GdkPixbuf* top_b = gdk_pixbuf_new_subpixbuf(b, 0, 0, gdk_pixbuf_get_width(b), rows);
+    const gboolean same = same_pixels(top_a, top_b);
+    g_object_unref(top_a);
+    g_object_unref(top_b);
+    return same;
+}
+
+static int ignore_row(void* user, const qvr_row* row) {
+    (void)user;
+    (void)row;
+    return 0;
+}
+
+/* The bytes the library's push decoder takes, one at a time, up to the one
+ * whose push fails; `length` + 1 when no push fails. Never less than the
+ * header, which the loader collects before it makes a decoder. */
+static gsize library_failure_offset(const gchar* data, gsize length) {
+    qvr_decoder* decoder = NULL;
+    if (qvr_decoder_new_push(QVR_FORMAT_RGBA, NULL, ignore_row, NULL, &decoder) != QVR_OK) return 0;
+    gsize at = 0;
+    while (at < length && qvr_decoder_push(decoder, data + at, 1) == QVR_OK) ++at;
+    qvr_decoder_free(decoder);
+    return at == length ? length + 1 : MIN(length, MAX(at + 1, 48));
+}
+
+/* One incremental load against the whole-file one and the 1-byte one (`first`):
+ * the same outcome and message, the pixels of every announced row, each row
+ * announced once from the top, and a failure at the write that holds the byte
+ * where the library's decoder fails (`failure`, from library_failure_offset). */
+static void check_pieces(const char* path, gsize length, GdkPixbuf* whole, const char* whole_message,
+                         const Load* first, gsize failure, const Load* load, gsize piece) {
+    gchar* detail = g_strdup_printf("%zu-byte pieces: %s", piece, load->message ? load->message : "loaded");
+    if ((load->message == NULL) != (whole_message == NULL) ||
+        (whole_message != NULL && !g_str_has_suffix(whole_message, load->message))) /* after the file's name */
+        fail("loading in pieces ends otherwise than loading whole", path, detail);
+    if (!load->areas_in_order) fail("area-updated skipped, repeated or reordered rows", path, detail);
+    if (whole != NULL &&
+        (load->rows != gdk_pixbuf_get_height(whole) || !same_pixels(load->pixbuf, whole) ||
+         load->width != gdk_pixbuf_get_width(whole) || load->height != gdk_pixbuf_get_height(whole)))
+        fail("loading in pieces gives other pixels, size or announced rows than loading whole", path, detail);
+    if (whole == NULL && (load->rows != first->rows || !same_top_rows(load->pixbuf, first->pixbuf, load->rows)))
+        fail("a damaged file gives other rows in other pieces", path, detail);
+    const gsize expected_stop = failure > length ? failure : MIN(length, (failure + piece - 1) / piece * piece);
+    if (whole == NULL && load->failed_after != expected_stop)
+        fail("the loader did not stop at the write holding the damage", path, detail);
+    g_free(detail);
+}
+
+/* Whole, the loader gives what the library gives, or a GdkPixbufError when it
+ * refuses the file. In pieces of 1 to 64 bytes, then doubling up to the
+ * file's length, it gives what the whole load gives. */
 static void check_file(const char* path, gboolean must_load) {
     GdkPixbuf* want = library_pixbuf(path);
     if (must_load && want == NULL) fail("libqvr cannot read it", path, NULL);
@@ -109,24 +186,29 @@ static void check_file(const char* path, gboolean must_load) {
         fail("gdk_pixbuf_new_from_file differs from libqvr", path, error ? error->message : NULL);
     if (want == NULL && (whole != NULL || error == NULL || error->domain != GDK_PIXBUF_ERROR))
         fail("gdk_pixbuf_new_from_file gave no GdkPixbufError for a damaged file", path, NULL);
-    g_clear_error(&error);
-
-    Size size_seen = {0, 0};
-    GdkPixbuf* pieces = load_in_pieces(path, &error, &size_seen);
-    if (want != NULL && (pieces == NULL || !same_pixels(pieces, want)))
-        fail("the incremental loader differs from libqvr", path, error ? error->message : NULL);
-    if (want != NULL && (size_seen.width != gdk_pixbuf_get_width(want) || size_seen.height != gdk_pixbuf_get_height(want)))
-        fail("the incremental loader reported a wrong size", path, NULL);
-    if (want == NULL && (pieces != NULL || error == NULL))
-        fail("the incremental loader gave no error for a damaged file", path, NULL);
     if (want == NULL && error != NULL) {
         gchar* name = g_path_get_basename(path);
         printf("  %s: %s\n", name, error->message);
         g_free(name);
     }
+    gchar* data;
+    gsize length;
+    if (!g_file_get_contents(path, &data, &length, NULL)) fail("cannot read", path, NULL);
+    Load first = load_in_pieces(data, length, 1);
+    const gsize failure = library_failure_offset(data, length);
+    for (gsize piece = 1; piece <= length; piece = piece < 64 ? piece + 1 : MIN(piece * 2, MAX(length, piece + 1))) {
+        Load load = piece == 1 ? first : load_in_pieces(data, length, piece);
+        check_pieces(path, length, whole, error ? error->message : NULL, &first, failure, &load, piece);
+        if (piece != 1) {
+            g_clear_object(&load.pixbuf);
+            g_free(load.message);
+        }
+    }
+    g_clear_object(&first.pixbuf);
+    g_free(first.message);
+    g_free(data);
     g_clear_error(&error);
     g_clear_object(&whole);
-    g_clear_object(&pieces);
     g_clear_object(&want);
 }
 
@@ -192,6 +274,23 @@ static void check_damaged(const char* sample, const char* workdir) {
     g_free(data);
 }
 
+/* A 37 x 23 image, RGB or with graded alpha: its pixbuf rows have padding. */
+static gchar* write_odd_width(const char* workdir, qvr_format format) {
+    const int channels = qvr_format_channels(format);
+    qvr_image image;
+    memset(&image, 0, sizeof image);
+    image.width = 37;
+    image.height = 23;
+    image.format = format;
+    guint8 pixels[37 * 23 * 4];
+    for (gsize i = 0; i < (gsize)image.width * image.height * (gsize)channels; ++i)
+        pixels[i] = (guint8)(i * 7 + i / 37);
+    image.pixels = pixels;
+    gchar* path = g_strdup_printf("%s/odd-width-%d.qvr", workdir, channels);
+    if (qvr_encode_file(&image, path) != QVR_OK) fail("cannot write a test file", path, NULL);
+    return path;
+}
+
 static int run_loader(const char* samples, const char* workdir) {
     GDir* dir = g_dir_open(samples, 0, NULL);
     const char* name;
@@ -207,7 +306,15 @@ static int run_loader(const char* samples, const char* workdir) {
     }
     if (dir != NULL) g_dir_close(dir);
     if (count == 0) fail("no samples", samples, NULL);
-    printf("pixbuf_test: %d samples and their damaged variants: %s\n", count, failures ? "FAILED" : "ok");
+    const qvr_format odd_formats[] = {QVR_FORMAT_RGB, QVR_FORMAT_RGBA};
+    for (size_t i = 0; i < G_N_ELEMENTS(odd_formats); ++i) {
+        gchar* path = write_odd_width(workdir, odd_formats[i]);
+        check_file(path, TRUE);
+        check_damaged(path, workdir);
+        g_free(path);
+    }
+    printf("pixbuf_test: %d samples, 2 with padded rows, and their damaged variants: %s\n", count,
+           failures ? "FAILED" : "ok");
     return failures ? 1 : 0;
 }
 
@@ -256,6 +363,53 @@ static GdkPixbuf* load_streamed(const char* path, GError** error) {
     return pixbuf;
 }
 
+/* Address space the sanitizers reserve for themselves cannot be limited. */
+#if defined(__SANITIZE_ADDRESS__)
+#define UNDER_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define UNDER_ASAN 1
+#endif
+#endif
+
+/* With 64 MiB of address space left, the 8191 x 8191 pixbuf `huge` asks for
+ * (201 MB) cannot be had: both loads must refuse it for memory, not abort. */
+static void check_out_of_memory(const char* huge) {
+#ifndef UNDER_ASAN
+    unsigned long pages = 0;
+    FILE* statm = fopen("/proc/self/statm", "r");
+    if (statm == NULL || fscanf(statm, "%lu", &pages) != 1) fail("cannot read /proc/self/statm", huge, NULL);
+    if (statm != NULL) fclose(statm);
+    struct rlimit limit, tight;
+    getrlimit(RLIMIT_AS, &limit);
+    tight = limit;
+    tight.rlim_cur = (rlim_t)pages * (rlim_t)sysconf(_SC_PAGESIZE) + ((rlim_t)64 << 20);
+    GError* whole_error = NULL;
+    GError* streamed_error = NULL;
+    GdkPixbuf* whole = NULL;
+    GdkPixbuf* streamed = NULL;
+    if (setrlimit(RLIMIT_AS, &tight) == 0) {
+        whole = gdk_pixbuf_new_from_file(huge, &whole_error);
+        streamed = load_streamed(huge, &streamed_error);
+        setrlimit(RLIMIT_AS, &limit);
+    } else {
+        fail("cannot limit the address space", huge, NULL);
+    }
+    const GError* errors[] = {whole_error, streamed_error};
+    for (size_t i = 0; i < G_N_ELEMENTS(errors); ++i)
+        if (errors[i] == NULL || !g_error_matches(errors[i], GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY))
+            fail(i == 0 ? "loading whole without memory gives no memory error" : "loading in pieces without memory gives no memory error",
+                 huge, errors[i] != NULL ? errors[i]->message : NULL);
+    if (whole != NULL || streamed != NULL) fail("a pixbuf that cannot be had loads", huge, NULL);
+    g_clear_error(&whole_error);
+    g_clear_error(&streamed_error);
+    g_clear_object(&whole);
+    g_clear_object(&streamed);
+#else
+    (void)huge;
+#endif
+}
+
 #define PADDING_BYTES (256 << 20)
 #define PEAK_LIMIT_KIB (64 << 10)
 
@@ -294,6 +448,7 @@ static int run_bounded(const char* sample, const char* workdir) {
         fail("memory followed the file, not the image", padded, detail);
         g_free(detail);
     }
+    check_out_of_memory(huge);
     g_clear_object(&whole);
     g_clear_object(&streamed);
     g_clear_object(&want);

@@ -6,7 +6,8 @@
 #   - opens PNGs (the bundled ones and the samples as `qvr decode` writes them)
 #     and exports them as QVR;
 #   - exports a greyscale image with alpha;
-#   - tries a damaged file, which must fail with the library's message;
+#   - tries a cut file and one with a changed byte, which must fail with the
+#     library's message, the latter naming the row and plane;
 #   - exports palette images whose colours an 8 bpp file would change (renumbered)
 #     or cannot hold (refused with the reason), and an opaque RGBA image (no alpha plane).
 # Then the pixels must match `qvr decode` and the QVR bytes `qvr encode`.
@@ -61,6 +62,11 @@ batch+="(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE \"$samples/badge.p
           (gimp-image-delete image))"
 head -c 2000 "$samples/${names[0]}.qvr" >"$work/in/damaged.qvr"
 batch+="(catch #f (convert \"$work/in/damaged.qvr\" \"$work/out/damaged.png\"))"
+# A changed byte in the colour rows, which the decoder finds at some row.
+cp "$samples/badge-rgba.qvr" "$work/in/flipped.qvr"
+byte=$(od -An -tu1 -j1464 -N1 "$work/in/flipped.qvr")
+printf "$(printf '\\%03o' $((255 - byte)))" | dd of="$work/in/flipped.qvr" bs=1 seek=1464 conv=notrunc status=none
+batch+="(catch #f (convert \"$work/in/flipped.qvr\" \"$work/out/flipped.png\"))"
 
 GIMP2_DIRECTORY="$work/gimp" timeout 600 gimp-console-2.10 --no-interface --no-data --no-fonts \
   --batch-interpreter=plug-in-script-fu-eval -b "$batch" -b '(gimp-quit 0)' >"$work/gimp.log" 2>&1 ||
@@ -89,7 +95,10 @@ done
 echo "gimp_test: GIMP writes each sample it opened back as qvr decode + encode do"
 [ ! -e "$work/out/damaged.png" ] || fail "GIMP opened a damaged file"
 grep -q "damaged QVR file" "$work/gimp.log" || { cat "$work/gimp.log"; fail "no clear message for a damaged file"; }
-echo "gimp_test: a damaged file fails with the library's message"
+[ ! -e "$work/out/flipped.png" ] || fail "GIMP opened a file with a changed byte"
+grep -Eq "flipped.qvr': damaged QVR file.*damaged at row [0-9]+ of the colour plane" "$work/gimp.log" ||
+  { cat "$work/gimp.log"; fail "no row and plane for a changed byte"; }
+echo "gimp_test: damaged files fail with the library's message, naming the row and plane where found"
 "$qvr" decode --quiet "$work/out/palette247.qvr" "$work/out/palette247.png"
 "$pixbuf_test" same "$work/out/palette247.png" "$work/in/palette247.png" || fail "GIMP changed a palette colour"
 [ "$("$qvr" info "$work/out/opaque.qvr" | grep -c 'depth 24')" = 1 ] || fail "an opaque RGBA image gained an alpha plane"
