@@ -18,7 +18,7 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #undef GDK_PIXBUF_ENABLE_BACKEND
 
-#include "hosts/failure_text.h"
+#include "integrations/failure_text.h"
 #include "qvr/qvr.h"
 
 #define READ_CHUNK_BYTES 65536

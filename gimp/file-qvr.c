@@ -22,7 +22,7 @@
 #include <libgimp/gimp.h>
 #include <libgimp/gimpui.h>
 
-#include "hosts/failure_text.h"
+#include "integrations/failure_text.h"
 #include "qvr/qvr.h"
 
 #define LOAD_PROC "file-qvr-load"

@@ -2,8 +2,8 @@
  * library's sentence and, for a damaged file, where the damage was found,
  * as in "damaged QVR file: ... (damaged at row 107 of the colour plane)".
  * C, header only, for the gdk-pixbuf loader and the GIMP plug-in. */
-#ifndef QVR_HOSTS_FAILURE_TEXT_H
-#define QVR_HOSTS_FAILURE_TEXT_H
+#ifndef QVR_INTEGRATIONS_FAILURE_TEXT_H
+#define QVR_INTEGRATIONS_FAILURE_TEXT_H
 
 #include <stdio.h>
 
