@@ -5,15 +5,20 @@
 set -euo pipefail
 cache=${QVR_BENCH_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/qvr-bench}
 corpus="$cache/corpus"
-version=2  # raise when the list below changes, so that cached corpora are rebuilt
+version=3  # raise when the list below changes, so that cached corpora are rebuilt
 if [ "$(cat "$corpus/.complete" 2>/dev/null)" = "$version" ]; then echo "$corpus"; exit 0; fi
 rm -rf "$corpus"
 mkdir -p "$cache/debs" "$cache/unpacked" "$corpus"
 cd "$cache/debs"
-for package in python3-skimage gnome-backgrounds; do
+for package in python3-skimage gnome-backgrounds tuxpaint-stamps-default; do
   ls ${package}_*.deb >/dev/null 2>&1 || apt-get download "$package" >&2
-  dpkg -x ${package}_*.deb "$cache/unpacked"
 done
+for package in python3-skimage gnome-backgrounds; do dpkg -x ${package}_*.deb "$cache/unpacked"; done
+# Of the stamps' package (a 160 MB download), only the photographs used below.
+stamps=usr/share/tuxpaint/stamps
+dpkg-deb --fsys-tarfile tuxpaint-stamps-default_*.deb |
+  tar -x -C "$cache/unpacked" ./$stamps/naturalforces/explosion.png ./$stamps/naturalforces/fire.png \
+    ./$stamps/plants/trees/holm_oak.png
 
 skimage="$cache/unpacked/usr/lib/python3/dist-packages/skimage/data"
 for name in astronaut coffee chelsea camera logo horse green_palette ihc motorcycle_left; do
@@ -29,6 +34,11 @@ convert "$corpus/coffee.png" \( -size 400x600 radial-gradient:white-black -rotat
   -alpha off -compose CopyOpacity -composite -type TrueColorAlpha PNG32:"$corpus/coffee-vignette.png"
 convert "$corpus/rocket.png" \( +clone -colorspace Gray \) -alpha off -compose CopyOpacity \
   -composite -type TrueColorAlpha PNG32:"$corpus/rocket-luma.png"
+# Photographs cut out with their own alpha, as busy as the colour: smoke, a
+# flame, the leaves of a tree.
+for name in naturalforces/explosion naturalforces/fire plants/trees/holm_oak; do
+  convert "$cache/unpacked/$stamps/$name.png" -strip -type TrueColorAlpha PNG32:"$corpus/$(basename "$name").png"
+done
 backgrounds="$cache/unpacked/usr/share/backgrounds/gnome"
 for name in wood-l pixels-d adwaita-l; do
   dwebp -quiet "$backgrounds/$name.webp" -o "$corpus/$name.png"

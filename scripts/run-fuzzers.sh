@@ -7,6 +7,11 @@
 #                                              release; inputs found are kept in fuzz-deep/TARGET
 set -uo pipefail
 cd "$(dirname "$0")/.."
+# Freed memory waits in a quarantine of 16 MB rather than 256: an input frees
+# far less, so a use after free within one input is caught as before, while
+# fresh pages no longer cost a fault on every allocation (about a quarter of
+# the round trip's time).
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16}
 if [ "${1:-}" = deep ]; then
   seconds=${2:-900}
   budget() { echo "-max_total_time=$seconds"; }

@@ -1,5 +1,6 @@
 #include "tests/host/test_host.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,7 +22,13 @@ constexpr OSErr paramErr = -50;
 
 // The host's callbacks: plain functions, as the module calls them.
 struct HostCallbacks {
-    static OSErr HOST_API advanceState() { return activeHost ? activeHost->moveRect() : paramErr; }
+    static OSErr HOST_API advanceState() {
+        if (!activeHost) return paramErr;
+        const auto start = std::chrono::steady_clock::now();
+        const OSErr result = activeHost->moveRect();
+        activeHost->transferSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return result;
+    }
 
     static void HOST_API progressProc(int32_t done, int32_t total) {
         if (activeHost) activeHost->progress.emplace_back(done, total);

@@ -67,6 +67,9 @@ public:
     std::vector<SelectorResult> results;
     std::vector<std::pair<int32_t, int32_t>> progress;
     std::vector<Transfer> transfers;
+    // Seconds spent in advanceState (the host moving the rectangle's pixels
+    // between the module's buffer and the document), over every call so far.
+    double transferSeconds = 0;
     int handlesMade = 0;
     int handlesLocked = 0;
     int handlesUnlocked = 0;
