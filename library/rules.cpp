@@ -10,7 +10,10 @@ namespace {
 
 constexpr uint32_t WHITE = 0xFFFFFF;
 constexpr int32_t NO_INDEX = -1;
-constexpr uint64_t SAMPLES_PER_BYTE = 129;  // copies: 258 samples for 2 bytes; pairs: 516 for 4
+// The most samples a byte of a plane gives: a copy's 2 bytes give CAP_COPY_8,
+// and no command gives more a byte.
+constexpr uint64_t SAMPLES_PER_BYTE = CAP_COPY_8 / 2;
+static_assert(CAP_PAIR_8 / 4 <= SAMPLES_PER_BYTE && CAP_FILL_8 / 2 <= SAMPLES_PER_BYTE);
 
 uint32_t colourOf(const uint8_t* palette, int32_t index) {
     const uint8_t* rgb = palette + 3 * index;

@@ -38,8 +38,6 @@ constexpr uint16_t RESERVED1_VALUE = 0xFFFF;
 // tie): a copy from the row above, from two rows above, a fill and a pair,
 // each up to its cap (codec/format.h) and from its minimum.
 constexpr int32_t MIN_COPY_8 = 3, MIN_FILL_8 = 4, MIN_PAIR_8 = 6;
-// The most bytes a row's commands take per sample: an escaped literal.
-constexpr int32_t MAX_BYTES_PER_SAMPLE_8 = 2;
 
 // The 16-bit encoder's are the same, then the pixel above to the left and
 // above to the right.
@@ -363,7 +361,7 @@ template <typename Stream>
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint8_t* cur = ring.slot(r);
         out.getSlotRow(cur, kind, r, ctx.width);
-        auto row = out.rowOutput(MAX_BYTES_PER_SAMPLE_8 * ctx.width + PLACE_SLACK);
+        auto row = out.rowOutput(static_cast<int32_t>(MOST_BYTES_PER_SAMPLE_8) * ctx.width + PLACE_SLACK);
         encodeRow8(row, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
         out.endRow(row);
         out.progress(r + 1, ctx.height);

@@ -67,9 +67,8 @@ const char* const HELP =
     "What QVR keeps: 8 bpp indices and palette exactly, except that index 255 reads\n"
     "back as 246 and entry 246 as white, so an 8 bpp file holds at most 254 colours\n"
     "besides white (qvr renumbers or refuses rather than change a colour); colour as\n"
-    "5-6-5 RGB; alpha exactly, except that 255 reads back as 246. Sizes: 2 to 8191\n"
-    "columns, 1 to 8191 rows. An existing output file is replaced only once the new\n"
-    "one is complete.\n"
+    "5-6-5 RGB; alpha exactly, except that 255 reads back as 246. Sizes: " QVR_SIZE_RANGE ".\n"
+    "An existing output file is replaced only once the new one is complete.\n"
     "\n"
     "Exit status: 0 success, 1 a file failed, 2 usage error.\n";
 
