@@ -107,7 +107,8 @@ int32_t seekOutcome(PluginGlobals* globals, LONG position, OSErr failedCode) {
 }
 
 // Counts reach _lread and _lwrite cut to 16 bits; the codec asks for at most
-// a palette's 768 bytes in one call, so nothing is cut off.
+// a palette's 768 bytes in one call, and the 64-bit module's encoder for a
+// row of at most FILE_ROW_ROOM bytes, so nothing is cut off.
 UINT transferCount(int32_t count) { return static_cast<uint16_t>(count); }
 
 // Hands the bytes the file layer still holds to the file, recorded like a write.
@@ -320,6 +321,7 @@ qvr::DecodeReport decodeFromFile(CodecContext* ctx, PluginGlobals* globals) {
 static_assert(qvr::MAX_BYTES_PER_PIXEL_16 * qvr::ROW_SLOT_SAMPLES + qvr::PLACE_SLACK <= FILE_ROW_ROOM &&
                   qvr::MAX_BYTES_PER_SAMPLE_8 * qvr::ROW_SLOT_SAMPLES + qvr::PLACE_SLACK <= FILE_ROW_ROOM,
               "an encoded row fits past the block");
+static_assert(FILE_ROW_ROOM <= 0xFFFF, "a row goes to the file layer in one request");
 class BlockWriter : public qvr::CallbackStream {
 public:
     BlockWriter(const qvr::StreamProcs& bound, PluginGlobals* globals)
