@@ -11,13 +11,16 @@ extern HINSTANCE moduleInstance;  // set once, when the process attaches the mod
 #if QVR_BUFFERED_FILE
 // The 64-bit module's file block (plugin/host_file.cpp): reads are served from
 // it, writes collect in it. Every binding starts it empty, so it carries
-// nothing from one call to the next.
+// nothing from one call to the next. Past the block lies room for one encoded
+// row (at most 3 bytes a pixel and a little slack), which the encoder writes
+// in place from the block's end on.
 constexpr UINT FILE_BLOCK_BYTES = 0x10000;
+constexpr UINT FILE_ROW_ROOM = 3 * 8192 + 64;
 struct FileBlock {
     int32_t state;  // what the bytes are: FILE_IDLE, FILE_READING, FILE_WRITING, FILE_DIRECT
     UINT next;      // reading: the next byte to hand out
     UINT end;       // reading: the bytes the block holds; writing: the bytes collected
-    char bytes[FILE_BLOCK_BYTES];
+    char bytes[FILE_BLOCK_BYTES + FILE_ROW_ROOM];
 };
 #endif
 

@@ -3,6 +3,12 @@
 #include <cstring>
 
 #include "codec/internal/binding_state.h"
+#if QVR_BUFFERED_FILE
+#include "codec/internal/callback_stream.h"
+#include "codec/internal/line_decoder.h"
+#include "codec/internal/line_encoder.h"
+#include "codec/internal/row_bytes.h"
+#endif
 #include "codec/reader.h"
 #include "codec/writer.h"
 #include "plugin/checks.h"
@@ -101,7 +107,8 @@ int32_t seekOutcome(PluginGlobals* globals, LONG position, OSErr failedCode) {
 }
 
 // Counts reach _lread and _lwrite cut to 16 bits; the codec asks for at most
-// a palette's 768 bytes in one call, so nothing is cut off.
+// a palette's 768 bytes in one call, and the 64-bit module's encoder for a
+// row of at most FILE_ROW_ROOM bytes, so nothing is cut off.
 UINT transferCount(int32_t count) { return static_cast<uint16_t>(count); }
 
 // Hands the bytes the file layer still holds to the file, recorded like a write.
@@ -216,11 +223,152 @@ void onReadStart(PluginGlobals* globals) {
     }
 }
 
+#if QVR_BUFFERED_FILE
+namespace {
+
+// The decoder's stream over the file block: bytes already read ahead are
+// taken in place, where the compiler sees them; every other request (a byte
+// past the block, a seek, a read into a buffer) goes through the host-bound
+// procedures as before, so results, failures and system calls stay theirs.
+// After the first failure nothing is taken from the block.
+class BlockStream : public qvr::CallbackStream {
+public:
+    BlockStream(const qvr::StreamProcs& bound, PluginGlobals* globals)
+        : CallbackStream{bound}, globals_(globals) {
+        load();
+    }
+
+    int32_t readByte() {
+        if (cursor_ < limit_) return *cursor_++;
+        return throughHost([this] { return qvr::readByte(procs); });
+    }
+    int32_t readWord() {
+        if (limit_ - cursor_ >= 2) {
+            const int32_t word = cursor_[0] | cursor_[1] << 8;
+            cursor_ += 2;
+            return word;
+        }
+        const int32_t first = readByte();
+        return qvr::combineWord(first, readByte());
+    }
+    // n bytes in place with `slack` more after them, all inside the block.
+    const uint8_t* take(int32_t n, int32_t slack) {
+        if (n + slack > limit_ - cursor_) return nullptr;
+        const uint8_t* bytes = cursor_;
+        cursor_ += n;
+        return bytes;
+    }
+    int32_t read(void* buffer, int32_t count) {
+        return throughHost([&] { return procs.read(procs.userData, buffer, count); });
+    }
+    int32_t seek(int32_t offset, int32_t origin) {
+        return throughHost([&] { return procs.seek(procs.userData, offset, origin); });
+    }
+    void putSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width) {
+        CallbackStream::putSlotRow(slot, kind, top, width);
+        stopOnFailure();
+    }
+    void putRgbRow(RgbStage& stage, const uint16_t* pixels, const uint16_t* above, int32_t top, int32_t width) {
+        CallbackStream::putRgbRow(stage, pixels, above, top, width);
+        stopOnFailure();
+    }
+    // Hands the bytes taken back to the file block's count.
+    void settle() {
+        fileConsume(globals_, static_cast<UINT>(cursor_ - start_));
+        start_ = cursor_;
+    }
+
+private:
+    void load() {
+        const uint8_t* first = nullptr;
+        const UINT count = failed(globals_) ? 0 : fileReadAhead(globals_, &first);
+        start_ = cursor_ = first;
+        limit_ = first + count;
+    }
+    template <typename Call>
+    int32_t throughHost(Call call) {
+        settle();
+        const int32_t result = call();
+        load();
+        return result;
+    }
+    // A row the host refused fails the transfer: no byte is taken after it.
+    void stopOnFailure() {
+        if (!failed(globals_)) return;
+        settle();
+        limit_ = cursor_;
+    }
+
+    PluginGlobals* globals_;
+    const uint8_t* start_ = nullptr;   // where the block stood at the last load
+    const uint8_t* cursor_ = nullptr;  // the next byte
+    const uint8_t* limit_ = nullptr;   // the end of the bytes read ahead
+};
+
+qvr::DecodeReport decodeFromFile(CodecContext* ctx, PluginGlobals* globals) {
+    BlockStream in(ctx->procs, globals);
+    const qvr::DecodeReport report = qvr::decodeImageFrom(in, ctx);
+    in.settle();
+    return report;
+}
+
+// The encoder's stream over the file block: a row's commands are written in
+// place after the bytes pending in the block, and join them in one step when
+// the row is done, so the file sees the same full blocks as byte-by-byte
+// writes would make. When the block is not collecting writes (before the
+// first write after a seek, or after a failure) the row is put together past
+// the block and written through the host-bound write as one request.
+static_assert(qvr::MAX_BYTES_PER_PIXEL_16 * qvr::ROW_SLOT_SAMPLES + qvr::PLACE_SLACK <= FILE_ROW_ROOM &&
+                  qvr::MAX_BYTES_PER_SAMPLE_8 * qvr::ROW_SLOT_SAMPLES + qvr::PLACE_SLACK <= FILE_ROW_ROOM,
+              "an encoded row fits past the block");
+static_assert(FILE_ROW_ROOM <= 0xFFFF, "a row goes to the file layer in one request");
+class BlockWriter : public qvr::CallbackStream {
+public:
+    BlockWriter(const qvr::StreamProcs& bound, PluginGlobals* globals)
+        : CallbackStream{bound}, globals_(globals) {}
+
+    using RowOutput = qvr::RowBytes;
+    RowOutput rowOutput(int32_t) {
+        uint8_t* space = failed(globals_) ? nullptr : fileWriteSpace(globals_);
+        inPlace_ = space != nullptr;
+        start_ = inPlace_ ? space : reinterpret_cast<uint8_t*>(globals_->file.bytes) + FILE_BLOCK_BYTES;
+        return {start_};
+    }
+    void endRow(const RowOutput& row) {
+        const auto count = static_cast<UINT>(row.cursor - start_);
+        if (count == 0) return;
+        if (inPlace_)
+            writeOutcome(globals_, fileCommit(globals_, count), count);
+        else
+            procs.write(procs.userData, start_, static_cast<int32_t>(count));
+    }
+
+private:
+    PluginGlobals* globals_;
+    uint8_t* start_ = nullptr;  // the current row's first byte
+    bool inPlace_ = false;      // whether that lies in the block, after the pending bytes
+};
+
+void encodeToFile(CodecContext* ctx, PluginGlobals* globals) {
+    BlockWriter out(ctx->procs, globals);
+    qvr::writeImageTo(out, *ctx);
+}
+
+}  // namespace
+#else
+namespace {
+
+qvr::DecodeReport decodeFromFile(CodecContext* ctx, PluginGlobals*) { return qvr::decodeImage(ctx); }
+void encodeToFile(CodecContext* ctx, PluginGlobals*) { qvr::writeImage(ctx); }
+
+}  // namespace
+#endif
+
 void onReadContinue(PluginGlobals* globals) {
     CodecContext ctx{};
     bindStreams(&ctx, globals);
     contextFromRecord(&ctx, globals->paramBlock);
-    const qvr::DecodeOutcome outcome = qvr::decodeImage(&ctx).outcome;
+    const qvr::DecodeOutcome outcome = decodeFromFile(&ctx, globals).outcome;
     // A stream that runs past the width in either plane is corrupt: say so,
     // unless an earlier failure already speaks.
     const bool corrupt = outcome == qvr::DecodeOutcome::FirstPlaneOverrun ||
@@ -257,7 +405,7 @@ void onWriteStart(PluginGlobals* globals) {
     contextFromRecord(&ctx, record);
     if (refuseUnreadableSize(globals, ctx)) return;
     if (ctx.depth == 8) qvr::paletteFromTables(ctx.palette, record->redLUT, record->greenLUT, record->blueLUT);
-    qvr::writeImage(&ctx);
+    encodeToFile(&ctx, globals);
     flushWrites(globals);
     record->data = nullptr;
 }

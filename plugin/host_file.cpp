@@ -150,6 +150,33 @@ LONG fileSeek(PluginGlobals* globals, LONG offset, int origin) {
     return position;
 }
 
+UINT fileReadAhead(PluginGlobals* globals, const uint8_t** first) {
+    const FileBlock& block = blockOf(globals);
+    *first = reinterpret_cast<const uint8_t*>(block.bytes) + block.next;
+    return block.state == FILE_READING ? block.end - block.next : 0;
+}
+
+void fileConsume(PluginGlobals* globals, UINT count) { blockOf(globals).next += count; }
+
+uint8_t* fileWriteSpace(PluginGlobals* globals) {
+    FileBlock& block = blockOf(globals);
+    if (block.state != FILE_WRITING) return nullptr;
+    return reinterpret_cast<uint8_t*>(block.bytes) + block.end;
+}
+
+UINT fileCommit(PluginGlobals* globals, UINT count) {
+    FileBlock& block = blockOf(globals);
+    block.end += count;
+    if (block.end < FILE_BLOCK_BYTES) return count;
+    const UINT rest = block.end - FILE_BLOCK_BYTES;
+    block.end = FILE_BLOCK_BYTES;
+    const UINT moved = fileFlush(globals);
+    if (moved != FILE_BLOCK_BYTES) return moved;
+    std::memmove(block.bytes, block.bytes + FILE_BLOCK_BYTES, rest);
+    block.end = rest;
+    return count;
+}
+
 UINT filePending(const PluginGlobals* globals) {
     return globals->file.state == FILE_WRITING ? globals->file.end : 0;
 }

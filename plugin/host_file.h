@@ -26,3 +26,17 @@ UINT filePending(const PluginGlobals* globals);
 // Hands the pending bytes to the file with one _lwrite: the pending count when
 // all went out, 0 when fewer did, HFILE_ERROR on a failure.
 UINT fileFlush(PluginGlobals* globals);
+
+#if QVR_BUFFERED_FILE
+// The bytes read ahead and not yet handed out, for a reader that takes them
+// in place: their first byte, and their count (0 when the block is not
+// reading). fileConsume(n) hands out the first n of them.
+UINT fileReadAhead(PluginGlobals* globals, const uint8_t** first);
+void fileConsume(PluginGlobals* globals, UINT count);
+// Where up to FILE_ROW_ROOM bytes written in place join the pending ones;
+// null when the block is not collecting writes.
+uint8_t* fileWriteSpace(PluginGlobals* globals);
+// Takes `count` bytes written at fileWriteSpace() as fileWrite() would take
+// them, with the same results: every full block goes out with one _lwrite.
+UINT fileCommit(PluginGlobals* globals, UINT count);
+#endif

@@ -12,6 +12,7 @@
 #include <cstdint>
 
 #include "codec/format.h"
+#include "codec/internal/row_bytes.h"
 #include "streams/stream_binding.h"
 
 namespace qvr {
@@ -141,25 +142,8 @@ public:
     MemoryWriter& operator=(const MemoryWriter&) = delete;
 
     // A row's commands, at most the bytes announced, go out without a test
-    // each through a cursor of their own, which the compiler keeps in a
-    // register: stores through the writer's member would make it reload the
-    // cursor after every byte, as a byte store may change any object.
-    struct RowOutput {
-        uint8_t* cursor;
-
-        void putByte(int32_t value) { *cursor++ = static_cast<uint8_t>(value); }
-        void putWord(int32_t value) {
-            cursor[0] = static_cast<uint8_t>(value);
-            cursor[1] = static_cast<uint8_t>(value >> 8);
-            cursor += 2;
-        }
-        // n bytes to fill in place; the row's bytes cover them and the slack.
-        uint8_t* place(int32_t n, int32_t) {
-            uint8_t* bytes = cursor;
-            cursor += n;
-            return bytes;
-        }
-    };
+    // each, in place in the buffer.
+    using RowOutput = RowBytes;
     RowOutput rowOutput(int32_t bytes) {
         if (limit_ - cursor_ < bytes) grow(static_cast<size_t>(bytes));
         return {cursor_};

@@ -35,36 +35,42 @@ struct FileConditions {
 };
 
 // An open as the host saw it: every selector's result, every row it was
-// handed (top, planes, first and last plane) and the pixels of its document.
+// handed (top, planes, first and last plane), the progress it was told and
+// the pixels of its document.
 struct OpenOutcome {
     std::vector<std::pair<int16_t, int16_t>> results;
     std::vector<std::array<int32_t, 4>> rows;
+    std::vector<std::pair<int32_t, int32_t>> progress;
     Bytes pixels;
     long reads = 0;
 };
 
-// Opens `file` from memory, so that opening thousands of files costs no system calls.
-OpenOutcome openWith(PluginEntryProc entry, const Bytes& file) {
+// Opens `file` from memory, so that opening thousands of files costs no system
+// calls; the host refuses rows from the `failAtTransfer`-th on (-1: never).
+OpenOutcome openWith(PluginEntryProc entry, const Bytes& file, int failAtTransfer = -1) {
     const HFILE handle = portable::openMemoryFile(file.data(), file.size());
     portable::fileCalls = {};
     TestHost host(entry);
+    host.failAtTransfer = failAtTransfer;
     host.openHandle(handle);
     portable::closeMemoryFile(handle);
     OpenOutcome outcome;
     for (const qvrhost::SelectorResult& r : host.results) outcome.results.emplace_back(r.selector, r.result);
     for (const qvrhost::Transfer& t : host.transfers)
         outcome.rows.push_back({t.rect.top, t.planes, t.loPlane, t.hiPlane});
+    outcome.progress = host.progress;
     outcome.pixels = host.document().pixels;
     outcome.reads = portable::fileCalls.reads;
     return outcome;
 }
 
 // Opens `file` through both variants and expects the same outcome; returns the block variant's.
-OpenOutcome expectSameOpen(const Bytes& file, const std::string& what) {
-    const OpenOutcome direct = openWith(directEntry(), file);
-    const OpenOutcome buffered = openWith(bufferedEntry(), file);
+OpenOutcome expectSameOpen(const Bytes& file, const std::string& what, int failAtTransfer = -1) {
+    const OpenOutcome direct = openWith(directEntry(), file, failAtTransfer);
+    const OpenOutcome buffered = openWith(bufferedEntry(), file, failAtTransfer);
     EXPECT_EQ(buffered.results, direct.results) << what;
     EXPECT_EQ(buffered.rows, direct.rows) << what;
+    EXPECT_EQ(buffered.progress, direct.progress) << what;
     EXPECT_TRUE(buffered.pixels == direct.pixels) << what;
     return buffered;
 }
@@ -92,9 +98,11 @@ struct SaveOutcome {
     long writes;
 };
 
-SaveOutcome saveWith(PluginEntryProc entry, const RasterImage& image, const std::string& path) {
+SaveOutcome saveWith(PluginEntryProc entry, const RasterImage& image, const std::string& path,
+                     int failAtTransfer = -1) {
     TestHost host(entry);
     host.document() = qvrhost::documentFromRaster(image);
+    host.failAtTransfer = failAtTransfer;
     portable::fileCalls = {};
     const int16_t result = host.save(path);
     return {result, readFile(path), portable::fileCalls.writes};
@@ -234,6 +242,33 @@ TEST(BufferedFile, AWriteErrorEndsTheSaveAtItsBlock) {
         // The block that met the error is lost whole; the ones before it are on the file.
         EXPECT_EQ(buffered.file.size(), static_cast<size_t>(badWriteByte / BLOCK_BYTES * BLOCK_BYTES)) << what;
         EXPECT_EQ(buffered.writes, badWriteByte / BLOCK_BYTES + 1) << what;
+    }
+}
+
+// A row the host refuses ends an open or a save alike, wherever it falls:
+// the first rows, inside and across blocks, the first and last alpha rows;
+// after it no byte of the file counts, not even a damaged one.
+TEST(BufferedFile, ARefusedRowEndsAlike) {
+    FileConditions conditions;
+    const RasterImage image = noisyImage(300, 200, 32);
+    for (size_t at = largeFile().size() / 4; at < largeFile().size(); at += largeFile().size() / 40) {
+        Bytes damaged = largeFile();
+        damaged[at] ^= 0xFF;
+        expectSameOpen(damaged, "rows refused from the second, damaged at " + std::to_string(at), 1);
+    }
+    for (const int failAt : {0, 1, 57, 199, 200, 201, 399}) {
+        const std::string what = "rows refused from transfer " + std::to_string(failAt);
+        EXPECT_EQ(expectSameOpen(largeFile(), what, failAt).results.back().second, -1) << what;
+        const SaveOutcome direct = saveWith(directEntry(), image, tempPath("refused-direct.qvr"), failAt);
+        const SaveOutcome buffered = saveWith(bufferedEntry(), image, tempPath("refused-buffered.qvr"), failAt);
+        EXPECT_EQ(buffered.result, -1) << what;
+        EXPECT_EQ(buffered.result, direct.result) << what;
+        // Bytes still in the block when the row was refused never reach the
+        // file; the data bytes that did are the ones written a call at a time.
+        ASSERT_LE(buffered.file.size(), direct.file.size()) << what;
+        const auto headerEnd = std::min<long>(48, static_cast<long>(buffered.file.size()));
+        EXPECT_TRUE(std::equal(buffered.file.begin() + headerEnd, buffered.file.end(), direct.file.begin() + headerEnd))
+            << what;
     }
 }
 
