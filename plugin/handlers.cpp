@@ -319,7 +319,7 @@ qvr::DecodeReport decodeFromFile(CodecContext* ctx, PluginGlobals* globals) {
 // first write after a seek, or after a failure) the row is put together past
 // the block and written through the host-bound write as one request.
 static_assert(qvr::MAX_BYTES_PER_PIXEL_16 * qvr::ROW_SLOT_SAMPLES + qvr::PLACE_SLACK <= FILE_ROW_ROOM &&
-                  qvr::MAX_BYTES_PER_SAMPLE_8 * qvr::ROW_SLOT_SAMPLES + qvr::PLACE_SLACK <= FILE_ROW_ROOM,
+                  static_cast<int32_t>(qvr::MOST_BYTES_PER_SAMPLE_8) * qvr::ROW_SLOT_SAMPLES + qvr::PLACE_SLACK <= FILE_ROW_ROOM,
               "an encoded row fits past the block");
 static_assert(FILE_ROW_ROOM <= 0xFFFF, "a row goes to the file layer in one request");
 class BlockWriter : public qvr::CallbackStream {
