@@ -8,7 +8,6 @@
 #include <initializer_list>
 #include <random>
 
-#include "codec/internal/line_encoder.h"
 #include "codec/internal/measure.h"
 #include "codec/internal/pixels.h"
 #include "codec/reader.h"
@@ -528,8 +527,8 @@ TEST(MemoryPath, EmptyAndForeignInput) {
     EXPECT_NE(saveQvrMemory(tooWide, out), "");
 }
 
-// The run measure from the row's marks against a pixel-by-pixel count, at
-// every cap and with runs that end inside a word of marks.
+// The whole-word run measure against a pixel-by-pixel count, at every cap and
+// with runs that end inside a word.
 TEST(MemoryPath, PackedRunsMeasureAsPixelByPixel) {
     std::mt19937 rng(7);
     std::vector<uint16_t> pixels(300);
@@ -546,33 +545,7 @@ TEST(MemoryPath, PackedRunsMeasureAsPixelByPixel) {
             else if (pixels[static_cast<size_t>(i)] == pixels[static_cast<size_t>(i) - 1] && ++streak == 3) want = i - 2;
             else if (pixels[static_cast<size_t>(i)] != pixels[static_cast<size_t>(i) - 1]) streak = 1;
         }
-        ASSERT_EQ(packedRunOfRow(pixels, cap), want) << "trial " << trial << " cap " << cap;
-    }
-}
-
-// The encoder's candidate marks, eight positions a step where the vector
-// path is compiled, against the word look at every position of a row.
-TEST(MemoryPath, RowMarksFlagCandidatesAsTheWordLook) {
-    std::mt19937 rng(11);
-    constexpr int32_t WIDTH = 203;
-    std::vector<uint16_t> rows[3];
-    for (auto& row : rows) row.assign(1 + WIDTH + WRITER_SPARE_SAMPLES, 0);
-    RowMarks16 marks;
-    for (int trial = 0; trial < 200; ++trial) {
-        for (int32_t k = 1; k <= WIDTH; ++k) {
-            const uint32_t pick = rng() % 8;
-            uint16_t& p = rows[0][static_cast<size_t>(k)];
-            p = pick == 0 ? rows[0][static_cast<size_t>(k) - 1]
-                : pick == 1 ? rows[1][static_cast<size_t>(k + static_cast<int32_t>(rng() % 3)) - 1]
-                : pick == 2 ? rows[2][static_cast<size_t>(k)]
-                            : static_cast<uint16_t>(rng() % 4);
-            rows[1 + rng() % 2][static_cast<size_t>(k)] = static_cast<uint16_t>(rng() % 4);
-        }
-        const uint16_t *cur = rows[0].data() + 1, *up = rows[1].data() + 1, *up2 = rows[2].data() + 1;
-        markRow16(marks, cur, up, up2, WIDTH);
-        for (int32_t k = 0; k < WIDTH; ++k)
-            ASSERT_EQ(RowMarks16::test(marks.candidate, k), anyCandidate16(cur + k, up + k, up2 + k))
-                << "trial " << trial << " position " << k;
+        ASSERT_EQ(packedRunLength(pixels.data(), cap), want) << "trial " << trial << " cap " << cap;
     }
 }
 

@@ -177,10 +177,10 @@ TEST(Encode16, PackedRunsAndTheirStops) {
     const uint16_t u = 0x1234, v = 0x1235, w = 0x1236, x = 0x0000;
     EXPECT_EQ(encodeColour({{u, v, w, w, w, x}}),
               (Bytes{0xF9, 0x01, 0x0D, 0x84, 0x85, 0xFD, 0x00, 0x36, 0x12, 0x00, 0x00}));
-    EXPECT_EQ(packedRunOfRow({u, w, w, w}, 4), 1);
-    EXPECT_EQ(packedRunOfRow({u, v, u, v}, 4), 4);
-    EXPECT_EQ(packedRunOfRow({u, x}, 2), 1);
-    EXPECT_EQ(packedRunOfRow({u}, 1), 1);
+    EXPECT_EQ(packedRunLength(Pixels{u, w, w, w}.data(), 4), 1);
+    EXPECT_EQ(packedRunLength(Pixels{u, v, u, v}.data(), 4), 4);
+    EXPECT_EQ(packedRunLength(Pixels{u, x}.data(), 2), 1);
+    EXPECT_EQ(packedRunLength(Pixels{u}.data(), 1), 1);
 }
 
 TEST(Encode16, LiteralsEscapeOnTheLowByteOnly) {

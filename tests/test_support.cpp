@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "codec/internal/line_encoder.h"
 #include "streams/image_io.h"
 
 namespace qvr::test {
@@ -159,16 +158,6 @@ void expectSameImage(const RasterImage& got, const RasterImage& want, const std:
     if (want.depth == 8) {
         EXPECT_TRUE(got.palette == want.palette) << what;
     }
-}
-
-int32_t packedRunOfRow(const std::vector<uint16_t>& pixels, int32_t cap) {
-    // A row in its ring slot: one sample before it, spare samples after it.
-    const auto width = static_cast<int32_t>(pixels.size());
-    std::vector<uint16_t> row(pixels.size() + 1 + WRITER_SPARE_SAMPLES), above(row.size());
-    std::copy(pixels.begin(), pixels.end(), row.begin() + 1);
-    RowMarks16 marks;
-    markRow16(marks, row.data() + 1, above.data() + 1, above.data() + 1, width);
-    return packedRunAt(marks, 0, cap);
 }
 
 }  // namespace qvr::test

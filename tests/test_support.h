@@ -51,8 +51,5 @@ std::string decodeBytes(const Bytes& file, RasterImage& image);
 Bytes encodeImage(const RasterImage& image);
 // Same size, kind and planes; the palette too for indexed images.
 void expectSameImage(const RasterImage& got, const RasterImage& want, const std::string& what);
-// The pixels a packed run from the first of `pixels` carries, at most cap, as
-// the encoder measures it from the row's marks (no rows above).
-int32_t packedRunOfRow(const std::vector<uint16_t>& pixels, int32_t cap);
 
 }  // namespace qvr::test

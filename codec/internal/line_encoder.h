@@ -269,12 +269,11 @@ void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* 
     }
 }
 
-// Measures the candidates at position j of row r, where the row's marks say
-// one may start (RowMarks16::candidate).
 inline Choice chooseCommand16(const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t j,
                               int32_t width) {
     Choice choice;
     const int32_t rem = width - j;
+    if (!anyCandidate16(cur + j, up + j, up2 + j)) return choice;
     bool capped = false;
     // As in the 8-bit encoder, a candidate whose first pixels cannot reach its
     // minimum is not measured.
@@ -312,89 +311,6 @@ inline Choice chooseCommand16(const uint16_t* cur, const uint16_t* up, const uin
     return choice;
 }
 
-// What the 16-bit encoder asks of every position of a row, computed for the
-// whole row first, eight positions a step with SSE2, as one bit a pixel:
-// whether a candidate may start there (anyCandidate16), whether the pixel's
-// shared bits differ from the pixel before (a packed run cannot go on), and
-// whether it equals the pixel before, which equals the one before that (a
-// packed run stops before such a triple, which a fill codes better).
-constexpr int32_t ROW_MARK_WORDS = ROW_SLOT_SAMPLES / 64 + 1;
-struct RowMarks16 {
-    uint64_t candidate[ROW_MARK_WORDS];
-    uint64_t newShared[ROW_MARK_WORDS];
-    uint64_t triple[ROW_MARK_WORDS];
-
-    static bool test(const uint64_t* bits, int32_t k) { return (bits[k >> 6] >> (k & 63)) & 1; }
-};
-
-// The first set bit in [from, limit), or limit when there is none.
-inline int32_t firstSetBit(const uint64_t* bits, int32_t from, int32_t limit) {
-    if (from >= limit) return limit;
-    int32_t w = from >> 6;
-    uint64_t word = bits[w] & (~uint64_t{0} << (from & 63));
-    while (word == 0) {
-        if (++w << 6 >= limit) return limit;
-        word = bits[w];
-    }
-    const int32_t k = (w << 6) + std::countr_zero(word);
-    return k < limit ? k : limit;
-}
-
-// Marks row `cur` of `width` pixels. Reads one pixel before each row and up
-// to three past its end (the ring's spare samples).
-inline void markRow16(RowMarks16& marks, const uint16_t* cur, const uint16_t* up, const uint16_t* up2,
-                      int32_t width) {
-    const int32_t words = (width + 63) / 64;
-    for (int32_t w = 0; w < words; ++w) marks.candidate[w] = marks.newShared[w] = marks.triple[w] = 0;
-    int32_t k = 0;
-#ifdef QVR_SSE2
-    // Lanes of eight 16-bit comparisons to eight bits, at position k.
-    const auto put = [](uint64_t* bits, int32_t at, __m128i lanes) {
-        const auto eight = static_cast<uint64_t>(_mm_movemask_epi8(_mm_packs_epi16(lanes, lanes)) & 0xFF);
-        bits[at >> 6] |= eight << (at & 63);
-    };
-    const auto eight = [](const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); };
-    const __m128i sharedMask = _mm_set1_epi16(static_cast<short>(PACKED_SHARED_MASK)), zero = _mm_setzero_si128();
-    for (; k + 8 <= width; k += 8) {
-        const __m128i before = eight(cur + k - 1), c0 = eight(cur + k), c1 = eight(cur + k + 1);
-        const __m128i c2 = eight(cur + k + 2), c3 = eight(cur + k + 3);
-        const __m128i a1 = eight(up + k + 1);
-        const __m128i copyUp = _mm_and_si128(_mm_cmpeq_epi16(c0, eight(up + k)), _mm_cmpeq_epi16(c1, a1));
-        const __m128i copyUp2 = _mm_and_si128(_mm_cmpeq_epi16(c0, eight(up2 + k)), _mm_cmpeq_epi16(c1, eight(up2 + k + 1)));
-        const __m128i sameAs2 = _mm_cmpeq_epi16(c0, c2);
-        const __m128i fill = _mm_and_si128(_mm_cmpeq_epi16(c0, c1), sameAs2);
-        const __m128i pair = _mm_and_si128(sameAs2, _mm_cmpeq_epi16(c1, c3));
-        const __m128i neighbour = _mm_or_si128(_mm_cmpeq_epi16(c0, eight(up + k - 1)), _mm_cmpeq_epi16(c0, a1));
-        put(marks.candidate, k, _mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(_mm_or_si128(fill, pair), neighbour)));
-        const __m128i sharedDiffers = _mm_and_si128(_mm_xor_si128(c0, before), sharedMask);
-        put(marks.newShared, k, _mm_xor_si128(_mm_cmpeq_epi16(sharedDiffers, zero), _mm_cmpeq_epi16(zero, zero)));
-        put(marks.triple, k, _mm_cmpeq_epi16(c0, before));  // equal to the pixel before, for now
-    }
-#endif
-    for (; k < width; ++k) {
-        const uint64_t bit = uint64_t{1} << (k & 63);
-        if (anyCandidate16(cur + k, up + k, up2 + k)) marks.candidate[k >> 6] |= bit;
-        if ((cur[k] ^ cur[k - 1]) & PACKED_SHARED_MASK) marks.newShared[k >> 6] |= bit;
-        if (cur[k] == cur[k - 1]) marks.triple[k >> 6] |= bit;
-    }
-    // Equal to the pixel before and that one to its own: from the top word
-    // down, so that the word below is still as it was.
-    for (int32_t w = words - 1; w >= 0; --w) {
-        const uint64_t equal = marks.triple[w];
-        const uint64_t carry = w > 0 ? marks.triple[w - 1] >> 63 : 0;
-        marks.triple[w] = equal & (equal << 1 | carry);
-    }
-}
-
-// Pixels one CMD_PACKED can carry from position j, at most cap: those that
-// share their high bits with the first, stopping before three equal pixels
-// in a row. At least 1.
-inline int32_t packedRunAt(const RowMarks16& marks, int32_t j, int32_t cap) {
-    const int32_t end = firstSetBit(marks.newShared, j + 1, j + (cap > 1 ? cap : 1));
-    const int32_t triple = firstSetBit(marks.triple, j + 2, end);
-    return triple < end ? triple - 2 - j : end - j;
-}
-
 // The pixel bytes of a packed run, four at a time: up to three bytes past
 // the run are written, which the next bytes overwrite.
 constexpr int32_t PLACE_SLACK = 3;
@@ -409,8 +325,8 @@ inline void packRun(uint8_t* bytes, const uint16_t* pixels, int32_t n) {
 
 // A packed run when at least two pixels share their high bits, else one literal.
 template <typename Row>
-int32_t emitPackedOrLiteral16(Row& out, const RowMarks16& marks, const uint16_t* cur, int32_t j, int32_t width) {
-    const int32_t n = packedRunAt(marks, j, minOf(width - j, CAP_PACKED_16));
+int32_t emitPackedOrLiteral16(Row& out, const uint16_t* cur, int32_t j, int32_t width) {
+    const int32_t n = packedRunLength(cur + j, minOf(width - j, CAP_PACKED_16));
     if (n >= MIN_PACKED_16) {
         out.putByte(CMD_PACKED);
         out.putByte(n - PACKED_BIAS_16);
@@ -428,19 +344,13 @@ int32_t emitPackedOrLiteral16(Row& out, const RowMarks16& marks, const uint16_t*
 }
 
 template <typename Row>
-void encodeRow16(Row& out, RowMarks16& marks, const uint16_t* cur, const uint16_t* up, const uint16_t* up2,
-                 int32_t r, int32_t width) {
-    markRow16(marks, cur, up, up2, width);
+void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r,
+                 int32_t width) {
     int32_t j = 0;
     while (j < width) {
-        if (RowMarks16::test(marks.candidate, j)) {
-            const Choice chosen = chooseCommand16(cur, up, up2, r, j, width);
-            if (chosen.command >= 0) {
-                j += emitCommand(out, cur, j, chosen.command, chosen.length);
-                continue;
-            }
-        }
-        j += emitPackedOrLiteral16(out, marks, cur, j, width);
+        const Choice chosen = chooseCommand16(cur, up, up2, r, j, width);
+        j += chosen.command >= 0 ? emitCommand(out, cur, j, chosen.command, chosen.length)
+                                 : emitPackedOrLiteral16(out, cur, j, width);
     }
 }
 
@@ -484,14 +394,13 @@ template <typename Stream>
 [[gnu::noinline]] void encodePlane16(Stream& out, const CodecContext& ctx) {
     WriterPixelRing ring;
     ring.clearFor(ctx.width, WRITER_SPARE_SAMPLES);
-    RowMarks16 marks;
     typename Stream::RgbStage stage;
     out.startRgb(stage);
     for (int32_t r = 0; r < ctx.height; ++r) {
         uint16_t* cur = ring.slot(r);
         out.getRgbRow(stage, cur, r, ctx.width);
         auto row = out.rowOutput(MAX_BYTES_PER_PIXEL_16 * ctx.width + PLACE_SLACK);
-        encodeRow16(row, marks, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
+        encodeRow16(row, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
         out.endRow(row);
         out.progress(r + 1, ctx.height);
     }

@@ -61,6 +61,46 @@ inline int32_t runLength8(const void* p, int32_t cap) { return runLength<uint8_t
 inline int32_t runLength16(const void* p, int32_t cap) { return runLength<uint16_t>(p, cap); }  // 16-bit units
 inline int32_t runLength32(const void* p, int32_t cap) { return runLength<uint32_t>(p, cap); }  // pixel pairs
 
+// The high bit of each 16-bit lane of x set where that lane is 0, exactly.
+inline uint64_t zeroLanes16(uint64_t x) {
+    constexpr uint64_t LOW15 = 0x7FFF7FFF7FFF7FFFull, HIGH = 0x8000800080008000ull;
+    return ~(((x & LOW15) + LOW15) | x) & HIGH;
+}
+
+// Pixels one CMD_PACKED can carry: those that agree with the first under
+// PACKED_SHARED_MASK, stopping before three equal pixels in a row, which a
+// fill codes better. Looks at four pixels at a time while four remain.
+inline int32_t packedRunLength(const uint16_t* p, int32_t cap) {
+    if (cap <= 1) return 1;
+    const uint16_t sharedBits = p[0] & PACKED_SHARED_MASK;
+    const uint64_t mask = repeated<uint16_t>(PACKED_SHARED_MASK);
+    const uint64_t shared = repeated<uint16_t>(sharedBits);
+    uint64_t before = static_cast<uint16_t>(~p[0]);  // the pixel before the first: unequal to it
+    uint64_t equalBefore = 0;  // bit 15: the pixel before equals the one before it
+    constexpr int32_t NONE = 1 << 30;
+    int32_t i = 0;
+    for (; i + 4 <= cap; i += 4) {
+        const uint64_t w = load<uint64_t>(p + i);
+        const uint64_t mismatch = (w & mask) ^ shared;
+        const uint64_t equal = zeroLanes16(w ^ (w << 16 | before));  // lane k: pixel i+k equals i+k-1
+        const uint64_t triple = equal & (equal << 16 | equalBefore);  // ... and i+k-1 equals i+k-2
+        const int32_t m = mismatch ? i + std::countr_zero(mismatch) / 16 : NONE;
+        const int32_t t = triple ? i + std::countr_zero(triple) / 16 : NONE;
+        if (t < m) return t - 2;
+        if (m != NONE) return m;
+        before = w >> 48;
+        equalBefore = equal >> 48;
+    }
+    bool equalPrevious = equalBefore != 0;
+    for (; i < cap; ++i) {
+        if ((p[i] & PACKED_SHARED_MASK) != sharedBits) return i;
+        const bool equal = i > 0 && p[i] == p[i - 1];
+        if (equal && equalPrevious) return i - 2;
+        equalPrevious = equal;
+    }
+    return cap;
+}
+
 // Byte lanes of a 64-bit word, lowest address first: the high bit of each
 // lane of zeroBytes(x) is set where that byte of x is 0, exactly; of
 // commandBytes(x), where that byte is a command byte (0xF8 and above).
