@@ -84,8 +84,10 @@ Subject subjectFrom(const std::string& path) {
     for (size_t p = 0; p < count; ++p)
         for (size_t c = 0; c < static_cast<size_t>(s.channels); ++c) {
             uint8_t v;
-            if (im.depth == 8) v = im.palette[3 * im.indices[p] + c];
-            else v = c < 3 ? im.rgb[3 * p + c] : im.alpha[p];
+            if (im.depth == 8)
+                v = im.palette[3 * im.indices[p] + c];
+            else
+                v = c < 3 ? im.rgb[3 * p + c] : im.alpha[p];
             s.pixels[p * static_cast<size_t>(s.channels) + c] = v;
         }
     return s;
@@ -124,8 +126,8 @@ Bytes qvrDecode(const Bytes& file) {
     qvr_image image{};
     const qvr_error error = qvr_decode_memory(file.data(), file.size(), QVR_FORMAT_AUTO, nullptr, &image);
     if (error != QVR_OK) fail(std::string("qvr decode: ") + qvr_error_string(error));
-    const size_t bytes = static_cast<size_t>(image.width) * image.height *
-                         static_cast<size_t>(qvr_format_channels(image.format));
+    const size_t bytes =
+        static_cast<size_t>(image.width) * image.height * static_cast<size_t>(qvr_format_channels(image.format));
     Bytes out(image.pixels, image.pixels + bytes);
     qvr_free(image.pixels);
     return out;
@@ -205,8 +207,7 @@ Bytes pngEncode(const Subject& s) {
         ihdr.color_type = s.channels == 4 ? SPNG_COLOR_TYPE_TRUECOLOR_ALPHA : SPNG_COLOR_TYPE_TRUECOLOR;
         spng_set_ihdr(ctx, &ihdr);
     }
-    if (spng_encode_image(ctx, pixels->data(), pixels->size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE))
-        fail("png encode");
+    if (spng_encode_image(ctx, pixels->data(), pixels->size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE)) fail("png encode");
     size_t size = 0;
     int err = 0;
     void* data = spng_get_png_buffer(ctx, &size, &err);
@@ -275,8 +276,8 @@ struct Row {
 };
 
 Row measure(Subject& s, bool withEntryPoint) {
-    Row r{s.name, s.cls, static_cast<double>(s.image.width) * s.image.height / 1e6, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-          0, 0, 0, 0};
+    Row r{s.name, s.cls, static_cast<double>(s.image.width) * s.image.height / 1e6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+          0,      0};
 
     const qvr_image input = apiImage(s);
     r.qvrEnc = bestSeconds([&] {
@@ -327,8 +328,8 @@ Row measure(Subject& s, bool withEntryPoint) {
         r.entryOpen = e.openSeconds;
         r.entrySave = e.saveSeconds;
     }
-    r.rawBytes = static_cast<double>(s.pixels.size() / static_cast<size_t>(s.channels)) *
-                 (s.cls == "idx" ? 1 : s.channels);
+    r.rawBytes =
+        static_cast<double>(s.pixels.size() / static_cast<size_t>(s.channels)) * (s.cls == "idx" ? 1 : s.channels);
     r.qvrBytes = static_cast<double>(qvrFile.size());
     r.qoiBytes = static_cast<double>(qoiFile.size());
     r.pngBytes = static_cast<double>(pngFile.size());
@@ -351,9 +352,12 @@ int main(int argc, char** argv) {
     bool withEntryPoint = true;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--no-entry") withEntryPoint = false;
-        else if (a == "--min-time" && i + 1 < argc) minSeconds = std::stod(argv[++i]);
-        else dir = a;
+        if (a == "--no-entry")
+            withEntryPoint = false;
+        else if (a == "--min-time" && i + 1 < argc)
+            minSeconds = std::stod(argv[++i]);
+        else
+            dir = a;
     }
     if (dir.empty()) {
         std::fprintf(stderr, "usage: qvr_bench CORPUS_DIR [--min-time SECONDS] [--no-entry]\n");
@@ -365,9 +369,8 @@ int main(int argc, char** argv) {
     std::sort(files.begin(), files.end());
     if (files.empty()) fail("no PNG files in " + dir);
 
-    std::printf("%-22s %-4s %6s | %-40s | %-40s | %s\n", "image", "kind", "MP",
-                "decode MP/s: qvr qoi png memcpy entry", "encode MP/s: qvr qoi png entry",
-                "dec qvr/qoi qvr/memcpy  enc qvr/qoi  size/raw qvr qoi png");
+    std::printf("%-22s %-4s %6s | %-40s | %-40s | %s\n", "image", "kind", "MP", "decode MP/s: qvr qoi png memcpy entry",
+                "encode MP/s: qvr qoi png entry", "dec qvr/qoi qvr/memcpy  enc qvr/qoi  size/raw qvr qoi png");
     std::map<std::string, std::vector<double>> decodeRatios, encodeRatios;
     std::map<std::string, std::pair<double, double>> allRatios;  // per image: decode, encode
     for (const std::string& file : files) {
@@ -377,12 +380,14 @@ int main(int argc, char** argv) {
         decodeRatios[r.cls].push_back(dq);
         encodeRatios[r.cls].push_back(eq);
         allRatios[r.name] = {dq, eq};
-        std::printf("%-22s %-4s %6.2f | %7.1f %7.1f %6.1f %8.1f %6.1f | %7.1f %7.1f %6.1f %6.1f | %5.2f %8.3f %8.2f %10.3f %5.3f %5.3f\n",
-                    r.name.c_str(), r.cls.c_str(), r.megapixels, mps(r.megapixels, r.qvrDec),
-                    mps(r.megapixels, r.qoiDec), mps(r.megapixels, r.pngDec), mps(r.megapixels, r.copy),
-                    mps(r.megapixels, r.entryOpen), mps(r.megapixels, r.qvrEnc), mps(r.megapixels, r.qoiEnc),
-                    mps(r.megapixels, r.pngEnc), mps(r.megapixels, r.entrySave), dq, dm, eq,
-                    r.qvrBytes / r.rawBytes, r.qoiBytes / r.rawBytes, r.pngBytes / r.rawBytes);
+        std::printf(
+            "%-22s %-4s %6.2f | %7.1f %7.1f %6.1f %8.1f %6.1f | %7.1f %7.1f %6.1f %6.1f | %5.2f %8.3f %8.2f %10.3f "
+            "%5.3f %5.3f\n",
+            r.name.c_str(), r.cls.c_str(), r.megapixels, mps(r.megapixels, r.qvrDec), mps(r.megapixels, r.qoiDec),
+            mps(r.megapixels, r.pngDec), mps(r.megapixels, r.copy), mps(r.megapixels, r.entryOpen),
+            mps(r.megapixels, r.qvrEnc), mps(r.megapixels, r.qoiEnc), mps(r.megapixels, r.pngEnc),
+            mps(r.megapixels, r.entrySave), dq, dm, eq, r.qvrBytes / r.rawBytes, r.qoiBytes / r.rawBytes,
+            r.pngBytes / r.rawBytes);
         std::fflush(stdout);
     }
     std::printf("\ngeometric means, QVR over QOI (above 1: QVR faster)\n");
@@ -395,12 +400,13 @@ int main(int argc, char** argv) {
         if (ratios.first < minDecode) minDecode = ratios.first, slowestDecode = name;
         if (ratios.second < minEncode) minEncode = ratios.second, slowestEncode = name;
     }
-    std::printf("  smallest: decode %.3f (%s)  encode %.3f (%s)\n", minDecode, slowestDecode.c_str(),
-                minEncode, slowestEncode.c_str());
-    std::printf("summary: decode-vs-qoi idx=%.3f rgb=%.3f rgba=%.3f encode-vs-qoi idx=%.3f rgb=%.3f rgba=%.3f "
-                "min-decode=%.3f min-encode=%.3f\n",
-                geomean(decodeRatios["idx"]), geomean(decodeRatios["rgb"]), geomean(decodeRatios["rgba"]),
-                geomean(encodeRatios["idx"]), geomean(encodeRatios["rgb"]), geomean(encodeRatios["rgba"]),
-                minDecode, minEncode);
+    std::printf("  smallest: decode %.3f (%s)  encode %.3f (%s)\n", minDecode, slowestDecode.c_str(), minEncode,
+                slowestEncode.c_str());
+    std::printf(
+        "summary: decode-vs-qoi idx=%.3f rgb=%.3f rgba=%.3f encode-vs-qoi idx=%.3f rgb=%.3f rgba=%.3f "
+        "min-decode=%.3f min-encode=%.3f\n",
+        geomean(decodeRatios["idx"]), geomean(decodeRatios["rgb"]), geomean(decodeRatios["rgba"]),
+        geomean(encodeRatios["idx"]), geomean(encodeRatios["rgb"]), geomean(encodeRatios["rgba"]), minDecode,
+        minEncode);
     return 0;
 }

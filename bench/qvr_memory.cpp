@@ -31,8 +31,7 @@ std::vector<uint8_t> photoLike(int32_t side) {
     for (int32_t y = 0; y < side; ++y)
         for (int32_t x = 0; x < side; ++x) {
             const size_t p = static_cast<size_t>(y) * static_cast<size_t>(side) + static_cast<size_t>(x);
-            for (size_t c = 0; c < 3; ++c)
-                pixels[4 * p + c] = static_cast<uint8_t>((x + y) / 64 + 40 * c + rng() % 24);
+            for (size_t c = 0; c < 3; ++c) pixels[4 * p + c] = static_cast<uint8_t>((x + y) / 64 + 40 * c + rng() % 24);
             pixels[4 * p + 3] = static_cast<uint8_t>(x / 32 + rng() % 4);
         }
     return pixels;
@@ -60,21 +59,21 @@ int main(int argc, char** argv) {
     std::vector<int32_t> sides;
     for (int i = 1; i < argc; ++i) sides.push_back(std::atoi(argv[i]));
     if (sides.empty()) sides = {4096, 8191};
-    std::printf("%-6s %-6s %10s %10s %10s %10s  %s\n", "side", "what", "image MiB", "file MiB", "peak MiB",
-                "extra MiB", "(extra: peak less the process before, the image and the file)");
+    std::printf("%-6s %-6s %10s %10s %10s %10s  %s\n", "side", "what", "image MiB", "file MiB", "peak MiB", "extra MiB",
+                "(extra: peak less the process before, the image and the file)");
     for (const int32_t side : sides) {
         const std::string path = "/tmp/qvr_memory_" + std::to_string(getpid()) + ".qvr";
         inChild([&] {  // encode: the image exists, then the file is made
             std::vector<uint8_t> pixels = photoLike(side);
-            const qvr_image image{static_cast<uint32_t>(side), static_cast<uint32_t>(side), QVR_FORMAT_RGBA,
-                                  pixels.data(), {}};
+            const qvr_image image{
+                static_cast<uint32_t>(side), static_cast<uint32_t>(side), QVR_FORMAT_RGBA, pixels.data(), {}};
             const double before = peakMiB();
             void* file = nullptr;
             size_t size = 0;
             if (qvr_encode_memory(&image, &file, &size) != QVR_OK) std::exit(1);
             const double peak = peakMiB();
-            std::printf("%-6d %-6s %10.1f %10.1f %10.1f %10.1f\n", side, "encode", mib(pixels.size()), mib(size),
-                        peak, peak - before - mib(size));
+            std::printf("%-6d %-6s %10.1f %10.1f %10.1f %10.1f\n", side, "encode", mib(pixels.size()), mib(size), peak,
+                        peak - before - mib(size));
             std::FILE* f = std::fopen(path.c_str(), "wb");
             std::fwrite(file, 1, size, f);
             std::fclose(f);

@@ -53,18 +53,16 @@ constexpr int32_t MAX_READABLE_SIDE = 8191;
 // True when a file of this size could be read back. The writer writes only
 // widths up to its row buffers (8192), so callers check this before writing.
 constexpr bool imageSizeReadable(int64_t width, int64_t height) {
-    return width >= MIN_READABLE_WIDTH && width <= MAX_READABLE_SIDE &&
-           height >= MIN_READABLE_HEIGHT && height <= MAX_READABLE_SIDE;
+    return width >= MIN_READABLE_WIDTH && width <= MAX_READABLE_SIDE && height >= MIN_READABLE_HEIGHT &&
+           height <= MAX_READABLE_SIDE;
 }
 
 // True when a header passes every test a reader makes; the reserved fields
 // are never looked at.
 constexpr bool headerValid(const FileHeader& header) {
-    return header.magic[0] == QVR_MAGIC_0 && header.magic[1] == QVR_MAGIC_1 &&
-           header.version == QVR_VERSION && header.headerSize == HEADER_BYTES &&
-           (header.bitsPerPixel == 8 || header.bitsPerPixel == 16) &&
-           imageSizeReadable(header.width, header.height) &&
-           header.dataOffset >= static_cast<uint32_t>(HEADER_BYTES);
+    return header.magic[0] == QVR_MAGIC_0 && header.magic[1] == QVR_MAGIC_1 && header.version == QVR_VERSION &&
+           header.headerSize == HEADER_BYTES && (header.bitsPerPixel == 8 || header.bitsPerPixel == 16) &&
+           imageSizeReadable(header.width, header.height) && header.dataOffset >= static_cast<uint32_t>(HEADER_BYTES);
 }
 
 // The depth of the image a valid header describes: 8 indexed, 24 RGB, 32 RGB
@@ -117,14 +115,14 @@ constexpr int32_t combineWord(int32_t first, int32_t second) {
 
 // Command bytes. 0x00..0xF7 are literals in both kinds of stream; 0xF9..0xFB
 // are literals in 8-bit streams too.
-constexpr int32_t CMD_ESCAPE = 0xF8;    // one sample / pixel follows verbatim
-constexpr int32_t CMD_PACKED = 0xF9;    // 16-bit: c, shared byte, c + 1 pixel bytes
-constexpr int32_t CMD_UP_RIGHT = 0xFA;  // 16-bit: pixel above, one to the right
-constexpr int32_t CMD_UP_LEFT = 0xFB;   // 16-bit: pixel above, one to the left
-constexpr int32_t CMD_PAIR = 0xFC;      // c, a, b: a b repeated
-constexpr int32_t CMD_FILL = 0xFD;      // c, v: v repeated
-constexpr int32_t CMD_COPY_UP2 = 0xFE;  // c: copy from two rows above
-constexpr int32_t CMD_COPY_UP = 0xFF;   // c: copy from the row above
+constexpr int32_t CMD_ESCAPE = 0xF8;                // one sample / pixel follows verbatim
+constexpr int32_t CMD_PACKED = 0xF9;                // 16-bit: c, shared byte, c + 1 pixel bytes
+constexpr int32_t CMD_UP_RIGHT = 0xFA;              // 16-bit: pixel above, one to the right
+constexpr int32_t CMD_UP_LEFT = 0xFB;               // 16-bit: pixel above, one to the left
+constexpr int32_t CMD_PAIR = 0xFC;                  // c, a, b: a b repeated
+constexpr int32_t CMD_FILL = 0xFD;                  // c, v: v repeated
+constexpr int32_t CMD_COPY_UP2 = 0xFE;              // c: copy from two rows above
+constexpr int32_t CMD_COPY_UP = 0xFF;               // c: copy from the row above
 constexpr int32_t FIRST_COMMAND_BYTE = CMD_ESCAPE;  // literals stay below it
 
 // Count biases: a count byte c means c + bias samples (8-bit) or pixels (16-bit).
@@ -134,13 +132,13 @@ constexpr int32_t PACKED_BIAS_16 = 1, PAIR_BIAS_16 = 2, FILL_BIAS_16 = 3, COPY_B
 // The most samples or pixels one command yields: its largest count byte plus
 // the bias, twice that for a pair.
 constexpr int32_t LARGEST_COUNT_BYTE = 255;
-constexpr int32_t CAP_COPY_8 = LARGEST_COUNT_BYTE + COPY_BIAS_8;  // 258
-constexpr int32_t CAP_FILL_8 = LARGEST_COUNT_BYTE + FILL_BIAS_8;  // 259
-constexpr int32_t CAP_PAIR_8 = 2 * (LARGEST_COUNT_BYTE + PAIR_BIAS_8);  // 516
-constexpr int32_t CAP_COPY_16 = LARGEST_COUNT_BYTE + COPY_BIAS_16;  // 257
-constexpr int32_t CAP_FILL_16 = LARGEST_COUNT_BYTE + FILL_BIAS_16;  // 258
+constexpr int32_t CAP_COPY_8 = LARGEST_COUNT_BYTE + COPY_BIAS_8;          // 258
+constexpr int32_t CAP_FILL_8 = LARGEST_COUNT_BYTE + FILL_BIAS_8;          // 259
+constexpr int32_t CAP_PAIR_8 = 2 * (LARGEST_COUNT_BYTE + PAIR_BIAS_8);    // 516
+constexpr int32_t CAP_COPY_16 = LARGEST_COUNT_BYTE + COPY_BIAS_16;        // 257
+constexpr int32_t CAP_FILL_16 = LARGEST_COUNT_BYTE + FILL_BIAS_16;        // 258
 constexpr int32_t CAP_PAIR_16 = 2 * (LARGEST_COUNT_BYTE + PAIR_BIAS_16);  // 514
-constexpr int32_t CAP_PACKED_16 = LARGEST_COUNT_BYTE + PACKED_BIAS_16;  // 256
+constexpr int32_t CAP_PACKED_16 = LARGEST_COUNT_BYTE + PACKED_BIAS_16;    // 256
 // The largest of them: what one corrupt command can write past a row's end.
 constexpr int32_t LONGEST_COMMAND_OUTPUT = CAP_PAIR_8;
 static_assert(LONGEST_COMMAND_OUTPUT >= CAP_FILL_8 && LONGEST_COMMAND_OUTPUT >= CAP_PAIR_16 &&
@@ -154,9 +152,8 @@ constexpr uint16_t PACKED_SHARED_MASK = 0xE61C;
 
 // Both bytes may be -1 (missing data); the masks then supply all ones.
 constexpr uint16_t packedPixel(int32_t shared, int32_t pixelByte) {
-    return static_cast<uint16_t>(((shared >> 5) & 7) << 13 | ((shared >> 3) & 3) << 9 |
-                                 (shared & 7) << 2 | ((pixelByte >> 6) & 3) << 11 |
-                                 ((pixelByte >> 2) & 15) << 5 | (pixelByte & 3));
+    return static_cast<uint16_t>(((shared >> 5) & 7) << 13 | ((shared >> 3) & 3) << 9 | (shared & 7) << 2 |
+                                 ((pixelByte >> 6) & 3) << 11 | ((pixelByte >> 2) & 15) << 5 | (pixelByte & 3));
 }
 constexpr uint8_t packedSharedByte(uint16_t p) {
     return static_cast<uint8_t>(((p >> 13) & 7) << 5 | ((p >> 9) & 3) << 3 | ((p >> 2) & 7));

@@ -22,10 +22,10 @@ bool readInfo(CodecContext* ctx, FileHeader* header);
 // and tells how it ended: which plane stopped early and at which row. An
 // overrun in the alpha plane ends that plane only.
 enum class DecodeOutcome {
-    Complete,      // every plane decoded (data may still have run out: see the binding)
-    BadHeader,     // nothing delivered
+    Complete,           // every plane decoded (data may still have run out: see the binding)
+    BadHeader,          // nothing delivered
     FirstPlaneOverrun,  // the indices or colour plane stopped at `row`; no alpha plane was read
-    AlphaOverrun,  // the colour plane is complete; the alpha plane stopped at `row`
+    AlphaOverrun,       // the colour plane is complete; the alpha plane stopped at `row`
 };
 struct DecodeReport {
     DecodeOutcome outcome;

@@ -31,10 +31,10 @@ struct StreamProcs {
     int32_t (*read)(void* userData, void* buffer, int32_t count);
     int32_t (*write)(void* userData, const void* buffer, int32_t count);
     int32_t (*seek)(void* userData, int32_t offset, int32_t origin);
-    int32_t (*putRows)(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
-                       int32_t top, int32_t width, int32_t height);
-    int32_t (*getRows)(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
-                       int32_t top, int32_t width, int32_t height);
+    int32_t (*putRows)(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
+                       int32_t width, int32_t height);
+    int32_t (*getRows)(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
+                       int32_t width, int32_t height);
     int32_t (*progress)(void* userData, int32_t done, int32_t total);
 };
 static_assert(sizeof(StreamProcs) == 7 * sizeof(void*), "StreamProcs is a seven-word table");

@@ -45,9 +45,7 @@ private:
         ++self->nextRow_[slot];
         return self->inner_.putRows(self->inner_.userData, buffer, rowBytes, kind, left, top, width, height);
     }
-    static int32_t forwardRead(void* u, void* b, int32_t n) {
-        return of(u)->inner_.read(of(u)->inner_.userData, b, n);
-    }
+    static int32_t forwardRead(void* u, void* b, int32_t n) { return of(u)->inner_.read(of(u)->inner_.userData, b, n); }
     static int32_t forwardSeek(void* u, int32_t o, int32_t origin) {
         return of(u)->inner_.seek(of(u)->inner_.userData, o, origin);
     }

@@ -54,7 +54,7 @@ struct Rows {
 size_t rowBytesOf(const uint8_t* data, size_t size, qvr_format format) {
     qvr_info info{};
     if (qvr_read_info_memory(data, size, &info) != QVR_OK) return 0;
-    const qvr_format chosen = format != QVR_FORMAT_AUTO ? format
+    const qvr_format chosen = format != QVR_FORMAT_AUTO       ? format
                               : info.kind == QVR_KIND_INDEXED ? QVR_FORMAT_INDEXED
                               : info.kind == QVR_KIND_RGB     ? QVR_FORMAT_RGB
                                                               : QVR_FORMAT_RGBA;
@@ -83,13 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
         Source source{data, size, most};
         const bool sized = seed & 1;
-        qvr_reader reader{&source, readSource,
-                          [](void* user, uint64_t offset) {
-                              static_cast<Source*>(user)->position = offset;
-                              return 0;
-                          },
-                          sized ? +[](void* user) { return static_cast<int64_t>(static_cast<Source*>(user)->size); }
-                                : nullptr};
+        qvr_reader reader{
+            &source, readSource,
+            [](void* user, uint64_t offset) {
+                static_cast<Source*>(user)->position = offset;
+                return 0;
+            },
+            sized ? +[](void* user) { return static_cast<int64_t>(static_cast<Source*>(user)->size); } : nullptr};
         qvr_decoder* decoder = nullptr;
         Rows pulled;
         pulled.rowBytes = rowBytes;

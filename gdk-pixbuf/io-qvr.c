@@ -40,7 +40,7 @@ typedef struct {
     guint32 rows_reported; /* rows announced through updated_func */
     gboolean declined;     /* the caller asked for the size only */
     gboolean out_of_memory;
-    gboolean failed;       /* an error was reported; later calls only return FALSE */
+    gboolean failed; /* an error was reported; later calls only return FALSE */
 } QvrLoadContext;
 
 /* The library's reason; for damage, with the row and plane where it was found. */
@@ -71,8 +71,8 @@ static int prepare_pixbuf(QvrLoadContext* context) {
         return 1;
     }
     /* gdk_pixbuf_new returns NULL rather than aborting when the pixels do not fit in memory. */
-    context->pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, info.kind == QVR_KIND_RGBA, 8, (int)info.width,
-                                     (int)info.height);
+    context->pixbuf =
+        gdk_pixbuf_new(GDK_COLORSPACE_RGB, info.kind == QVR_KIND_RGBA, 8, (int)info.width, (int)info.height);
     if (context->pixbuf == NULL) {
         context->out_of_memory = TRUE;
         return 1;
@@ -85,7 +85,8 @@ static int on_row(void* user, const qvr_row* row) {
     QvrLoadContext* context = user;
     if (context->pixbuf == NULL) return prepare_pixbuf(context);
     if (row->pixels == NULL) return 0;
-    const gsize row_bytes = (gsize)gdk_pixbuf_get_width(context->pixbuf) * (gsize)gdk_pixbuf_get_n_channels(context->pixbuf);
+    const gsize row_bytes =
+        (gsize)gdk_pixbuf_get_width(context->pixbuf) * (gsize)gdk_pixbuf_get_n_channels(context->pixbuf);
     memcpy(gdk_pixbuf_get_pixels(context->pixbuf) + (gsize)row->y * (gsize)gdk_pixbuf_get_rowstride(context->pixbuf),
            row->pixels, row_bytes);
     context->rows_done = row->y + 1;
@@ -281,8 +282,7 @@ static gboolean qvr_image_save(FILE* file, GdkPixbuf* pixbuf, gchar** keys, gcha
     }
     const gboolean written = fwrite(encoded, 1, encoded_size, file) == encoded_size;
     qvr_free(encoded);
-    if (!written)
-        g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Cannot write the QVR file");
+    if (!written) g_set_error_literal(error, GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_FAILED, "Cannot write the QVR file");
     return written;
 }
 

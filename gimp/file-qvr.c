@@ -33,8 +33,7 @@
 #define STRIP_ROWS 64 /* rows moved between GIMP and the library per step */
 
 static void query(void);
-static void run(const gchar* name, gint nparams, const GimpParam* param, gint* nreturn_vals,
-                GimpParam** return_vals);
+static void run(const gchar* name, gint nparams, const GimpParam* param, gint* nreturn_vals, GimpParam** return_vals);
 
 const GimpPlugInInfo PLUG_IN_INFO = {NULL, NULL, query, run};
 
@@ -45,8 +44,10 @@ static void register_magic(void) {
     GString* magic = g_string_new("0,string,");
     for (int i = 0; i < QVR_SIGNATURE_BYTES; ++i) {
         const guchar byte = (guchar)QVR_SIGNATURE[i];
-        if (g_ascii_isalpha(byte)) g_string_append_c(magic, (gchar)byte);
-        else g_string_append_printf(magic, "\\%03o", byte);
+        if (g_ascii_isalpha(byte))
+            g_string_append_c(magic, (gchar)byte);
+        else
+            g_string_append_printf(magic, "\\%03o", byte);
     }
     gimp_register_magic_load_handler(LOAD_PROC, "qvr", "", magic->str);
     g_string_free(magic, TRUE);
@@ -82,15 +83,13 @@ static void query(void) {
                            "Opens 8 bpp QVR files as indexed images and 16 bpp files as RGB, "
                            "with alpha where the file has an alpha plane.",
                            "QVR developers", "QVR developers", "2026", "QVR image", NULL, GIMP_PLUGIN,
-                           G_N_ELEMENTS(load_args), G_N_ELEMENTS(load_return_vals), load_args,
-                           load_return_vals);
+                           G_N_ELEMENTS(load_args), G_N_ELEMENTS(load_return_vals), load_args, load_return_vals);
     gimp_register_file_handler_mime(LOAD_PROC, MIME_TYPE);
     register_magic();
 
     gimp_install_procedure(LOAD_THUMB_PROC, "Loads a preview of a QVR image", "Opens the image for a preview.",
                            "QVR developers", "QVR developers", "2026", NULL, NULL, GIMP_PLUGIN,
-                           G_N_ELEMENTS(thumb_args), G_N_ELEMENTS(thumb_return_vals), thumb_args,
-                           thumb_return_vals);
+                           G_N_ELEMENTS(thumb_args), G_N_ELEMENTS(thumb_return_vals), thumb_args, thumb_return_vals);
     gimp_register_thumbnail_loader(LOAD_PROC, LOAD_THUMB_PROC);
 
     gimp_install_procedure(SAVE_PROC, "Exports QVR images",
@@ -203,7 +202,7 @@ static qvr_error decode_into_image(const gchar* filename, qvr_decoder* decoder, 
                               : info.kind == QVR_KIND_RGBA  ? QVR_FORMAT_RGBA
                                                             : QVR_FORMAT_RGB;
     RowSink sink = {NULL, NULL, info.width, info.height, (gsize)info.width * (gsize)qvr_format_channels(format),
-                    NULL, 0, 0};
+                    NULL, 0,    0};
     sink.strip = g_try_malloc(sink.row_bytes * STRIP_ROWS);
     if (sink.strip == NULL) return QVR_ERROR_OUT_OF_MEMORY;
     const GimpImageBaseType base = format == QVR_FORMAT_INDEXED ? GIMP_INDEXED : GIMP_RGB;
@@ -296,9 +295,9 @@ static GimpPDBStatusType run_export(const GimpParam* param, GError** error) {
     GimpExportReturn export = GIMP_EXPORT_IGNORE;
     if (run_mode != GIMP_RUN_NONINTERACTIVE) {
         gimp_ui_init(PLUG_IN_BINARY, FALSE);
-        export = gimp_export_image(&image_id, &drawable, "QVR",
-                                   GIMP_EXPORT_CAN_HANDLE_RGB | GIMP_EXPORT_CAN_HANDLE_INDEXED |
-                                       GIMP_EXPORT_CAN_HANDLE_ALPHA);
+        export = gimp_export_image(
+            &image_id, &drawable, "QVR",
+            GIMP_EXPORT_CAN_HANDLE_RGB | GIMP_EXPORT_CAN_HANDLE_INDEXED | GIMP_EXPORT_CAN_HANDLE_ALPHA);
         if (export == GIMP_EXPORT_CANCEL) return GIMP_PDB_CANCEL;
     }
     const gboolean ok = export_image(param[3].data.d_string, image_id, drawable, error);
@@ -306,8 +305,7 @@ static GimpPDBStatusType run_export(const GimpParam* param, GError** error) {
     return ok ? GIMP_PDB_SUCCESS : GIMP_PDB_EXECUTION_ERROR;
 }
 
-static void run(const gchar* name, gint nparams, const GimpParam* param, gint* nreturn_vals,
-                GimpParam** return_vals) {
+static void run(const gchar* name, gint nparams, const GimpParam* param, gint* nreturn_vals, GimpParam** return_vals) {
     static GimpParam values[4];
     GError* error = NULL;
     GimpPDBStatusType status = GIMP_PDB_CALLING_ERROR;

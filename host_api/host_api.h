@@ -288,5 +288,4 @@ constexpr int16_t kMinBufferProcs = 5;
 
 // The entry point the host calls for every selector. `data` is the document's
 // slot: pointer-sized, so on Win64 the globals handle in it is 8 bytes.
-using PluginEntryProc = void(HOST_API*)(int16_t selector, void* paramBlock, intptr_t* data,
-                                        int16_t* result);
+using PluginEntryProc = void(HOST_API*)(int16_t selector, void* paramBlock, intptr_t* data, int16_t* result);

@@ -70,8 +70,7 @@ inline FileSpan spanOf(const uint8_t* header) {
 
 // What the header alone decides: a readable header, a layout the file can
 // give, and a size within the caller's limit.
-inline qvr_error admit(const uint8_t* data, size_t size, qvr_format format, const qvr_limits* limits,
-                       qvr_info* info) {
+inline qvr_error admit(const uint8_t* data, size_t size, qvr_format format, const qvr_limits* limits, qvr_info* info) {
     if (!reservedClear(limits)) return QVR_ERROR_INVALID_ARGUMENT;
     const qvr_error error = headerInfo(data, size, info);
     if (error != QVR_OK) return error;

@@ -89,7 +89,8 @@ qvr_error pullRows(qvr_decoder& decoder, qvr::StreamDecoder& engine) {
             position = wanted;
             placed = true;
         }
-        const int64_t got = readFully(reader, chunk.get(), static_cast<size_t>(std::min<uint64_t>(PULL_CHUNK, end - position)));
+        const int64_t got =
+            readFully(reader, chunk.get(), static_cast<size_t>(std::min<uint64_t>(PULL_CHUNK, end - position)));
         if (got < 0) return QVR_ERROR_READ;
         if (got == 0) break;
         position += static_cast<uint64_t>(got);
@@ -124,8 +125,7 @@ qvr_error qvr_decoder_info(const qvr_decoder* decoder, qvr_info* info, uint8_t p
     const qvr::StreamDecoder* engine = decoder->engine.get();
     if (!decoder->pull && !engine->headerKnown()) return QVR_ERROR_INVALID_ARGUMENT;
     uint8_t header[qvr::HEADER_BYTES];
-    std::memcpy(header, decoder->pull ? static_cast<const void*>(decoder->header) : &engine->header(),
-                sizeof header);
+    std::memcpy(header, decoder->pull ? static_cast<const void*>(decoder->header) : &engine->header(), sizeof header);
     const qvr_error error = headerInfo(header, sizeof header, info);
     if (palette != nullptr) {
         const bool fromEngine = engine != nullptr && engine->paletteKnown();

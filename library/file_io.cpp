@@ -58,7 +58,7 @@ constexpr int MAX_LINK_DEPTH = 40;  // as many as the kernel follows itself
 int followLinks(const std::string& path, std::string& target) {
     target = path;
     for (int depth = 0; depth < MAX_LINK_DEPTH; ++depth) {
-        struct stat info{};
+        struct stat info {};
         if (::lstat(target.c_str(), &info) != 0) return errno == ENOENT ? 0 : errno;
         if (!S_ISLNK(info.st_mode)) return 0;
         char link[PATH_MAX];
@@ -88,11 +88,10 @@ std::string temporaryPattern(const std::string& folder, const std::string& name)
 mode_t keepOwnerAndGroup(int fd, const struct stat& old) {
     mode_t mode = old.st_mode & 07777;
     if (::fchown(fd, old.st_uid, old.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-    struct stat now{};
+    struct stat now {};
     const bool known = ::fstat(fd, &now) == 0;
     if (!known || now.st_uid != old.st_uid) mode &= ~static_cast<mode_t>(S_ISUID);
-    if (!known || now.st_gid != old.st_gid)
-        mode = (mode & ~static_cast<mode_t>(S_ISGID | 0070)) | ((mode & 07) << 3);
+    if (!known || now.st_gid != old.st_gid) mode = (mode & ~static_cast<mode_t>(S_ISGID | 0070)) | ((mode & 07) << 3);
     return mode;
 }
 
@@ -125,7 +124,7 @@ int FileReplacement::open(const char* path) {
     if (path == nullptr || path[0] == '\0') return ENOENT;
     int error = followLinks(path, target_);
     if (error != 0) return error;
-    struct stat existing{};
+    struct stat existing {};
     const bool exists = ::stat(target_.c_str(), &existing) == 0;
     if (!exists && errno != ENOENT) return errno;
     if (exists && S_ISDIR(existing.st_mode)) return EISDIR;
@@ -135,7 +134,7 @@ int FileReplacement::open(const char* path) {
     }
     if (exists && ::access(target_.c_str(), W_OK) != 0) return errno;  // read-only stays so
     const std::string folder = folderOf(target_);
-    struct stat folderInfo{};
+    struct stat folderInfo {};
     if (::stat(folder.c_str(), &folderInfo) != 0) return errno;
     if (!S_ISDIR(folderInfo.st_mode)) return ENOTDIR;
 

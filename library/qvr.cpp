@@ -17,17 +17,15 @@
 
 static_assert(QVR_HEADER_BYTES == qvr::HEADER_BYTES);
 static_assert(QVR_SIGNATURE[0] == qvr::QVR_MAGIC_0 && QVR_SIGNATURE[1] == qvr::QVR_MAGIC_1 &&
-              QVR_SIGNATURE[2] == qvr::QVR_VERSION && QVR_SIGNATURE[3] == 0 &&
-              QVR_SIGNATURE[4] == qvr::HEADER_BYTES && QVR_SIGNATURE[5] == 0 && QVR_SIGNATURE_BYTES == 6);
+              QVR_SIGNATURE[2] == qvr::QVR_VERSION && QVR_SIGNATURE[3] == 0 && QVR_SIGNATURE[4] == qvr::HEADER_BYTES &&
+              QVR_SIGNATURE[5] == 0 && QVR_SIGNATURE_BYTES == 6);
 #include "streams/image_io.h"
 
 namespace {
 
 using namespace qvr::api;
 
-int32_t depthOf(qvr_format format) {
-    return format == QVR_FORMAT_INDEXED ? 8 : format == QVR_FORMAT_RGB ? 24 : 32;
-}
+int32_t depthOf(qvr_format format) { return format == QVR_FORMAT_INDEXED ? 8 : format == QVR_FORMAT_RGB ? 24 : 32; }
 
 // The planes of a caller's buffer of `format` pixels, `channels` bytes each:
 // colour from its first byte, alpha (RGBA) from its fourth.
@@ -37,8 +35,10 @@ qvr::PixelPlanes planesIn(uint8_t* pixels, qvr_format format, int32_t width, int
     planes.height = height;
     const int32_t channels = qvr_format_channels(format);
     const qvr::PlaneView whole{pixels, channels, static_cast<size_t>(width) * static_cast<size_t>(channels)};
-    if (format == QVR_FORMAT_INDEXED) planes.indices = whole;
-    else planes.colour = whole;
+    if (format == QVR_FORMAT_INDEXED)
+        planes.indices = whole;
+    else
+        planes.colour = whole;
     if (format == QVR_FORMAT_RGBA) planes.alpha = {pixels + 3, 4, whole.rowStep};
     return planes;
 }
@@ -48,15 +48,14 @@ using Owned = std::unique_ptr<uint8_t, decltype(&qvr::freeBytes)>;
 // Decodes straight into a buffer of the caller's layout: colour rows are
 // widened into it, alpha rows land in its fourth bytes, index rows are
 // expanded through the palette when colours are asked for.
-qvr_error decodeBytes(const uint8_t* data, size_t size, qvr_format format, const qvr_limits* limits,
-                      qvr_image* out) {
+qvr_error decodeBytes(const uint8_t* data, size_t size, qvr_format format, const qvr_limits* limits, qvr_image* out) {
     qvr_info info;
     const qvr_error error = admit(data, size, format, limits, &info);
     if (error != QVR_OK) return error;
     if (size < spanOf(data).least) return QVR_ERROR_DAMAGED;  // too short for its rows: no pixels spent
     const qvr_format chosen = format == QVR_FORMAT_AUTO ? nativeFormat(info.kind) : format;
-    const size_t bytes = static_cast<size_t>(info.width) * info.height *
-                         static_cast<size_t>(qvr_format_channels(chosen));
+    const size_t bytes =
+        static_cast<size_t>(info.width) * info.height * static_cast<size_t>(qvr_format_channels(chosen));
     Owned pixels(qvr::allocateBytes(bytes), &qvr::freeBytes);
     if (!pixels) return QVR_ERROR_OUT_OF_MEMORY;
     uint8_t palette[sizeof out->palette];
@@ -89,16 +88,14 @@ bool knownOptions(const qvr_encode_options* options) {
     if (options == nullptr) return true;
     const int colours = storedValue(options->colours), alpha = storedValue(options->alpha);
     return (colours == QVR_COLOURS_RENUMBER || colours == QVR_COLOURS_REFUSE) &&
-           (alpha == QVR_ALPHA_AUTO || alpha == QVR_ALPHA_KEEP || alpha == QVR_ALPHA_DROP) &&
-           reservedClear(options);
+           (alpha == QVR_ALPHA_AUTO || alpha == QVR_ALPHA_KEEP || alpha == QVR_ALPHA_DROP) && reservedClear(options);
 }
 
 // Encodes straight from the caller's pixels into a buffer for qvr_free(),
 // after the rules: an RGBA image without a pixel short of opaque goes out
 // without alpha (unless kept), and indices that would change colour are
 // renumbered in a copy (or refused).
-qvr_error encodeBytes(const qvr_image* image, const qvr_encode_options* options, uint8_t** data,
-                      size_t* size) {
+qvr_error encodeBytes(const qvr_image* image, const qvr_encode_options* options, uint8_t** data, size_t* size) {
     if (image == nullptr || image->pixels == nullptr || qvr_format_channels(image->format) == 0 ||
         !knownOptions(options))
         return QVR_ERROR_INVALID_ARGUMENT;
@@ -182,16 +179,15 @@ qvr_error qvr_read_info_file(const char* path, qvr_info* info) {
     });
 }
 
-qvr_error qvr_decode_memory(const void* data, size_t size, qvr_format format,
-                            const qvr_limits* limits, qvr_image* out) {
+qvr_error qvr_decode_memory(const void* data, size_t size, qvr_format format, const qvr_limits* limits,
+                            qvr_image* out) {
     if (out == nullptr) return QVR_ERROR_INVALID_ARGUMENT;
     *out = qvr_image{};
     if ((data == nullptr && size != 0) || !knownOutputFormat(format)) return QVR_ERROR_INVALID_ARGUMENT;
     return guarded([&] { return decodeBytes(static_cast<const uint8_t*>(data), size, format, limits, out); });
 }
 
-qvr_error qvr_decode_file(const char* path, qvr_format format, const qvr_limits* limits,
-                          qvr_image* out) {
+qvr_error qvr_decode_file(const char* path, qvr_format format, const qvr_limits* limits, qvr_image* out) {
     if (out == nullptr) return QVR_ERROR_INVALID_ARGUMENT;
     *out = qvr_image{};
     if (path == nullptr || !knownOutputFormat(format)) return QVR_ERROR_INVALID_ARGUMENT;
@@ -210,8 +206,7 @@ qvr_error qvr_decode_file(const char* path, qvr_format format, const qvr_limits*
     });
 }
 
-qvr_error qvr_encode_memory_with(const qvr_image* image, const qvr_encode_options* options, void** data,
-                                 size_t* size) {
+qvr_error qvr_encode_memory_with(const qvr_image* image, const qvr_encode_options* options, void** data, size_t* size) {
     if (data == nullptr || size == nullptr) return QVR_ERROR_INVALID_ARGUMENT;
     *data = nullptr;
     *size = 0;

@@ -12,7 +12,11 @@ namespace qvr {
 
 StreamDecoder::StreamDecoder(qvr_format format, const qvr_limits* limits, uint8_t* pixels, size_t stride,
                              qvr_row_callback callback, void* user)
-    : format_(format), hasLimits_(limits != nullptr), pixels_(pixels), stride_(stride), callback_(callback),
+    : format_(format),
+      hasLimits_(limits != nullptr),
+      pixels_(pixels),
+      stride_(stride),
+      callback_(callback),
       user_(user) {
     if (limits != nullptr) limits_ = *limits;
 }
@@ -49,8 +53,10 @@ void StreamDecoder::dropUnneeded() {
     const uint64_t keep = std::min(keepFrom(), heldEnd_);
     if (keep <= heldFrom()) return;
     const auto dead = static_cast<size_t>(keep - heldFrom());
-    if (dead == held_.size()) held_.clear();
-    else if (2 * dead >= held_.size()) held_.erase(held_.begin(), held_.begin() + static_cast<ptrdiff_t>(dead));
+    if (dead == held_.size())
+        held_.clear();
+    else if (2 * dead >= held_.size())
+        held_.erase(held_.begin(), held_.begin() + static_cast<ptrdiff_t>(dead));
 }
 
 void StreamDecoder::skipTo(uint64_t offset) {
@@ -115,8 +121,10 @@ qvr_error StreamDecoder::advance(bool ended) {
         if (error != QVR_OK) return error;
         if (stage_ == before) break;  // waiting for bytes
     }
-    if (stage_ == Stage::Done) held_ = {};
-    else dropUnneeded();
+    if (stage_ == Stage::Done)
+        held_ = {};
+    else
+        dropUnneeded();
     return QVR_OK;
 }
 
@@ -228,7 +236,8 @@ qvr_error StreamDecoder::decodeRows(bool ended) {
             }
         } else {
             uint8_t* cur = bytes_->slot(r);
-            if (decodeRow8(in, cur, bytes_->slot(r - 1), bytes_->slot(r - 2), width_) > width_ || in.failure() != StreamFailure::None)
+            if (decodeRow8(in, cur, bytes_->slot(r - 1), bytes_->slot(r - 2), width_) > width_ ||
+                in.failure() != StreamFailure::None)
                 return fail(QVR_ERROR_DAMAGED, plane, y);
             position_ += in.position();
             if (alpha) {

@@ -23,10 +23,9 @@ void warnMissing(HINSTANCE instance, double hostVersion, bool newerSuite) {
 
 bool bufferSuiteUsable(const BufferProcs* procs, bool* newerSuite) {
     return procs &&
-           suiteHeaderUsable(procs->bufferProcsVersion, kCurrentBufferProcsVersion,
-                             procs->numBufferProcs, kMinBufferProcs, newerSuite) &&
-           procs->allocateProc && procs->lockProc && procs->unlockProc && procs->freeProc &&
-           procs->spaceProc;
+           suiteHeaderUsable(procs->bufferProcsVersion, kCurrentBufferProcsVersion, procs->numBufferProcs,
+                             kMinBufferProcs, newerSuite) &&
+           procs->allocateProc && procs->lockProc && procs->unlockProc && procs->freeProc && procs->spaceProc;
 }
 
 bool requireBufferSuite(const BufferProcs* procs, HINSTANCE instance) {
@@ -69,10 +68,8 @@ int warnUser(HINSTANCE instance, int16_t templateId, const uint8_t* text1, const
         char text[PSTR_BYTES];
         std::memset(text, 0, sizeof text);
         LoadStringA(instance, static_cast<UINT>(templateId), text, LOAD_LIMIT);
-        pstrAppend(message, reinterpret_cast<const uint8_t*>(text), 0,
-                   static_cast<int16_t>(std::strlen(text)));
+        pstrAppend(message, reinterpret_cast<const uint8_t*>(text), 0, static_cast<int16_t>(std::strlen(text)));
     }
     substituteMarkers(message, nullptr, text1, text2);
-    return MessageBoxA(nullptr, reinterpret_cast<const char*>(message + 1), nullptr,
-                       MB_OK | MB_ICONWARNING);
+    return MessageBoxA(nullptr, reinterpret_cast<const char*>(message + 1), nullptr, MB_OK | MB_ICONWARNING);
 }

@@ -48,8 +48,7 @@ void showAboutBox(AboutRecord* about) {
     MessageBoxA(owner, text, title, MB_OK | MB_ICONINFORMATION);
 }
 
-extern "C" QVR_EXPORT void HOST_API ENTRYPOINT(int16_t selector, void* paramBlock, intptr_t* data,
-                                               int16_t* result) {
+extern "C" QVR_EXPORT void HOST_API ENTRYPOINT(int16_t selector, void* paramBlock, intptr_t* data, int16_t* result) {
     if (selector == formatSelectorAbout) {
         showAboutBox(static_cast<AboutRecord*>(paramBlock));
         return;
@@ -60,7 +59,9 @@ extern "C" QVR_EXPORT void HOST_API ENTRYPOINT(int16_t selector, void* paramBloc
         *result = memFullErr;
         return;
     }
-    if (selector >= 1 && selector <= FORMAT_SELECTOR_COUNT) DISPATCH_TABLE[selector - 1](globals);
-    else *globals->result = formatBadParameters;
+    if (selector >= 1 && selector <= FORMAT_SELECTOR_COUNT)
+        DISPATCH_TABLE[selector - 1](globals);
+    else
+        *globals->result = formatBadParameters;
     if (*data != 0) handleUnlock(globals->paramBlock->handleProcs, reinterpret_cast<Handle>(*data));
 }

@@ -9,7 +9,6 @@
 #define QVR_EXPORT __attribute__((visibility("default")))
 #endif
 
-extern "C" QVR_EXPORT void HOST_API ENTRYPOINT(int16_t selector, void* paramBlock, intptr_t* data,
-                                               int16_t* result);
+extern "C" QVR_EXPORT void HOST_API ENTRYPOINT(int16_t selector, void* paramBlock, intptr_t* data, int16_t* result);
 
 void showAboutBox(AboutRecord* about);

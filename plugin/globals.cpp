@@ -59,8 +59,7 @@ void storeCall(PluginGlobals* globals, int16_t* result, FormatRecord* paramBlock
 
 }  // namespace
 
-bool suiteHeaderUsable(int16_t version, int16_t current, int16_t count, int16_t minimum,
-                       bool* newerSuite) {
+bool suiteHeaderUsable(int16_t version, int16_t current, int16_t count, int16_t minimum, bool* newerSuite) {
     if (version != current) {
         if (newerSuite && version > current) *newerSuite = true;
         return false;
@@ -70,8 +69,8 @@ bool suiteHeaderUsable(int16_t version, int16_t current, int16_t count, int16_t 
 
 bool handleSuiteUsable(const HandleProcs* procs, bool* newerSuite) {
     return procs &&
-           suiteHeaderUsable(procs->handleProcsVersion, kCurrentHandleProcsVersion,
-                             procs->numHandleProcs, kMinHandleProcs, newerSuite) &&
+           suiteHeaderUsable(procs->handleProcsVersion, kCurrentHandleProcsVersion, procs->numHandleProcs,
+                             kMinHandleProcs, newerSuite) &&
            procs->newProc && procs->disposeProc && procs->getSizeProc && procs->setSizeProc;
 }
 
@@ -80,8 +79,10 @@ Handle handleNew(HandleProcs* procs, int32_t size) {
 }
 
 void handleDispose(HandleProcs* procs, Handle handle) {
-    if (handleSuiteUsable(procs, nullptr)) procs->disposeProc(handle);
-    else fallbackDispose(handle);
+    if (handleSuiteUsable(procs, nullptr))
+        procs->disposeProc(handle);
+    else
+        fallbackDispose(handle);
 }
 
 // A suite can pass the usability test without lockProc or unlockProc (they
@@ -96,8 +97,7 @@ void handleUnlock(HandleProcs* procs, Handle handle) {
     if (handleSuiteUsable(procs, nullptr) && procs->unlockProc) procs->unlockProc(handle);
 }
 
-PluginGlobals* acquireGlobals(int16_t* result, FormatRecord* paramBlock, HandleProcs* procs,
-                              intptr_t* slot) {
+PluginGlobals* acquireGlobals(int16_t* result, FormatRecord* paramBlock, HandleProcs* procs, intptr_t* slot) {
     if (*slot != 0) {
         auto* globals = reinterpret_cast<PluginGlobals*>(handleLock(procs, reinterpret_cast<Handle>(*slot)));
         if (!globals) return nullptr;

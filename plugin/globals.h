@@ -26,10 +26,10 @@ struct FileBlock {
 
 // The per-document block; result and paramBlock are rewritten at the start of every call.
 struct PluginGlobals {
-    int16_t* result;            // the host's result code of the current call
-    FormatRecord* paramBlock;   // the host's parameter block of the current call
+    int16_t* result;           // the host's result code of the current call
+    FormatRecord* paramBlock;  // the host's parameter block of the current call
 #if QVR_BUFFERED_FILE
-    FileBlock file;             // the current call's file block
+    FileBlock file;  // the current call's file block
 #endif
 };
 
@@ -49,14 +49,12 @@ BOOL DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved);
 
 // Locks the document's globals (making them on the first call) and clears the
 // host's result code; null when no handle could be made or locked.
-PluginGlobals* acquireGlobals(int16_t* result, FormatRecord* paramBlock, HandleProcs* procs,
-                              intptr_t* slot);
+PluginGlobals* acquireGlobals(int16_t* result, FormatRecord* paramBlock, HandleProcs* procs, intptr_t* slot);
 
 bool handleSuiteUsable(const HandleProcs* procs, bool* newerSuite);
 // The version and count test every host suite passes: exactly the version this
 // module knows (a newer one sets `newerSuite`) and at least `minimum` procedures.
-bool suiteHeaderUsable(int16_t version, int16_t current, int16_t count, int16_t minimum,
-                       bool* newerSuite);
+bool suiteHeaderUsable(int16_t version, int16_t current, int16_t count, int16_t minimum, bool* newerSuite);
 Handle handleNew(HandleProcs* procs, int32_t size);
 void handleDispose(HandleProcs* procs, Handle handle);
 Ptr handleLock(HandleProcs* procs, Handle handle);

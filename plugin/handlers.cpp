@@ -59,9 +59,7 @@ bool refuseUnreadableSize(PluginGlobals* globals, const CodecContext& ctx) {
     return true;
 }
 
-bool capabilityGate(PluginGlobals* globals) {
-    return refuseUnlessCapable(globals->result, hostCapable(globals));
-}
+bool capabilityGate(PluginGlobals* globals) { return refuseUnlessCapable(globals->result, hostCapable(globals)); }
 
 }  // namespace
 
@@ -162,8 +160,8 @@ bool refuseUnstorableMode(PluginGlobals* globals) {
 
 }  // namespace
 
-int32_t hostRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
-                 int32_t top, int32_t columns, int32_t rows) {
+int32_t hostRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
+                 int32_t columns, int32_t rows) {
     PluginGlobals* globals = globalsOf(userData);
     if (failed(globals)) return 0;
     const RowLayout* layout = layoutOf(kind);
@@ -233,8 +231,7 @@ namespace {
 // After the first failure nothing is taken from the block.
 class BlockStream : public qvr::CallbackStream {
 public:
-    BlockStream(const qvr::StreamProcs& bound, PluginGlobals* globals)
-        : CallbackStream{bound}, globals_(globals) {
+    BlockStream(const qvr::StreamProcs& bound, PluginGlobals* globals) : CallbackStream{bound}, globals_(globals) {
         load();
     }
 
@@ -319,13 +316,13 @@ qvr::DecodeReport decodeFromFile(CodecContext* ctx, PluginGlobals* globals) {
 // first write after a seek, or after a failure) the row is put together past
 // the block and written through the host-bound write as one request.
 static_assert(qvr::MAX_BYTES_PER_PIXEL_16 * qvr::ROW_SLOT_SAMPLES + qvr::PLACE_SLACK <= FILE_ROW_ROOM &&
-                  static_cast<int32_t>(qvr::MOST_BYTES_PER_SAMPLE_8) * qvr::ROW_SLOT_SAMPLES + qvr::PLACE_SLACK <= FILE_ROW_ROOM,
+                  static_cast<int32_t>(qvr::MOST_BYTES_PER_SAMPLE_8) * qvr::ROW_SLOT_SAMPLES + qvr::PLACE_SLACK <=
+                      FILE_ROW_ROOM,
               "an encoded row fits past the block");
 static_assert(FILE_ROW_ROOM <= 0xFFFF, "a row goes to the file layer in one request");
 class BlockWriter : public qvr::CallbackStream {
 public:
-    BlockWriter(const qvr::StreamProcs& bound, PluginGlobals* globals)
-        : CallbackStream{bound}, globals_(globals) {}
+    BlockWriter(const qvr::StreamProcs& bound, PluginGlobals* globals) : CallbackStream{bound}, globals_(globals) {}
 
     using RowOutput = qvr::RowBytes;
     RowOutput rowOutput(int32_t) {
@@ -371,8 +368,8 @@ void onReadContinue(PluginGlobals* globals) {
     const qvr::DecodeOutcome outcome = decodeFromFile(&ctx, globals).outcome;
     // A stream that runs past the width in either plane is corrupt: say so,
     // unless an earlier failure already speaks.
-    const bool corrupt = outcome == qvr::DecodeOutcome::FirstPlaneOverrun ||
-                         outcome == qvr::DecodeOutcome::AlphaOverrun;
+    const bool corrupt =
+        outcome == qvr::DecodeOutcome::FirstPlaneOverrun || outcome == qvr::DecodeOutcome::AlphaOverrun;
     if (corrupt) failureOf(globals).record(formatCannotRead);
     globals->paramBlock->data = nullptr;
 }

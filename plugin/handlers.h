@@ -24,6 +24,6 @@ int32_t depthFromRecord(const FormatRecord* record);
 int32_t hostRead(void* userData, void* buffer, int32_t count);
 int32_t hostWrite(void* userData, const void* buffer, int32_t count);
 int32_t hostSeek(void* userData, int32_t offset, int32_t origin);
-int32_t hostRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
-                 int32_t top, int32_t columns, int32_t rows);
+int32_t hostRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
+                 int32_t columns, int32_t rows);
 int32_t hostProgress(void* userData, int32_t done, int32_t total);

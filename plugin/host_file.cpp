@@ -13,17 +13,11 @@ HFILE handleOf(const PluginGlobals* globals) { return static_cast<HFILE>(globals
 // One system call per request.
 void fileBegin(PluginGlobals*) {}
 
-UINT fileRead(PluginGlobals* globals, LPVOID buffer, UINT count) {
-    return _lread(handleOf(globals), buffer, count);
-}
+UINT fileRead(PluginGlobals* globals, LPVOID buffer, UINT count) { return _lread(handleOf(globals), buffer, count); }
 
-UINT fileWrite(PluginGlobals* globals, LPCSTR buffer, UINT count) {
-    return _lwrite(handleOf(globals), buffer, count);
-}
+UINT fileWrite(PluginGlobals* globals, LPCSTR buffer, UINT count) { return _lwrite(handleOf(globals), buffer, count); }
 
-LONG fileSeek(PluginGlobals* globals, LONG offset, int origin) {
-    return _llseek(handleOf(globals), offset, origin);
-}
+LONG fileSeek(PluginGlobals* globals, LONG offset, int origin) { return _llseek(handleOf(globals), offset, origin); }
 
 UINT filePending(const PluginGlobals*) { return 0; }
 
@@ -61,8 +55,7 @@ bool returnReadAhead(PluginGlobals* globals) {
 // request that reaches the bad byte, as with one call per request.
 UINT readDirectly(PluginGlobals* globals, LPVOID buffer, UINT count, UINT delivered) {
     blockOf(globals).state = FILE_DIRECT;
-    if (delivered != 0 &&
-        _llseek(handleOf(globals), -static_cast<LONG>(delivered), ORIGIN_CURRENT) == HFILE_ERROR)
+    if (delivered != 0 && _llseek(handleOf(globals), -static_cast<LONG>(delivered), ORIGIN_CURRENT) == HFILE_ERROR)
         return NO_FILE_RESULT;
     return _lread(handleOf(globals), buffer, count);
 }
@@ -145,8 +138,7 @@ LONG fileSeek(PluginGlobals* globals, LONG offset, int origin) {
     const LONG position = _llseek(handleOf(globals), offset, origin);
     // A seek that fails leaves the file where the caller stood, as it would
     // without the read-ahead.
-    if (position == HFILE_ERROR && unread != 0)
-        _llseek(handleOf(globals), -static_cast<LONG>(unread), ORIGIN_CURRENT);
+    if (position == HFILE_ERROR && unread != 0) _llseek(handleOf(globals), -static_cast<LONG>(unread), ORIGIN_CURRENT);
     return position;
 }
 
@@ -177,9 +169,7 @@ UINT fileCommit(PluginGlobals* globals, UINT count) {
     return count;
 }
 
-UINT filePending(const PluginGlobals* globals) {
-    return globals->file.state == FILE_WRITING ? globals->file.end : 0;
-}
+UINT filePending(const PluginGlobals* globals) { return globals->file.state == FILE_WRITING ? globals->file.end : 0; }
 
 UINT fileFlush(PluginGlobals* globals) {
     FileBlock& block = blockOf(globals);

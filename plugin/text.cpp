@@ -45,8 +45,7 @@ void pstrFromLong(int32_t value, uint8_t* destination) {
     pstrClear(destination);
     char digits[LTOA_BUFFER_BYTES] = {0};
     _ltoa(value, digits, 10);
-    pstrAppend(destination, reinterpret_cast<const uint8_t*>(digits), 0,
-               static_cast<int16_t>(std::strlen(digits)));
+    pstrAppend(destination, reinterpret_cast<const uint8_t*>(digits), 0, static_cast<int16_t>(std::strlen(digits)));
 }
 
 double powerOf(uint32_t base, uint16_t exponent) {
@@ -86,8 +85,7 @@ void pstrFromDecimal(uint8_t* destination, double value, int16_t decimals) {
     } while (rest > 0 && written < n);
 }
 
-void substituteMarkers(uint8_t* message, const uint8_t* text0, const uint8_t* text1,
-                       const uint8_t* text2) {
+void substituteMarkers(uint8_t* message, const uint8_t* text0, const uint8_t* text1, const uint8_t* text2) {
     bool afterCaret = false;
     int i = 1;
     while (i <= message[0]) {

@@ -19,5 +19,4 @@ double powerOf(uint32_t base, uint16_t exponent);
 
 // Replaces the markers ^0, ^1 and ^2 of a length-prefixed message with the
 // given texts (length-prefixed, or null for none).
-void substituteMarkers(uint8_t* message, const uint8_t* text0, const uint8_t* text1,
-                       const uint8_t* text2);
+void substituteMarkers(uint8_t* message, const uint8_t* text0, const uint8_t* text1, const uint8_t* text2);

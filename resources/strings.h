@@ -14,18 +14,16 @@
 #define QVR_STRING_HOST_TOO_OLD 16992
 #define QVR_STRING_HOST_TOO_NEW 16993
 
-#define QVR_TEXT_ABOUT                                                  \
-    L"Brimwater QVR\n"                                                  \
-    L"\n"                                                               \
-    L"Version 1.0 Release 2(1999/9/26)\n"                               \
+#define QVR_TEXT_ABOUT                                                    \
+    L"Brimwater QVR\n"                                                    \
+    L"\n"                                                                 \
+    L"Version 1.0 Release 2(1999/9/26)\n"                                 \
     L"Copyright \x00A9 the QVR plug-in authors. Free to use and share.\n" \
-    L"\n"                                                               \
+    L"\n"                                                                 \
     L"Brimwater QVR plug-in file format module for Adobe Photoshop."
 
-#define QVR_TEXT_HOST_TOO_OLD \
-    L"This plug-in requires Adobe Photoshop\x00AE ^1 or later functionality."
+#define QVR_TEXT_HOST_TOO_OLD L"This plug-in requires Adobe Photoshop\x00AE ^1 or later functionality."
 
-#define QVR_TEXT_HOST_TOO_NEW \
-    L"This plug-in is incompatible with this version of the host program."
+#define QVR_TEXT_HOST_TOO_NEW L"This plug-in is incompatible with this version of the host program."
 
 #endif

@@ -61,11 +61,10 @@ std::string load(Stream& in, Binding& binding, Attach attach) {
     attach(ctx);
     const DecodeReport report = decodeImageFrom(in, &ctx);
     if (binding.failure() == StreamFailure::SeekOutside) return offsetOutside(binding, header);
-    if (report.outcome == DecodeOutcome::FirstPlaneOverrun ||
-        report.outcome == DecodeOutcome::AlphaOverrun) {
+    if (report.outcome == DecodeOutcome::FirstPlaneOverrun || report.outcome == DecodeOutcome::AlphaOverrun) {
         const bool alpha = report.outcome == DecodeOutcome::AlphaOverrun;
-        return "corrupt stream: row " + std::to_string(report.row) + " of the " +
-               planeName(ctx.depth, alpha) + " runs past the image width";
+        return "corrupt stream: row " + std::to_string(report.row) + " of the " + planeName(ctx.depth, alpha) +
+               " runs past the image width";
     }
     if (binding.failure() != StreamFailure::None) return endedEarly(binding, ctx);
     return "";
@@ -78,8 +77,8 @@ void prepareImage(RasterImage& image, const CodecContext& ctx) {
 }
 
 std::string unreadableSize(const RasterImage& image) {
-    return std::string(SIZE_RANGE_TEXT) + "; this image is " +
-           std::to_string(image.width) + " x " + std::to_string(image.height);
+    return std::string(SIZE_RANGE_TEXT) + "; this image is " + std::to_string(image.width) + " x " +
+           std::to_string(image.height);
 }
 
 std::string planesProblem(const RasterImage& image) {
@@ -90,8 +89,8 @@ std::string planesProblem(const RasterImage& image) {
                       image.rgb.size() >= (image.depth == 8 ? 0 : 3 * pixels) &&
                       image.alpha.size() >= (image.depth == 32 ? pixels : 0);
     if (fits) return "";
-    return "the image's planes are smaller than " + std::to_string(image.width) + " x " +
-           std::to_string(image.height) + " at depth " + std::to_string(image.depth) + " needs";
+    return "the image's planes are smaller than " + std::to_string(image.width) + " x " + std::to_string(image.height) +
+           " at depth " + std::to_string(image.depth) + " needs";
 }
 
 // Why `image` cannot be written, or "".
@@ -169,8 +168,8 @@ std::string encodeQvrMemory(const CodecContext& ctx, const PixelPlanes& planes, 
     const size_t pixels = static_cast<size_t>(ctx.width) * static_cast<size_t>(ctx.height);
     // A first guess at the file's size, so that the output rarely grows: about
     // what a photograph takes.
-    const size_t expected = ctx.depth == 8 ? INDEXED_DATA_OFFSET + pixels
-                                           : HEADER_BYTES + 2 * pixels + (ctx.depth == 32 ? pixels : 0);
+    const size_t expected =
+        ctx.depth == 8 ? INDEXED_DATA_OFFSET + pixels : HEADER_BYTES + 2 * pixels + (ctx.depth == 32 ? pixels : 0);
     MemoryWriter writer(expected);
     writer.attach(planes);
     writer.onProgress(report, reportContext);
@@ -188,8 +187,8 @@ std::string saveQvrMemory(const RasterImage& image, OwnedBytes& out, ProgressRep
     try {
         uint8_t* data = nullptr;
         // Rows are only read from the image.
-        const std::string failure = encodeQvrMemory(contextFor(image), planesOf(const_cast<RasterImage&>(image)),
-                                                    &data, &out.size, report, reportContext);
+        const std::string failure = encodeQvrMemory(contextFor(image), planesOf(const_cast<RasterImage&>(image)), &data,
+                                                    &out.size, report, reportContext);
         out.data.reset(data);
         if (!failure.empty()) out.size = 0;
         return failure;

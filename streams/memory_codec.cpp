@@ -88,8 +88,10 @@ void MemoryReader::putIndexRow(const uint8_t* slot, int32_t top, int32_t width) 
 void MemoryReader::putAlphaRow(const uint8_t* slot, int32_t top, int32_t width) {
     const PlaneView& alpha = planes_.alpha;
     if (!alpha.first) return;  // decoded, and not wanted
-    if (alpha.pixelStep == 1) std::memcpy(alpha.row(top), slot, static_cast<size_t>(width));
-    else alphaIntoRgba(alpha.row(top), slot, width);
+    if (alpha.pixelStep == 1)
+        std::memcpy(alpha.row(top), slot, static_cast<size_t>(width));
+    else
+        alphaIntoRgba(alpha.row(top), slot, width);
 }
 
 void MemoryReader::putSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width) {
@@ -100,8 +102,10 @@ void MemoryReader::putSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t 
         fail(StreamFailure::RowRefused);
         return;
     }
-    if (kind == ROW_KIND_INDEX) putIndexRow(slot, top, width);
-    else putAlphaRow(slot, top, width);
+    if (kind == ROW_KIND_INDEX)
+        putIndexRow(slot, top, width);
+    else
+        putAlphaRow(slot, top, width);
     countRow(kind);
 }
 
@@ -112,8 +116,10 @@ void MemoryReader::putRgbRow(RgbStage&, const uint16_t* pixels, const uint16_t*,
         fail(StreamFailure::RowRefused);
         return;
     }
-    if (colour.pixelStep == 4) widenRgbaRow(colour.row(top), pixels, width);
-    else widenRgbRow(colour.row(top), pixels, width);
+    if (colour.pixelStep == 4)
+        widenRgbaRow(colour.row(top), pixels, width);
+    else
+        widenRgbRow(colour.row(top), pixels, width);
     countRow(ROW_KIND_RGB);
 }
 
@@ -132,7 +138,7 @@ namespace {
 constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;
 constexpr size_t HUGE_PAGES_FROM = size_t{32} << 20;  // the most the C library keeps on its heap
 struct BufferHeader {
-    size_t mappedBytes;                           // 0: from operator new
+    size_t mappedBytes;                          // 0: from operator new
     unsigned char padding[16 - sizeof(size_t)];  // keeps the buffer as aligned as the block
 };
 static_assert(sizeof(BufferHeader) == 16);
@@ -225,8 +231,10 @@ int32_t MemoryWriter::seek(int32_t offset, int32_t origin) {
 
 void MemoryWriter::getAlphaRow(uint8_t* slot, int32_t top, int32_t width) {
     const PlaneView& alpha = planes_.alpha;
-    if (alpha.pixelStep == 1) std::memcpy(slot, alpha.row(top), static_cast<size_t>(width));
-    else alphaFromRgba(slot, alpha.row(top), width);
+    if (alpha.pixelStep == 1)
+        std::memcpy(slot, alpha.row(top), static_cast<size_t>(width));
+    else
+        alphaFromRgba(slot, alpha.row(top), width);
 }
 
 void MemoryWriter::getSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t width) {
@@ -236,8 +244,10 @@ void MemoryWriter::getSlotRow(uint8_t* slot, int32_t kind, int32_t top, int32_t 
         recordFailure(StreamFailure::RowRefused);
         return;
     }
-    if (kind == ROW_KIND_INDEX) std::memcpy(slot, plane.row(top), static_cast<size_t>(width));
-    else getAlphaRow(slot, top, width);
+    if (kind == ROW_KIND_INDEX)
+        std::memcpy(slot, plane.row(top), static_cast<size_t>(width));
+    else
+        getAlphaRow(slot, top, width);
     countRow(kind);
 }
 
@@ -248,8 +258,10 @@ void MemoryWriter::getRgbRow(RgbStage&, uint16_t* pixels, int32_t top, int32_t w
         std::memset(pixels, 0, static_cast<size_t>(width) * sizeof *pixels);
         return;
     }
-    if (colour.pixelStep == 4) pixelsFromRgba(pixels, colour.row(top), width);
-    else narrowRgbRow(pixels, colour.row(top), width);
+    if (colour.pixelStep == 4)
+        pixelsFromRgba(pixels, colour.row(top), width);
+    else
+        narrowRgbRow(pixels, colour.row(top), width);
     countRow(ROW_KIND_RGB);
 }
 

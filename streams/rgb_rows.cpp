@@ -88,9 +88,9 @@ __attribute__((target("ssse3"))) void narrowShuffled(uint16_t* pixels, const uin
         const __m128i red = _mm_or_si128(_mm_shuffle_epi8(a, redA), _mm_shuffle_epi8(b, redB));
         const __m128i green = _mm_or_si128(_mm_shuffle_epi8(a, greenA), _mm_shuffle_epi8(b, greenB));
         const __m128i blue = _mm_or_si128(_mm_shuffle_epi8(a, blueA), _mm_shuffle_epi8(b, blueB));
-        const __m128i p = _mm_or_si128(_mm_or_si128(_mm_and_si128(red, redMask),
-                                                    _mm_slli_epi16(_mm_and_si128(green, greenMask), 3)),
-                                       _mm_srli_epi16(blue, 3));
+        const __m128i p =
+            _mm_or_si128(_mm_or_si128(_mm_and_si128(red, redMask), _mm_slli_epi16(_mm_and_si128(green, greenMask), 3)),
+                         _mm_srli_epi16(blue, 3));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pixels + k), p);
     }
     rgbTo565(pixels + k, rgb + 3 * k, count - k);
@@ -196,7 +196,8 @@ void alphaFromRgba(uint8_t* samples, const uint8_t* alpha, int32_t count) {
             lanes[q] = _mm_srli_epi32(
                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(words + RGBA_STEP * static_cast<size_t>(k + 4 * q))),
                 24);
-        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(lanes[0], lanes[1]), _mm_packs_epi32(lanes[2], lanes[3]));
+        const __m128i bytes =
+            _mm_packus_epi16(_mm_packs_epi32(lanes[0], lanes[1]), _mm_packs_epi32(lanes[2], lanes[3]));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(samples + k), bytes);
     }
 #endif

@@ -51,8 +51,13 @@ StreamBinding* self(void* userData) { return static_cast<StreamBinding*>(userDat
 }  // namespace
 
 StreamProcs StreamBinding::procs() {
-    return StreamProcs{this, &StreamBinding::read, &StreamBinding::write, &StreamBinding::seek,
-                       &StreamBinding::putRows, &StreamBinding::getRows, &StreamBinding::progress};
+    return StreamProcs{this,
+                       &StreamBinding::read,
+                       &StreamBinding::write,
+                       &StreamBinding::seek,
+                       &StreamBinding::putRows,
+                       &StreamBinding::getRows,
+                       &StreamBinding::progress};
 }
 
 int32_t StreamBinding::read(void* userData, void* buffer, int32_t count) {
@@ -86,16 +91,14 @@ int32_t StreamBinding::seek(void* userData, int32_t offset, int32_t origin) {
     return reached;
 }
 
-int32_t StreamBinding::putRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind,
-                               int32_t left, int32_t top, int32_t width, int32_t height) {
-    return self(userData)->moveRow(true, static_cast<uint8_t*>(buffer), rowBytes, kind, left, top,
-                                   width, height);
+int32_t StreamBinding::putRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
+                               int32_t width, int32_t height) {
+    return self(userData)->moveRow(true, static_cast<uint8_t*>(buffer), rowBytes, kind, left, top, width, height);
 }
 
-int32_t StreamBinding::getRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind,
-                               int32_t left, int32_t top, int32_t width, int32_t height) {
-    return self(userData)->moveRow(false, static_cast<uint8_t*>(buffer), rowBytes, kind, left, top,
-                                   width, height);
+int32_t StreamBinding::getRows(void* userData, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
+                               int32_t width, int32_t height) {
+    return self(userData)->moveRow(false, static_cast<uint8_t*>(buffer), rowBytes, kind, left, top, width, height);
 }
 
 int32_t StreamBinding::progress(void* userData, int32_t done, int32_t total) {
@@ -104,8 +107,8 @@ int32_t StreamBinding::progress(void* userData, int32_t done, int32_t total) {
     return 0;
 }
 
-int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, int32_t kind,
-                               int32_t left, int32_t top, int32_t width, int32_t height) {
+int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
+                               int32_t width, int32_t height) {
     if (failed()) return 0;
     uint8_t* row = image_ && left == 0 && height == 1 ? image_->row(kind, top, width) : nullptr;
     const size_t rowSize = static_cast<size_t>(width) * (kind == ROW_KIND_RGB ? 3 : 1);
@@ -113,8 +116,10 @@ int32_t StreamBinding::moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, 
         fail(StreamFailure::RowRefused);
         return 0;
     }
-    if (toImage) std::memcpy(row, buffer, rowSize);
-    else std::memcpy(buffer, row, rowSize);
+    if (toImage)
+        std::memcpy(row, buffer, rowSize);
+    else
+        std::memcpy(buffer, row, rowSize);
     countRow(kind);
     return 1;
 }

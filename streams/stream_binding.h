@@ -75,16 +75,16 @@ protected:
 
 private:
     static int32_t seek(void* self, int32_t offset, int32_t origin);
-    static int32_t putRows(void* self, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
-                           int32_t top, int32_t width, int32_t height);
-    static int32_t getRows(void* self, void* buffer, int32_t rowBytes, int32_t kind, int32_t left,
-                           int32_t top, int32_t width, int32_t height);
+    static int32_t putRows(void* self, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
+                           int32_t width, int32_t height);
+    static int32_t getRows(void* self, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
+                           int32_t width, int32_t height);
     static int32_t progress(void* self, int32_t done, int32_t total);
 
     // Copies one row between the codec's buffer and the image: into the image
     // when `toImage`, else out of it. Refuses a row that does not fit.
-    int32_t moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, int32_t kind, int32_t left,
-                    int32_t top, int32_t width, int32_t height);
+    int32_t moveRow(bool toImage, uint8_t* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
+                    int32_t width, int32_t height);
 
     RasterImage* image_ = nullptr;
     int systemError_ = 0;
@@ -96,9 +96,7 @@ private:
 class MemoryStream : public StreamBinding {
 public:
     MemoryStream() = default;  // an empty buffer to write into
-    explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)), size_(bytes_.size()) {
-        armReading();
-    }
+    explicit MemoryStream(std::vector<uint8_t> bytes) : bytes_(std::move(bytes)), size_(bytes_.size()) { armReading(); }
 
     // The data: what was given, or what has been written.
     const std::vector<uint8_t>& bytes() {

@@ -78,8 +78,10 @@ TEST(ReadInfo, PaletteEntry246IsForcedWhite) {
     EXPECT_EQ(ctx.height, 480);
     EXPECT_EQ(ctx.depth, 8);
     for (size_t i = 0; i < 768; ++i) {
-        if (i >= 738 && i <= 740) EXPECT_EQ(ctx.palette[i], 255);
-        else EXPECT_EQ(ctx.palette[i], palette[i]) << i;
+        if (i >= 738 && i <= 740)
+            EXPECT_EQ(ctx.palette[i], 255);
+        else
+            EXPECT_EQ(ctx.palette[i], palette[i]) << i;
     }
     EXPECT_EQ(r.calls, (Strings{"seek(0,0)", "read(48)", "seek(48,0)", "read(768)"}));
 }
@@ -190,8 +192,7 @@ TEST(Decode8, RowEndingExactlyAtWidthIsComplete) {
 
 TEST(Decode8, OperandMappingAndLiterals) {
     // 0xF9..0xFB are literals here; an escaped 255 and a fill of 255 read as 246
-    Decoded d = decodeWithRecorder(
-        indexedFile(9, 1, {0xF9, 0xFA, 0xFB, 0xF8, 0xFF, 0xF8, 0xFE, 0xFD, 0x00, 0xFF}));
+    Decoded d = decodeWithRecorder(indexedFile(9, 1, {0xF9, 0xFA, 0xFB, 0xF8, 0xFF, 0xF8, 0xFE, 0xFD, 0x00, 0xFF}));
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.rows[0], (Bytes{249, 250, 251, 246, 254, 246, 246, 246, 246}));
 }
@@ -220,8 +221,7 @@ TEST(Decode16, WideningOfPrimaries) {
     const uint16_t pixels[] = {0xFFFF, 0xF800, 0x07E0, 0x001F, 0x8410, 0x0000};
     uint8_t rgb[18];
     rgbFrom565(rgb, pixels, 6);
-    EXPECT_EQ(Bytes(rgb, rgb + 18), (Bytes{255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 255, 132, 130,
-                                           132, 0, 0, 0}));
+    EXPECT_EQ(Bytes(rgb, rgb + 18), (Bytes{255, 255, 255, 255, 0, 0, 0, 255, 0, 0, 0, 255, 132, 130, 132, 0, 0, 0}));
 }
 
 TEST(Decode16, StrayBackReferencesReadZero) {
@@ -261,12 +261,10 @@ TEST(Decode16, AlphaPlaneProgressAndKinds) {
     ASSERT_EQ(d.report.outcome, DecodeOutcome::Complete);
     ASSERT_EQ(d.rows.size(), 4u);
     const std::string aux = std::to_string(48 + colour.size());
-    EXPECT_EQ(d.calls, (Strings{"seek(0,0)", "read(48)", "seek(48,0)",
-                                "putRows(kind=24,top=0,w=3,rb=24576)", "progress(1,2)",
-                                "putRows(kind=24,top=1,w=3,rb=24576)", "progress(2,2)",
-                                "seek(" + aux + ",0)", "putRows(kind=48,top=0,w=3,rb=8192)",
-                                "progress(1,2)", "putRows(kind=48,top=1,w=3,rb=8192)",
-                                "progress(2,2)"}));
+    EXPECT_EQ(d.calls, (Strings{"seek(0,0)", "read(48)", "seek(48,0)", "putRows(kind=24,top=0,w=3,rb=24576)",
+                                "progress(1,2)", "putRows(kind=24,top=1,w=3,rb=24576)", "progress(2,2)",
+                                "seek(" + aux + ",0)", "putRows(kind=48,top=0,w=3,rb=8192)", "progress(1,2)",
+                                "putRows(kind=48,top=1,w=3,rb=8192)", "progress(2,2)"}));
     EXPECT_EQ(d.rows[3], (Bytes{0x80, 0x80, 0x80}));
 }
 
@@ -275,8 +273,8 @@ TEST(Decode16, OverrunInColourSkipsAlphaAndOverrunInAlphaStillSucceeds) {
     EXPECT_FALSE(colourBroken.ok);
     EXPECT_TRUE(colourBroken.rows.empty());
 
-    Decoded alphaBroken = decodeWithRecorder(colourFile(3, 2, {0xFD, 0x00, 0, 0, 0xFF, 0x01},
-                                                        {1, 2, 3, 0xFD, 0x00, 9}));
+    Decoded alphaBroken =
+        decodeWithRecorder(colourFile(3, 2, {0xFD, 0x00, 0, 0, 0xFF, 0x01}, {1, 2, 3, 0xFD, 0x00, 9}));
     EXPECT_TRUE(alphaBroken.ok);
     EXPECT_EQ(alphaBroken.report.outcome, DecodeOutcome::AlphaOverrun);
     EXPECT_EQ(alphaBroken.report.row, 1);

@@ -21,7 +21,7 @@ namespace qvr::test {
 namespace {
 
 enum class Pattern { Noise, Flat, RepeatedRows, Pairs, Gradient, Mixed };
-const Pattern ALL_PATTERNS[] = {Pattern::Noise, Pattern::Flat, Pattern::RepeatedRows,
+const Pattern ALL_PATTERNS[] = {Pattern::Noise, Pattern::Flat,     Pattern::RepeatedRows,
                                 Pattern::Pairs, Pattern::Gradient, Pattern::Mixed};
 
 // One sample of a plane; `range` limits values so that noise has some runs.
@@ -45,9 +45,11 @@ RasterImage makeImage(int32_t width, int32_t height, int32_t depth, Pattern patt
     for (int32_t y = 0; y < height; ++y)
         for (int32_t x = 0; x < width; ++x) {
             const size_t p = static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
-            if (depth == 8) image.indices[p] = sampleAt(pattern, rng, x, y, 0);
+            if (depth == 8)
+                image.indices[p] = sampleAt(pattern, rng, x, y, 0);
             else
-                for (int32_t c = 0; c < 3; ++c) image.rgb[3 * p + static_cast<size_t>(c)] = sampleAt(pattern, rng, x, y, c);
+                for (int32_t c = 0; c < 3; ++c)
+                    image.rgb[3 * p + static_cast<size_t>(c)] = sampleAt(pattern, rng, x, y, c);
             if (depth == 32) image.alpha[p] = sampleAt(pattern, rng, x + 3, y, 3);
         }
     return image;
@@ -59,23 +61,24 @@ void forEachVariedImage(std::initializer_list<std::pair<int32_t, int32_t>> sizes
     for (int32_t depth : {8, 24, 32})
         for (Pattern pattern : ALL_PATTERNS)
             for (auto [w, h] : sizes)
-                check(makeImage(w, h, depth, pattern),
-                      "depth " + std::to_string(depth) + " pattern " + std::to_string(static_cast<int>(pattern)) +
-                          " " + std::to_string(w) + "x" + std::to_string(h));
+                check(makeImage(w, h, depth, pattern), "depth " + std::to_string(depth) + " pattern " +
+                                                           std::to_string(static_cast<int>(pattern)) + " " +
+                                                           std::to_string(w) + "x" + std::to_string(h));
 }
 
 TEST(RoundTrip, EveryKindOverVariedImages) {
-    forEachVariedImage({{2, 1}, {3, 2}, {17, 9}, {300, 7}, {600, 5}}, [](const RasterImage& image, const std::string& what) {
-        const Bytes file = encodeImage(image);
-        ASSERT_FALSE(file.empty()) << what;
-        RasterImage back;
-        ASSERT_EQ(decodeBytes(file, back), "") << what;
-        expectSameImage(back, keptByQvr(image), what);
-        // Writing what was read gives the same bytes again.
-        RasterImage again;
-        ASSERT_EQ(decodeBytes(encodeImage(back), again), "") << what;
-        expectSameImage(again, back, what);
-    });
+    forEachVariedImage({{2, 1}, {3, 2}, {17, 9}, {300, 7}, {600, 5}},
+                       [](const RasterImage& image, const std::string& what) {
+                           const Bytes file = encodeImage(image);
+                           ASSERT_FALSE(file.empty()) << what;
+                           RasterImage back;
+                           ASSERT_EQ(decodeBytes(file, back), "") << what;
+                           expectSameImage(back, keptByQvr(image), what);
+                           // Writing what was read gives the same bytes again.
+                           RasterImage again;
+                           ASSERT_EQ(decodeBytes(encodeImage(back), again), "") << what;
+                           expectSameImage(again, back, what);
+                       });
 }
 
 TEST(RoundTrip, EveryIndexValueAndAlpha255) {
@@ -348,14 +351,15 @@ void expectSameDecoding(const Bytes& file, const std::string& what) {
 }
 
 TEST(MemoryPath, SameBytesAndPixelsAsTheGeneralPath) {
-    forEachVariedImage({{2, 1}, {5, 3}, {17, 9}, {300, 7}, {8191, 2}}, [](const RasterImage& image, const std::string& what) {
-        Bytes fast;
-        ASSERT_EQ(saveQvrMemory(image, fast), "") << what;
-        ASSERT_EQ(fast, encodeImage(image)) << what;
-        RasterImage back;
-        ASSERT_EQ(loadQvrMemory(fast.data(), fast.size(), back), "") << what;
-        expectSameImage(back, keptByQvr(image), what);
-    });
+    forEachVariedImage({{2, 1}, {5, 3}, {17, 9}, {300, 7}, {8191, 2}},
+                       [](const RasterImage& image, const std::string& what) {
+                           Bytes fast;
+                           ASSERT_EQ(saveQvrMemory(image, fast), "") << what;
+                           ASSERT_EQ(fast, encodeImage(image)) << what;
+                           RasterImage back;
+                           ASSERT_EQ(loadQvrMemory(fast.data(), fast.size(), back), "") << what;
+                           expectSameImage(back, keptByQvr(image), what);
+                       });
 }
 
 // The memory writer reports each row of each plane, as the general path does.
@@ -412,8 +416,8 @@ TEST(MemoryPath, LongestCommandsAtTheLastPositionOfTheWidestRow) {
         const int32_t longest = 255 + (wide ? FILL_BIAS_16 : FILL_BIAS_8);
         Bytes stream;
         for (int32_t r = 0; r < 3; ++r)
-            fills(WIDTH, longest, wide ? Bytes{static_cast<uint8_t>(40 + r), 0x12} : Bytes{static_cast<uint8_t>(40 + r)},
-                  stream);
+            fills(WIDTH, longest,
+                  wide ? Bytes{static_cast<uint8_t>(40 + r), 0x12} : Bytes{static_cast<uint8_t>(40 + r)}, stream);
         fills(WIDTH - 1, longest, wide ? Bytes{0x33, 0x44} : Bytes{0x33}, stream);
         stream.insert(stream.end(), last.begin(), last.end());
         return stream;
@@ -424,15 +428,15 @@ TEST(MemoryPath, LongestCommandsAtTheLastPositionOfTheWidestRow) {
                   "corrupt stream: row 3 of the " + plane + " runs past the image width");
         expectSameDecoding(file, what);
     };
-    const Bytes lastCommands8[] = {{CMD_FILL, 0xFF, 0x11}, {CMD_PAIR, 0xFF, 1, 2}, {CMD_COPY_UP, 0xFF},
-                                   {CMD_COPY_UP2, 0xFF}};
+    const Bytes lastCommands8[] = {
+        {CMD_FILL, 0xFF, 0x11}, {CMD_PAIR, 0xFF, 1, 2}, {CMD_COPY_UP, 0xFF}, {CMD_COPY_UP2, 0xFF}};
     for (const Bytes& last : lastCommands8)
         expectOverrunInRow3(indexedFile(WIDTH, 4, streamEndingWith(last, false)), "index plane",
                             "8-bit, last command " + std::to_string(last[0]));
     Bytes packed = {CMD_PACKED, 0xFF, 0x55};
     packed.resize(packed.size() + 256, 0x0F);
-    const Bytes lastCommands16[] = {{CMD_FILL, 0xFF, 0x11, 0x22}, {CMD_PAIR, 0xFF, 1, 2, 3, 4},
-                                    {CMD_COPY_UP, 0xFF}, {CMD_COPY_UP2, 0xFF}, packed};
+    const Bytes lastCommands16[] = {
+        {CMD_FILL, 0xFF, 0x11, 0x22}, {CMD_PAIR, 0xFF, 1, 2, 3, 4}, {CMD_COPY_UP, 0xFF}, {CMD_COPY_UP2, 0xFF}, packed};
     for (const Bytes& last : lastCommands16)
         expectOverrunInRow3(colourFile(WIDTH, 4, streamEndingWith(last, true)), "colour plane",
                             "16-bit, last command " + std::to_string(last[0]));
@@ -443,8 +447,8 @@ TEST(MemoryPath, LongestCommandsAtTheLastPositionOfTheWidestRow) {
 TEST(MemoryPath, ReferencesPastTheRowEndStillReadZero) {
     // Row 0: one packed run of all five pixels; row 1: four literals, then
     // the pixel above and to the right of the last one.
-    const Bytes stream = {CMD_PACKED, 4,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x11, 0x22,
-                          0x33,       0x44, 0x55, 0x66, 0x77, 0x12, CMD_UP_RIGHT};
+    const Bytes stream = {CMD_PACKED, 4,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,        0x11,
+                          0x22,       0x33, 0x44, 0x55, 0x66, 0x77, 0x12, CMD_UP_RIGHT};
     const Bytes file = colourFile(5, 2, stream);
     expectSameDecoding(file, "up-right at the row end");
     RasterImage image;
@@ -512,7 +516,7 @@ TEST(MemoryPath, AnOffsetOutsideTheDataEndsTheRows) {
     EXPECT_EQ(image.alpha, Bytes(80, 0));  // no row after the failure
     RasterImage general;
     EXPECT_EQ(decodeBytes(file, general), expected);  // both paths give one verdict
-    EXPECT_EQ(image.rgb, general.rgb);  // the colour plane came before it
+    EXPECT_EQ(image.rgb, general.rgb);                // the colour plane came before it
     EXPECT_EQ(image.alpha, general.alpha);
 }
 
@@ -536,14 +540,19 @@ TEST(MemoryPath, PackedRunsMeasureAsPixelByPixel) {
         const uint16_t base = static_cast<uint16_t>(rng());
         for (auto& p : pixels) {
             const uint32_t pick = rng() % 8;
-            p = pick == 0 ? static_cast<uint16_t>(rng()) : pick < 3 ? p : static_cast<uint16_t>(base ^ (rng() & 0x19E3));
+            p = pick == 0  ? static_cast<uint16_t>(rng())
+                : pick < 3 ? p
+                           : static_cast<uint16_t>(base ^ (rng() & 0x19E3));
         }
         const int32_t cap = static_cast<int32_t>(rng() % 260);
         int32_t want = cap <= 1 ? 1 : cap;
         for (int32_t i = 1, streak = 1; i < cap && want == cap; ++i) {
-            if ((pixels[static_cast<size_t>(i)] & PACKED_SHARED_MASK) != (pixels[0] & PACKED_SHARED_MASK)) want = i;
-            else if (pixels[static_cast<size_t>(i)] == pixels[static_cast<size_t>(i) - 1] && ++streak == 3) want = i - 2;
-            else if (pixels[static_cast<size_t>(i)] != pixels[static_cast<size_t>(i) - 1]) streak = 1;
+            if ((pixels[static_cast<size_t>(i)] & PACKED_SHARED_MASK) != (pixels[0] & PACKED_SHARED_MASK))
+                want = i;
+            else if (pixels[static_cast<size_t>(i)] == pixels[static_cast<size_t>(i) - 1] && ++streak == 3)
+                want = i - 2;
+            else if (pixels[static_cast<size_t>(i)] != pixels[static_cast<size_t>(i) - 1])
+                streak = 1;
         }
         ASSERT_EQ(packedRunLength(pixels.data(), cap), want) << "trial " << trial << " cap " << cap;
     }
@@ -590,16 +599,19 @@ TEST(PixelTables, VectorRowsMatchThePortableLoops) {
         EXPECT_EQ(fromRgba, expected) << count;
         Bytes samples(41, 0x5A), expectedSamples(41, 0x5A);
         alphaFromRgba(samples.data(), rgba.data() + 3, count);
-        for (int32_t k = 0; k < count; ++k) expectedSamples[static_cast<size_t>(k)] = rgba[4 * static_cast<size_t>(k) + 3];
+        for (int32_t k = 0; k < count; ++k)
+            expectedSamples[static_cast<size_t>(k)] = rgba[4 * static_cast<size_t>(k) + 3];
         EXPECT_EQ(samples, expectedSamples) << count;
         Bytes merged = rgba, expectedMerged = rgba;
         alphaIntoRgba(merged.data() + 3, samples.data() + 1, count);
-        for (int32_t k = 0; k < count; ++k) expectedMerged[4 * static_cast<size_t>(k) + 3] = samples[static_cast<size_t>(k) + 1];
+        for (int32_t k = 0; k < count; ++k)
+            expectedMerged[4 * static_cast<size_t>(k) + 3] = samples[static_cast<size_t>(k) + 1];
         EXPECT_EQ(merged, expectedMerged) << count;
     }
 
     Bytes shuffled(3 * pixels.size()), portable(3 * pixels.size());
-    if (!widenRgbRowShuffled(shuffled.data(), pixels.data(), 65536)) GTEST_SKIP() << "no SSSE3 shuffles in this processor or build";
+    if (!widenRgbRowShuffled(shuffled.data(), pixels.data(), 65536))
+        GTEST_SKIP() << "no SSSE3 shuffles in this processor or build";
     rgbFrom565(portable.data(), pixels.data(), 65536);
     EXPECT_EQ(shuffled, portable);
 

@@ -62,8 +62,7 @@ Bytes encodeColour(const std::vector<Pixels>& rows) {
 
 TEST(Encode8, WorkedExampleAndARepeatedRow) {
     const Bytes row = {1, 2, 1, 2, 1, 2, 9, 9, 9, 9, 246, 16};
-    EXPECT_EQ(encodeIndexed(12, {row, row}),
-              (Bytes{0xFC, 0x00, 0x01, 0x02, 0xFD, 0x00, 0x09, 0xF6, 0x10, 0xFF, 0x09}));
+    EXPECT_EQ(encodeIndexed(12, {row, row}), (Bytes{0xFC, 0x00, 0x01, 0x02, 0xFD, 0x00, 0x09, 0xF6, 0x10, 0xFF, 0x09}));
 }
 
 TEST(Encode8, FillBeatsPairOnATieAndCapEndsMeasuring) {
@@ -93,8 +92,7 @@ TEST(Encode8, CopiesOnlyWhereRowsExist) {
     const Bytes a = {1, 2, 3, 4, 5};
     const Bytes b = {9, 8, 7, 6, 5};
     // Row 1 copies the row above; row 3 matches only the row two above.
-    EXPECT_EQ(encodeIndexed(5, {a, a, b, a}),
-              (Bytes{1, 2, 3, 4, 5, 0xFF, 0x02, 9, 8, 7, 6, 5, 0xFE, 0x02}));
+    EXPECT_EQ(encodeIndexed(5, {a, a, b, a}), (Bytes{1, 2, 3, 4, 5, 0xFF, 0x02, 9, 8, 7, 6, 5, 0xFE, 0x02}));
 }
 
 TEST(Encode8, WideRowEqualToTheRowAboveUsesCappedCopies) {
@@ -224,8 +222,7 @@ TEST(WriteImage, CallsAtDepth8WithHeightZero) {
     writeImage(&ctx);
     EXPECT_EQ(r.calls, (Strings{"seek(0,0)", "write(48)", "write(768)"}));
     EXPECT_EQ(r.output.size(), 816u);
-    EXPECT_EQ(Bytes(r.output.begin(), r.output.begin() + 12),
-              (Bytes{0x51, 0x56, 1, 0, 48, 0, 8, 0, 0, 0, 0xFF, 0xFF}));
+    EXPECT_EQ(Bytes(r.output.begin(), r.output.begin() + 12), (Bytes{0x51, 0x56, 1, 0, 48, 0, 8, 0, 0, 0, 0xFF, 0xFF}));
 }
 
 TEST(WriteImage, Depth32WithHeightZeroWritesTheHeaderTwice) {
@@ -235,8 +232,7 @@ TEST(WriteImage, Depth32WithHeightZeroWritesTheHeaderTwice) {
     ctx.height = 0;
     ctx.depth = 32;
     writeImage(&ctx);
-    EXPECT_EQ(r.calls, (Strings{"seek(0,0)", "write(48)", "seek(0,1)", "seek(0,0)", "write(48)",
-                                "seek(48,0)"}));
+    EXPECT_EQ(r.calls, (Strings{"seek(0,0)", "write(48)", "seek(0,1)", "seek(0,0)", "write(48)", "seek(48,0)"}));
     EXPECT_EQ(r.output.size(), 48u);
     EXPECT_EQ(r.output[36], 48);  // auxOffset
 }
@@ -253,11 +249,9 @@ TEST(WriteImage, Depth32CallOrder) {
     writeImage(&ctx);
     // colour: one fill of three pixels, 4 bytes, so the alpha stream starts at 52
     EXPECT_EQ(r.framingCalls(),
-              (Strings{"seek(0,0)", "write(48)", "getRows(kind=24,top=0,w=3,rb=24576)", "progress(1,1)",
-                       "seek(0,1)", "seek(0,0)", "write(48)", "seek(52,0)",
-                       "getRows(kind=48,top=0,w=3,rb=8192)", "progress(1,1)"}));
-    EXPECT_EQ(Bytes(r.output.begin() + 48, r.output.end()),
-              (Bytes{0xFD, 0x00, 0x08, 0x42, 0x80, 0x80, 0x80}));
+              (Strings{"seek(0,0)", "write(48)", "getRows(kind=24,top=0,w=3,rb=24576)", "progress(1,1)", "seek(0,1)",
+                       "seek(0,0)", "write(48)", "seek(52,0)", "getRows(kind=48,top=0,w=3,rb=8192)", "progress(1,1)"}));
+    EXPECT_EQ(Bytes(r.output.begin() + 48, r.output.end()), (Bytes{0xFD, 0x00, 0x08, 0x42, 0x80, 0x80, 0x80}));
     EXPECT_EQ(r.output[36], 52);
 }
 

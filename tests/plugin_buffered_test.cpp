@@ -178,8 +178,8 @@ TEST(BufferedFile, AReadFailingMidFileStopsAtTheSameRow) {
         for (const long long badByte : badBytes) {
             portable::fileFaults.badByte = badByte;
             portable::fileFaults.deliverBeforeBadByte = deliverBefore;
-            const std::string what = "bad byte " + std::to_string(badByte) +
-                                     (deliverBefore ? ", bytes before it delivered" : "");
+            const std::string what =
+                "bad byte " + std::to_string(badByte) + (deliverBefore ? ", bytes before it delivered" : "");
             const OpenOutcome opened = expectSameOpen(file, what);
             // A header cut short by the bad byte can still pass its tests.
             if (deliverBefore && badByte > 0 && badByte < 48) continue;

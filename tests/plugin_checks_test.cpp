@@ -32,16 +32,18 @@ const CapabilityCase CASES[] = {
     {"no handle suite", [](TestHost& h) { h.offerHandleSuite = false; }, TOO_OLD_30},
     {"handle suite short", [](TestHost& h) { h.handleSuite.numHandleProcs = 6; }, TOO_OLD_30},
     {"handle suite too new", [](TestHost& h) { h.handleSuite.handleProcsVersion = 2; }, TOO_NEW},
-    {"no buffer suite, no advanceState", [](TestHost& h) {
+    {"no buffer suite, no advanceState",
+     [](TestHost& h) {
          h.offerBufferSuite = false;
          h.offerAdvanceState = false;
-     }, TOO_OLD_25},
+     },
+     TOO_OLD_25},
 };
 
 TEST(Capabilities, EachGatedSelectorAlertsOnceAndCancels) {
     for (const CapabilityCase& c : CASES) {
-        for (int16_t selector : {formatSelectorReadStart, formatSelectorOptionsStart,
-                                 formatSelectorEstimateStart, formatSelectorWriteStart}) {
+        for (int16_t selector : {formatSelectorReadStart, formatSelectorOptionsStart, formatSelectorEstimateStart,
+                                 formatSelectorWriteStart}) {
             BoxCapture capture;
             TestHost host(moduleEntry());
             host.document() = qvrhost::documentFromRaster(sampleImage(4, 4, 24));
@@ -155,10 +157,9 @@ std::string substituted(const std::string& message, const char* one, const char*
 TEST(Text, MarkerSubstitution) {
     const std::string tooOld = "This plug-in requires Adobe Photoshop\xAE ^1 or later functionality.";
     EXPECT_EQ(substituted(tooOld, "2.5"), TOO_OLD_25);
-    EXPECT_EQ(substituted(tooOld, ""),
-              "This plug-in requires Adobe Photoshop\xAE  or later functionality.");
+    EXPECT_EQ(substituted(tooOld, ""), "This plug-in requires Adobe Photoshop\xAE  or later functionality.");
     EXPECT_EQ(substituted(TOO_NEW, "2.5"), TOO_NEW);
-    EXPECT_EQ(substituted("a^^1b", "X"), "a^Xb");   // the second caret makes the marker
+    EXPECT_EQ(substituted("a^^1b", "X"), "a^Xb");  // the second caret makes the marker
     EXPECT_EQ(substituted("x^3 ^0 ^2.", "1", "two"), "x^3  two.");
     // After an empty replacement the character that followed the digit is passed over.
     EXPECT_EQ(substituted("^1^2", "", "Z"), "^2");

@@ -68,13 +68,17 @@ TEST(OpenAndSave, SavingFitsInASmallStack) {
         pthread_attr_init(&attributes);
         pthread_attr_setstack(&attributes, stack, STACK_BYTES);
         pthread_t thread;
-        ASSERT_EQ(pthread_create(&thread, &attributes, [](void* p) -> void* {
-            auto* mine = static_cast<Job*>(p);
-            TestHost host(moduleEntry());
-            host.document() = qvrhost::documentFromRaster(sampleImage(300, 40, mine->depth));
-            mine->result = host.save(tempPath("small-stack.qvr"));
-            return nullptr;
-        }, &job), 0);
+        ASSERT_EQ(pthread_create(
+                      &thread, &attributes,
+                      [](void* p) -> void* {
+                          auto* mine = static_cast<Job*>(p);
+                          TestHost host(moduleEntry());
+                          host.document() = qvrhost::documentFromRaster(sampleImage(300, 40, mine->depth));
+                          mine->result = host.save(tempPath("small-stack.qvr"));
+                          return nullptr;
+                      },
+                      &job),
+                  0);
         pthread_join(thread, nullptr);
         pthread_attr_destroy(&attributes);
         const auto* bytes = static_cast<const uint8_t*>(stack);
@@ -129,8 +133,8 @@ TEST(OpenAndSave, PlanesFollowTheAlphaPlane) {
 
 // Modes the file cannot hold, by the host's numbering (bitmap and grayscale
 // are in the host interface; the rest are the host's further modes).
-constexpr int16_t OTHER_MODES[] = {plugInModeBitmap, plugInModeGrayScale, 4 /* CMYK */, 5 /* HSL */,
-                                   6 /* HSB */, 7 /* multichannel */, 8 /* duotone */, 9 /* Lab */};
+constexpr int16_t OTHER_MODES[] = {plugInModeBitmap, plugInModeGrayScale,  4 /* CMYK */,    5 /* HSL */,
+                                   6 /* HSB */,      7 /* multichannel */, 8 /* duotone */, 9 /* Lab */};
 
 TEST(ModeRefusal, OnlyIndexedAndRgbDocumentsAreStored) {
     for (int16_t mode : OTHER_MODES) {
@@ -252,17 +256,16 @@ TEST(Globals, SuiteWithoutLockOrUnlockDoesNotCrash) {
 
 TEST(Dispatch, PrepareSetsMaxDataAndOthersDoNothing) {
     TestHost host(moduleEntry());
-    for (int16_t selector : {formatSelectorReadPrepare, formatSelectorOptionsPrepare,
-                             formatSelectorEstimatePrepare, formatSelectorWritePrepare}) {
+    for (int16_t selector : {formatSelectorReadPrepare, formatSelectorOptionsPrepare, formatSelectorEstimatePrepare,
+                             formatSelectorWritePrepare}) {
         host.record().maxData = 999;
         EXPECT_EQ(host.call(selector), noErr);
         EXPECT_EQ(host.record().maxData, 0) << selector;
     }
     FormatRecord before;
     std::memcpy(&before, &host.record(), sizeof before);
-    for (int16_t selector : {formatSelectorReadFinish, formatSelectorOptionsContinue,
-                             formatSelectorOptionsFinish, formatSelectorEstimateContinue,
-                             formatSelectorEstimateFinish, formatSelectorWriteContinue,
+    for (int16_t selector : {formatSelectorReadFinish, formatSelectorOptionsContinue, formatSelectorOptionsFinish,
+                             formatSelectorEstimateContinue, formatSelectorEstimateFinish, formatSelectorWriteContinue,
                              formatSelectorWriteFinish}) {
         EXPECT_EQ(host.call(selector), noErr);
     }
@@ -277,8 +280,7 @@ TEST(About, ShowsTheAboutTextOwnedByTheHostWindow) {
     const CapturedBox& box = capture.boxes[0];
     EXPECT_EQ(box.owner, reinterpret_cast<HWND>(0x1234));
     EXPECT_EQ(box.text.rfind("Brimwater QVR\n\nVersion 1.0 Release 2(1999/9/26)\n", 0), 0u);
-    EXPECT_NE(box.text.find("\n\nBrimwater QVR plug-in file format module for Adobe Photoshop."),
-              std::string::npos);
+    EXPECT_NE(box.text.find("\n\nBrimwater QVR plug-in file format module for Adobe Photoshop."), std::string::npos);
     EXPECT_TRUE(box.hasCaption);
     EXPECT_EQ(box.caption, "");
     EXPECT_EQ(box.type, 0x40u);

@@ -12,9 +12,8 @@ namespace qvr::test {
 
 namespace {
 int captureBox(void* context, const portable::MessageBoxCall& call) {
-    static_cast<BoxCapture*>(context)->boxes.push_back(
-        CapturedBox{call.owner, call.text ? call.text : "", call.caption != nullptr,
-                    call.caption ? call.caption : "", call.type});
+    static_cast<BoxCapture*>(context)->boxes.push_back(CapturedBox{
+        call.owner, call.text ? call.text : "", call.caption != nullptr, call.caption ? call.caption : "", call.type});
     return IDOK;
 }
 }  // namespace

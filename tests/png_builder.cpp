@@ -22,8 +22,8 @@ void appendChunk(std::vector<uint8_t>& png, const char* type, const std::vector<
 
 }  // namespace
 
-std::vector<uint8_t> encodePng(const spng_ihdr& ihdr, const std::vector<uint8_t>& pixels,
-                               const spng_plte* plte, const spng_trns* trns, uint32_t gamma, bool srgb) {
+std::vector<uint8_t> encodePng(const spng_ihdr& ihdr, const std::vector<uint8_t>& pixels, const spng_plte* plte,
+                               const spng_trns* trns, uint32_t gamma, bool srgb) {
     spng_ctx* ctx = spng_ctx_new(SPNG_CTX_ENCODER);
     spng_set_option(ctx, SPNG_ENCODE_TO_BUFFER, 1);
     spng_ihdr header = ihdr;

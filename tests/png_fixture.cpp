@@ -18,11 +18,16 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     const auto side = [&](size_t i) { return static_cast<uint32_t>(std::strtoul(args[i].c_str(), nullptr, 10)); };
     bool ok = false;
-    if (args.size() == 4 && args[0] == "rgb") ok = writeBytes(args[3], rgbPng(side(1), side(2)));
-    else if (args.size() == 4 && args[0] == "header") ok = writeBytes(args[3], headerOnlyPng(side(1), side(2)));
-    else if (args.size() == 2 && args[0] == "palette-alpha") ok = writeBytes(args[1], transparentPalettePng());
-    else if (args.size() == 2 && args[0] == "palette256") ok = writeBytes(args[1], fullPalettePng());
-    else if (args.size() == 2 && args[0] == "palette247") ok = writeBytes(args[1], fullPalettePng(247));
+    if (args.size() == 4 && args[0] == "rgb")
+        ok = writeBytes(args[3], rgbPng(side(1), side(2)));
+    else if (args.size() == 4 && args[0] == "header")
+        ok = writeBytes(args[3], headerOnlyPng(side(1), side(2)));
+    else if (args.size() == 2 && args[0] == "palette-alpha")
+        ok = writeBytes(args[1], transparentPalettePng());
+    else if (args.size() == 2 && args[0] == "palette256")
+        ok = writeBytes(args[1], fullPalettePng());
+    else if (args.size() == 2 && args[0] == "palette247")
+        ok = writeBytes(args[1], fullPalettePng(247));
     else if (args.size() == 2 && (args[0] == "rgba-opaque" || args[0] == "gamma")) {
         spng_ihdr ihdr{};
         ihdr.width = 16;
@@ -34,7 +39,9 @@ int main(int argc, char** argv) {
         for (size_t i = 0; i < pixels.size(); ++i)
             if (!rgba || i % 4 != 3) pixels[i] = static_cast<uint8_t>(i * 3);
         ok = writeBytes(args[1], encodePng(ihdr, pixels, nullptr, nullptr, rgba ? 0 : 100000));
-    }
-    else std::fprintf(stderr, "usage: png_fixture rgb|header W H OUT | png_fixture palette-alpha|palette256|palette247|rgba-opaque|gamma OUT\n");
+    } else
+        std::fprintf(stderr,
+                     "usage: png_fixture rgb|header W H OUT | png_fixture "
+                     "palette-alpha|palette256|palette247|rgba-opaque|gamma OUT\n");
     return ok ? 0 : 1;
 }

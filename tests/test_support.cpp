@@ -25,8 +25,10 @@ int32_t recWrite(void* u, const void* buffer, int32_t count) {
     if (count > 2) r->calls.push_back("write(" + std::to_string(count) + ")");
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     for (int32_t k = 0; k < count; ++k) {
-        if (r->writePos == r->output.size()) r->output.push_back(bytes[k]);
-        else r->output[r->writePos] = bytes[k];
+        if (r->writePos == r->output.size())
+            r->output.push_back(bytes[k]);
+        else
+            r->output[r->writePos] = bytes[k];
         ++r->writePos;
     }
     return count;
@@ -41,8 +43,8 @@ int32_t recSeek(void* u, int32_t offset, int32_t origin) {
     return static_cast<int32_t>(r->writePos);
 }
 
-std::string rowCall(const char* name, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
-                    int32_t width, int32_t height) {
+std::string rowCall(const char* name, int32_t rowBytes, int32_t kind, int32_t left, int32_t top, int32_t width,
+                    int32_t height) {
     return std::string(name) + "(kind=" + std::to_string(kind) + ",top=" + std::to_string(top) +
            ",w=" + std::to_string(width) + ",rb=" + std::to_string(rowBytes) +
            (left != 0 || height != 1 ? ",odd" : "") + ")";
@@ -50,8 +52,8 @@ std::string rowCall(const char* name, int32_t rowBytes, int32_t kind, int32_t le
 
 int32_t bytesPerPixel(int32_t kind) { return kind == ROW_KIND_RGB ? 3 : 1; }
 
-int32_t recPutRows(void* u, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
-                   int32_t width, int32_t height) {
+int32_t recPutRows(void* u, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top, int32_t width,
+                   int32_t height) {
     Recorder* r = rec(u);
     r->calls.push_back(rowCall("putRows", rowBytes, kind, left, top, width, height));
     const auto* bytes = static_cast<const uint8_t*>(buffer);
@@ -59,8 +61,8 @@ int32_t recPutRows(void* u, void* buffer, int32_t rowBytes, int32_t kind, int32_
     return 1;
 }
 
-int32_t recGetRows(void* u, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top,
-                   int32_t width, int32_t height) {
+int32_t recGetRows(void* u, void* buffer, int32_t rowBytes, int32_t kind, int32_t left, int32_t top, int32_t width,
+                   int32_t height) {
     Recorder* r = rec(u);
     r->calls.push_back(rowCall("getRows", rowBytes, kind, left, top, width, height));
     if (r->rowSource) r->rowSource(kind, top, width, static_cast<uint8_t*>(buffer));
@@ -95,8 +97,7 @@ std::vector<std::string> Recorder::framingCalls() const {
     return out;
 }
 
-FileHeader makeHeader(int32_t bitsPerPixel, uint32_t width, uint32_t height, uint32_t dataOffset,
-                      uint32_t auxOffset) {
+FileHeader makeHeader(int32_t bitsPerPixel, uint32_t width, uint32_t height, uint32_t dataOffset, uint32_t auxOffset) {
     FileHeader h{};
     h.magic[0] = QVR_MAGIC_0;
     h.magic[1] = QVR_MAGIC_1;

@@ -36,8 +36,7 @@ struct Recorder {
     std::vector<std::string> framingCalls() const;
 };
 
-FileHeader makeHeader(int32_t bitsPerPixel, uint32_t width, uint32_t height,
-                      uint32_t dataOffset, uint32_t auxOffset);
+FileHeader makeHeader(int32_t bitsPerPixel, uint32_t width, uint32_t height, uint32_t dataOffset, uint32_t auxOffset);
 Bytes headerBytes(const FileHeader& header);
 
 // A file: header, then for 8 bpp a palette at 48 and the stream at 816; for 16 bpp

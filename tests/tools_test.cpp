@@ -85,7 +85,8 @@ std::vector<uint32_t> coloursAfterRoundTrip(const RasterImage& image) {
     std::vector<uint32_t> colours;
     for (size_t p = 0; p < back.indices.size(); ++p) {
         const size_t at = 3 * static_cast<size_t>(back.indices[p]);
-        colours.push_back(static_cast<uint32_t>(back.palette[at] << 16 | back.palette[at + 1] << 8 | back.palette[at + 2]));
+        colours.push_back(
+            static_cast<uint32_t>(back.palette[at] << 16 | back.palette[at + 1] << 8 | back.palette[at + 2]));
     }
     return colours;
 }
@@ -226,10 +227,8 @@ TEST(Fidelity, TheDefaultDepthFollowsWhatTheImageNeeds) {
         int32_t want;  // 0: refused
         bool noted;
     } cases[] = {
-        {"256 colours", full.image, 0, 24, true},
-        {"256 colours at 8", full.image, 8, 0, false},
-        {"opaque RGBA", opaque.image, 0, 24, false},
-        {"opaque RGBA at 32", opaque.image, 32, 32, false},
+        {"256 colours", full.image, 0, 24, true},        {"256 colours at 8", full.image, 8, 0, false},
+        {"opaque RGBA", opaque.image, 0, 24, false},     {"opaque RGBA at 32", opaque.image, 32, 32, false},
         {"translucent RGBA", translucent, 0, 32, false},
     };
     for (const auto& c : cases) {
@@ -287,12 +286,12 @@ TEST(SafeOutput, ReplacesOnlyOnceCompleteAndKeepsTheModeOrTheOldFile) {
         ASSERT_EQ(output.write("new", 3), "");
         EXPECT_EQ(contents(target), "old");  // untouched until the commit
         EXPECT_EQ(dir.names().size(), 2u);   // the target and one temporary file
-    }  // abandoned
+    }                                        // abandoned
     EXPECT_EQ(contents(target), "old");
     EXPECT_EQ(dir.names(), std::set<std::string>{"out.qvr"});
     ASSERT_EQ(writeFileSafely(target, "new", 3), "");
     EXPECT_EQ(contents(target), "new");
-    struct stat info{};
+    struct stat info {};
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0640u);
     EXPECT_EQ(dir.names(), std::set<std::string>{"out.qvr"});
@@ -389,13 +388,15 @@ TEST(Messages, ProgressOnlyMovesForward) {
         }
         const std::vector<int> percents = drawnPercents(::testing::internal::GetCapturedStderr());
         ASSERT_FALSE(percents.empty()) << batch;
-        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end())) << batch << " " << ::testing::PrintToString(percents);
+        EXPECT_TRUE(std::is_sorted(percents.begin(), percents.end()))
+            << batch << " " << ::testing::PrintToString(percents);
         EXPECT_EQ(percents.back(), 100) << batch;
     }
 }
 
 TEST(Messages, TheProgressLineFitsTheTerminal) {
-    const std::string longLabel = "/a/very/long/folder/name/that/goes/on/and/on/" + std::string(200, 'x') + "/photo.png";
+    const std::string longLabel =
+        "/a/very/long/folder/name/that/goes/on/and/on/" + std::string(200, 'x') + "/photo.png";
     for (int columns : {10, 40, 80, 200}) {
         const std::string line = progressLine(0.5, longLabel, columns);
         EXPECT_LE(static_cast<int>(line.size()), columns - 1) << columns;

@@ -53,8 +53,9 @@ private:
 };
 
 const WICPixelFormatGUID& pixelFormatOf(int32_t depth) {
-    return depth == 8 ? GUID_WICPixelFormat8bppIndexed
-                      : depth == 24 ? GUID_WICPixelFormat24bppBGR : GUID_WICPixelFormat32bppBGRA;
+    return depth == 8    ? GUID_WICPixelFormat8bppIndexed
+           : depth == 24 ? GUID_WICPixelFormat24bppBGR
+                         : GUID_WICPixelFormat32bppBGRA;
 }
 
 int32_t bytesPerPixel(int32_t depth) { return depth == 8 ? 1 : depth == 24 ? 3 : 4; }
@@ -182,7 +183,7 @@ public:
     HRESULT STDMETHODCALLTYPE GetThumbnail(IWICBitmapSource** thumbnail) override { return noThumbnail(thumbnail); }
 
 private:
-    IWICBitmapDecoder* owner_;    // kept alive while the frame lives: it holds the pixels
+    IWICBitmapDecoder* owner_;  // kept alive while the frame lives: it holds the pixels
     const RasterImage& image_;
 };
 
@@ -229,8 +230,8 @@ public:
         if (!info) return E_INVALIDARG;
         *info = nullptr;
         IWICImagingFactory* factory = nullptr;
-        HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                      IID_IWICImagingFactory, reinterpret_cast<void**>(&factory));
+        HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                      reinterpret_cast<void**>(&factory));
         if (FAILED(hr)) return hr;
         IWICComponentInfo* component = nullptr;
         hr = factory->CreateComponentInfo(CLSID_QvrDecoder, &component);
@@ -312,8 +313,10 @@ public:
         return hr;
     }
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
-        if (lock) ++liveObjects;
-        else --liveObjects;
+        if (lock)
+            ++liveObjects;
+        else
+            --liveObjects;
         return S_OK;
     }
 };

@@ -33,8 +33,10 @@ int main(int argc, char** argv) {
     const size_t pixels = static_cast<size_t>(image.width) * image.height;
     for (size_t p = 0; p < pixels; ++p) {
         const unsigned char* s = image.pixels + p * static_cast<size_t>(channels);
-        if (channels == 1) bytes.push_back(s[0]);
-        else bytes.insert(bytes.end(), {s[2], s[1], s[0]});
+        if (channels == 1)
+            bytes.push_back(s[0]);
+        else
+            bytes.insert(bytes.end(), {s[2], s[1], s[0]});
         if (channels == 4) bytes.push_back(s[3]);
     }
     qvr_free(image.pixels);

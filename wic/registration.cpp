@@ -60,7 +60,8 @@ std::vector<Entry> sharedEntries() {
     return {
         {HKEY_CLASSES_ROOT, ext, L"Content Type", REG_SZ, text(QVR_MIME_TYPE)},
         {HKEY_CLASSES_ROOT, ext, L"PerceivedType", REG_SZ, text(L"image")},
-        {HKEY_CLASSES_ROOT, ext + L"\\ShellEx\\" + THUMBNAIL_HANDLER_IID, nullptr, REG_SZ, text(PHOTO_THUMBNAIL_PROVIDER)},
+        {HKEY_CLASSES_ROOT, ext + L"\\ShellEx\\" + THUMBNAIL_HANDLER_IID, nullptr, REG_SZ,
+         text(PHOTO_THUMBNAIL_PROVIDER)},
         {HKEY_CLASSES_ROOT, ext + L"\\ShellEx\\" + PREVIEW_HANDLER_IID, nullptr, REG_SZ, text(PHOTO_PREVIEW_HANDLER)},
         {HKEY_CLASSES_ROOT, L"SystemFileAssociations\\" + ext + L"\\ShellEx\\ContextMenuHandlers\\ShellImagePreview",
          nullptr, REG_SZ, text(PHOTO_PREVIEW_HANDLER)},
@@ -86,7 +87,8 @@ std::vector<Entry> decoderEntries(const wchar_t* dllPath) {
         {root, clsid, nullptr, REG_SZ, text(DECODER_NAME)},
         {root, clsid, L"FriendlyName", REG_SZ, text(DECODER_NAME)},
         {root, clsid, L"Author", REG_SZ, text(L"QVR project")},
-        {root, clsid, L"Description", REG_SZ, text(L"Reads QVR images (8 bpp indexed, 16 bpp RGB with optional alpha)")},
+        {root, clsid, L"Description", REG_SZ,
+         text(L"Reads QVR images (8 bpp indexed, 16 bpp RGB with optional alpha)")},
         {root, clsid, L"Vendor", REG_SZ, text(guidText(GUID_VendorQvr))},
         {root, clsid, L"ContainerFormat", REG_SZ, text(guidText(GUID_ContainerFormatQvr))},
         {root, clsid, L"Version", REG_SZ, text(L"1.0.0.0")},
@@ -119,11 +121,12 @@ HRESULT fromWin32(LSTATUS status) { return status == ERROR_SUCCESS ? S_OK : HRES
 
 HRESULT write(const Entry& entry) {
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExW(entry.root, entry.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
-                                     nullptr);
+    LSTATUS status =
+        RegCreateKeyExW(entry.root, entry.key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS) return fromWin32(status);
     if (entry.type != REG_NONE)
-        status = RegSetValueExW(key, entry.name, 0, entry.type, entry.data.data(), static_cast<DWORD>(entry.data.size()));
+        status =
+            RegSetValueExW(key, entry.name, 0, entry.type, entry.data.data(), static_cast<DWORD>(entry.data.size()));
     RegCloseKey(key);
     return fromWin32(status);
 }
@@ -133,8 +136,7 @@ bool holds(HKEY key, const Entry& entry) {
     if (RegQueryValueExW(key, entry.name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
     if (type != entry.type || size != entry.data.size()) return false;
     std::vector<BYTE> data(size);
-    return RegQueryValueExW(key, entry.name, nullptr, &type, data.data(), &size) == ERROR_SUCCESS &&
-           data == entry.data;
+    return RegQueryValueExW(key, entry.name, nullptr, &type, data.data(), &size) == ERROR_SUCCESS && data == entry.data;
 }
 
 bool isEmpty(HKEY root, const std::wstring& path) {

@@ -83,14 +83,18 @@ public:
     }
     HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
     HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* now) override {
-        const LONGLONG base = origin == STREAM_SEEK_SET ? 0 : origin == STREAM_SEEK_CUR ? LONGLONG(position_) : LONGLONG(claimed_);
+        const LONGLONG base = origin == STREAM_SEEK_SET   ? 0
+                              : origin == STREAM_SEEK_CUR ? LONGLONG(position_)
+                                                          : LONGLONG(claimed_);
         if (base + move.QuadPart < 0) return STG_E_INVALIDFUNCTION;
         position_ = static_cast<ULONGLONG>(base + move.QuadPart);
         if (now) now->QuadPart = position_;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
     HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return E_NOTIMPL; }
@@ -141,7 +145,9 @@ bool readReference(const std::string& path, Reference& ref) {
 }
 
 const GUID& formatOfDepth(int depth) {
-    return depth == 8 ? GUID_WICPixelFormat8bppIndexed : depth == 24 ? GUID_WICPixelFormat24bppBGR : GUID_WICPixelFormat32bppBGRA;
+    return depth == 8    ? GUID_WICPixelFormat8bppIndexed
+           : depth == 24 ? GUID_WICPixelFormat24bppBGR
+                         : GUID_WICPixelFormat32bppBGRA;
 }
 
 // CopyPixels of `rect` with `stride` into a buffer of exactly the bytes it
@@ -154,13 +160,15 @@ void checkRect(IWICBitmapFrameDecode* frame, const Reference& ref, WICRect rect,
     const UINT size = stride * UINT(rect.Height - 1) + rowBytes;
     std::vector<BYTE> buffer(size + 16, 0xCD);
     const std::string what = "rectangle " + std::to_string(rect.X) + "," + std::to_string(rect.Y) + " " +
-                             std::to_string(rect.Width) + "x" + std::to_string(rect.Height) + " stride " + std::to_string(stride);
+                             std::to_string(rect.Width) + "x" + std::to_string(rect.Height) + " stride " +
+                             std::to_string(stride);
     checkHr(frame->CopyPixels(&rect, stride, size, buffer.data()), S_OK, file, what);
     bool same = true;
     for (int y = 0; y < rect.Height; ++y) {
         const BYTE* want = ref.pixels.data() + (size_t(rect.Y + y) * ref.width + UINT(rect.X)) * bpp;
         same = same && std::memcmp(buffer.data() + size_t(stride) * y, want, rowBytes) == 0;
-        for (UINT k = rowBytes; k < stride && y + 1 < rect.Height; ++k) same = same && buffer[size_t(stride) * y + k] == 0xCD;
+        for (UINT k = rowBytes; k < stride && y + 1 < rect.Height; ++k)
+            same = same && buffer[size_t(stride) * y + k] == 0xCD;
     }
     for (UINT k = size; k < size + 16; ++k) same = same && buffer[k] == 0xCD;
     check(same, file, what + ": pixels or padding differ");
@@ -168,13 +176,16 @@ void checkRect(IWICBitmapFrameDecode* frame, const Reference& ref, WICRect rect,
     // One byte short, a stride shorter than a row: refused, nothing written.
     std::vector<BYTE> untouched(size + 16, 0xCD);
     buffer = untouched;
-    checkHr(frame->CopyPixels(&rect, stride, size - 1, buffer.data()), WINCODEC_ERR_INSUFFICIENTBUFFER, file, what + " one byte short");
+    checkHr(frame->CopyPixels(&rect, stride, size - 1, buffer.data()), WINCODEC_ERR_INSUFFICIENTBUFFER, file,
+            what + " one byte short");
     if (rowBytes > 1 && rect.Height > 1)
-        checkHr(frame->CopyPixels(&rect, rowBytes - 1, size, buffer.data()), E_INVALIDARG, file, what + " stride short of a row");
+        checkHr(frame->CopyPixels(&rect, rowBytes - 1, size, buffer.data()), E_INVALIDARG, file,
+                what + " stride short of a row");
     check(buffer == untouched, file, what + ": a refused copy wrote to the buffer");
 }
 
-void checkDecoded(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, const Reference& ref, const std::string& file) {
+void checkDecoded(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, const Reference& ref,
+                  const std::string& file) {
     GUID container{};
     checkHr(decoder->GetContainerFormat(&container), S_OK, file, "GetContainerFormat");
     check(container == GUID_ContainerFormatQvr, file, "container format");
@@ -187,7 +198,8 @@ void checkDecoded(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, const
     if (!frame) return;
     UINT width = 0, height = 0;
     frame->GetSize(&width, &height);
-    check(width == ref.width && height == ref.height, file, "size " + std::to_string(width) + "x" + std::to_string(height));
+    check(width == ref.width && height == ref.height, file,
+          "size " + std::to_string(width) + "x" + std::to_string(height));
     WICPixelFormatGUID format{};
     frame->GetPixelFormat(&format);
     check(format == formatOfDepth(ref.depth), file, "pixel format for depth " + std::to_string(ref.depth));
@@ -215,10 +227,11 @@ void checkDecoded(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, const
     // The whole image with the tightest stride and no rectangle, then parts.
     const UINT bpp = static_cast<UINT>(ref.depth / 8);
     std::vector<BYTE> pixels(ref.pixels.size());
-    checkHr(frame->CopyPixels(nullptr, width * bpp, UINT(pixels.size()), pixels.data()), S_OK, file, "CopyPixels whole");
+    checkHr(frame->CopyPixels(nullptr, width * bpp, UINT(pixels.size()), pixels.data()), S_OK, file,
+            "CopyPixels whole");
     check(pixels == ref.pixels, file, "pixels of the whole image differ from the library's");
     const INT w = INT(ref.width), h = INT(ref.height);
-    const WICRect rects[] = {{0, 0, w, h}, {1, 0, w - 1, h}, {w / 2, h / 3, w - w / 2, h - h / 3},
+    const WICRect rects[] = {{0, 0, w, h},     {1, 0, w - 1, h}, {w / 2, h / 3, w - w / 2, h - h / 3},
                              {0, h - 1, w, 1}, {w - 1, 0, 1, h}, {w - 1, h - 1, 1, 1}};
     for (const WICRect& rect : rects) checkRect(frame, ref, rect, file);
     const WICRect outside[] = {{w - 1, 0, 2, 1}, {0, h - 1, 1, 2}, {-1, 0, 1, 1}, {0, 0, -1, 1}};
@@ -230,7 +243,8 @@ void checkDecoded(IWICImagingFactory* factory, IWICBitmapDecoder* decoder, const
 // The HRESULT WIC must give for a file the library refuses with `error`.
 HRESULT expectedFailure(int error, const std::vector<BYTE>& bytes) {
     if (error == 2) {  // not QVR: our decoder is picked only when the pattern matches
-        const bool matches = bytes.size() >= sizeof QVR_PATTERN && std::memcmp(bytes.data(), QVR_PATTERN, sizeof QVR_PATTERN) == 0;
+        const bool matches =
+            bytes.size() >= sizeof QVR_PATTERN && std::memcmp(bytes.data(), QVR_PATTERN, sizeof QVR_PATTERN) == 0;
         return matches ? WINCODEC_ERR_BADHEADER : WINCODEC_ERR_COMPONENTNOTFOUND;
     }
     return error == 7 ? E_OUTOFMEMORY : WINCODEC_ERR_BADIMAGE;
@@ -260,7 +274,8 @@ IWICBitmapDecoderInfo* findOurDecoder(IWICImagingFactory* factory, int& found) {
     found = 0;
     IWICBitmapDecoderInfo* ours = nullptr;
     IEnumUnknown* components = nullptr;
-    if (FAILED(factory->CreateComponentEnumerator(WICDecoder, WICComponentEnumerateDefault, &components))) return nullptr;
+    if (FAILED(factory->CreateComponentEnumerator(WICDecoder, WICComponentEnumerateDefault, &components)))
+        return nullptr;
     IUnknown* unknown = nullptr;
     ULONG fetched = 0;
     while (components->Next(1, &unknown, &fetched) == S_OK && fetched == 1) {
@@ -269,8 +284,10 @@ IWICBitmapDecoderInfo* findOurDecoder(IWICImagingFactory* factory, int& found) {
         if (SUCCEEDED(unknown->QueryInterface(IID_IWICBitmapDecoderInfo, reinterpret_cast<void**>(&info))) &&
             SUCCEEDED(info->GetCLSID(&clsid)) && clsid == CLSID_QvrDecoder) {
             ++found;
-            if (!ours) ours = info;
-            else info->Release();
+            if (!ours)
+                ours = info;
+            else
+                info->Release();
         } else if (info) {
             info->Release();
         }
@@ -291,9 +308,12 @@ void checkComponentInfo(IWICImagingFactory* factory, const std::string& sample, 
     IWICBitmapDecoderInfo* info = findOurDecoder(factory, found);
     check(found == 1, "enumerator", "our decoder listed " + std::to_string(found) + " times");
     if (!info) return;
-    check(textOf([&](UINT n, WCHAR* t, UINT* l) { return info->GetFileExtensions(n, t, l); }) == QVR_EXTENSION, "enumerator", "file extensions");
-    check(textOf([&](UINT n, WCHAR* t, UINT* l) { return info->GetMimeTypes(n, t, l); }) == QVR_MIME_TYPE, "enumerator", "MIME types");
-    check(textOf([&](UINT n, WCHAR* t, UINT* l) { return info->GetFriendlyName(n, t, l); }) == DECODER_NAME, "enumerator", "friendly name");
+    check(textOf([&](UINT n, WCHAR* t, UINT* l) { return info->GetFileExtensions(n, t, l); }) == QVR_EXTENSION,
+          "enumerator", "file extensions");
+    check(textOf([&](UINT n, WCHAR* t, UINT* l) { return info->GetMimeTypes(n, t, l); }) == QVR_MIME_TYPE, "enumerator",
+          "MIME types");
+    check(textOf([&](UINT n, WCHAR* t, UINT* l) { return info->GetFriendlyName(n, t, l); }) == DECODER_NAME,
+          "enumerator", "friendly name");
     GUID guid{};
     check(info->GetVendorGUID(&guid) == S_OK && guid == GUID_VendorQvr, "enumerator", "vendor");
     check(info->GetContainerFormat(&guid) == S_OK && guid == GUID_ContainerFormatQvr, "enumerator", "container format");
@@ -312,7 +332,8 @@ void checkComponentInfo(IWICImagingFactory* factory, const std::string& sample, 
         const std::vector<BYTE> bytes = readFile(p.file);
         IStream* stream = SHCreateMemStream(bytes.data(), UINT(bytes.size()));
         BOOL matches = !p.matches;
-        check(stream && info->MatchesPattern(stream, &matches) == S_OK && matches == p.matches, p.file, "MatchesPattern");
+        check(stream && info->MatchesPattern(stream, &matches) == S_OK && matches == p.matches, p.file,
+              "MatchesPattern");
         if (stream) stream->Release();
     }
     info->Release();
@@ -321,7 +342,8 @@ void checkComponentInfo(IWICImagingFactory* factory, const std::string& sample, 
 // QueryCapability answers from the header and leaves the stream where it was.
 void checkCapability(IWICImagingFactory* factory, const std::string& sample, const std::string& other) {
     IWICBitmapDecoder* decoder = nullptr;
-    checkHr(factory->CreateDecoder(GUID_ContainerFormatQvr, nullptr, &decoder), S_OK, "CreateDecoder", "by container format");
+    checkHr(factory->CreateDecoder(GUID_ContainerFormatQvr, nullptr, &decoder), S_OK, "CreateDecoder",
+            "by container format");
     if (!decoder) return;
     const struct {
         const std::string& file;
@@ -360,8 +382,8 @@ void checkClaimingStreams(IWICImagingFactory* factory, const std::string& sample
     const std::vector<BYTE> bytes = readFile(sample);
     ClaimingStream stream(bytes, PETABYTE);
     IWICBitmapDecoder* decoder = nullptr;
-    checkHr(factory->CreateDecoderFromStream(&stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder), S_OK,
-            sample, "through a stream claiming a petabyte");
+    checkHr(factory->CreateDecoderFromStream(&stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder), S_OK, sample,
+            "through a stream claiming a petabyte");
     if (decoder) {
         checkDecoded(factory, decoder, ref, sample + " (claiming stream)");
         decoder->Release();
@@ -379,13 +401,14 @@ void checkClaimingStreams(IWICImagingFactory* factory, const std::string& sample
     gapped.insert(gapped.end(), bytes.begin() + 48, bytes.begin() + dataOffset);
     ClaimingStream spread(gapped, gapped.size());
     decoder = nullptr;
-    checkHr(factory->CreateDecoderFromStream(&spread, nullptr, WICDecodeMetadataCacheOnDemand, &decoder), S_OK,
-            sample, "with the palette behind a gap");
+    checkHr(factory->CreateDecoderFromStream(&spread, nullptr, WICDecodeMetadataCacheOnDemand, &decoder), S_OK, sample,
+            "with the palette behind a gap");
     if (decoder) {
         checkDecoded(factory, decoder, ref, sample + " (palette behind a gap)");
         decoder->Release();
     }
-    check(spread.bytesRead < gap / 64, sample, "read " + std::to_string(spread.bytesRead) + " bytes around a 64 MiB gap");
+    check(spread.bytesRead < gap / 64, sample,
+          "read " + std::to_string(spread.bytesRead) + " bytes around a 64 MiB gap");
 
     // A header of the largest size or with its data far into the stream,
     // over a few bytes: refused as damaged, never out of memory.
@@ -395,7 +418,8 @@ void checkClaimingStreams(IWICImagingFactory* factory, const std::string& sample
     std::memcpy(&largest[28], &side, 4);
     std::vector<BYTE> distant(bytes.begin(), bytes.begin() + 48 + 64);
     std::memcpy(&distant[32], &distantOffset, 4);
-    for (const auto& [name, file] : {std::pair{"8191 x 8191 header", largest}, std::pair{"data offset 2^31 - 256", distant}}) {
+    for (const auto& [name, file] :
+         {std::pair{"8191 x 8191 header", largest}, std::pair{"data offset 2^31 - 256", distant}}) {
         ClaimingStream claiming(file, PETABYTE);
         decoder = nullptr;
         checkHr(factory->CreateDecoderFromStream(&claiming, nullptr, WICDecodeMetadataCacheOnDemand, &decoder),
@@ -404,7 +428,8 @@ void checkClaimingStreams(IWICImagingFactory* factory, const std::string& sample
     }
 }
 
-int registered(IWICImagingFactory* factory, const std::string& manifest, const std::string& sample, const std::string& other) {
+int registered(IWICImagingFactory* factory, const std::string& manifest, const std::string& sample,
+               const std::string& other) {
     std::ifstream list(manifest);
     std::string line;
     std::string sampleReference;
@@ -423,7 +448,8 @@ int registered(IWICImagingFactory* factory, const std::string& manifest, const s
 
 int unregistered(IWICImagingFactory* factory, const std::string& sample) {
     IWICBitmapDecoder* decoder = nullptr;
-    checkHr(factory->CreateDecoderFromFilename(wide(sample).c_str(), nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand, &decoder),
+    checkHr(factory->CreateDecoderFromFilename(wide(sample).c_str(), nullptr, GENERIC_READ,
+                                               WICDecodeMetadataCacheOnDemand, &decoder),
             WINCODEC_ERR_COMPONENTNOTFOUND, sample, "after unregistering");
     if (decoder) decoder->Release();
     int found = 0;
@@ -446,8 +472,10 @@ int main(int argc, char** argv) {
                                         reinterpret_cast<void**>(&factory));
     check(hr == S_OK, "CoCreateInstance", "WIC's imaging factory: " + hex(hr));
     if (factory) {
-        if (mode == "registered") registered(factory, argv[2], argv[3], argv[4]);
-        else unregistered(factory, argv[2]);
+        if (mode == "registered")
+            registered(factory, argv[2], argv[3], argv[4]);
+        else
+            unregistered(factory, argv[2]);
         factory->Release();
     }
     CoUninitialize();

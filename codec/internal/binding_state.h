@@ -41,11 +41,11 @@ constexpr bool seekInside(int32_t origin, int64_t target, int64_t size) {
 // How a host-less binding's transfer failed, first failure only.
 enum class StreamFailure {
     None,
-    EndOfData,   // a read delivered nothing
+    EndOfData,  // a read delivered nothing
     ReadError,
-    WriteError,  // includes a full disk and a write that moved fewer bytes than asked
-    RowRefused,  // a row transfer that does not fit the image
-    SeekOutside, // a seek to an offset outside the file
+    WriteError,   // includes a full disk and a write that moved fewer bytes than asked
+    RowRefused,   // a row transfer that does not fit the image
+    SeekOutside,  // a seek to an offset outside the file
 };
 
 // The host-less bindings' record of a transfer: its first failure, where the

@@ -88,9 +88,7 @@ inline void unpackRun(uint16_t* out, const uint8_t* bytes, int32_t n, uint16_t s
 // Samples past a row's end read 0 (a reference one to the right of the last
 // pixel, or one to the left of the first, may see them), as they did before
 // unpackRun() wrote there.
-inline void clearRowTail(uint16_t* row, int32_t width) {
-    std::memset(row + width, 0, RUN_SLACK * sizeof(uint16_t));
-}
+inline void clearRowTail(uint16_t* row, int32_t width) { std::memset(row + width, 0, RUN_SLACK * sizeof(uint16_t)); }
 
 // The literals of an 8-bit plane, up to a group of eight at a time: copies
 // the eight bytes at `bytes` to `out` and returns how many of them come before
@@ -120,8 +118,7 @@ inline void copyEights(uint8_t* out, const uint8_t* from, int32_t n) {
 // least LONGEST_COMMAND_8 of them. Returns the samples decoded.
 constexpr int32_t LONGEST_COMMAND_8 = 4;  // a pair: command, count, two samples
 template <typename Stream>
-int32_t commandInMemory8(Stream& in, const uint8_t* b, uint8_t* out, const uint8_t* above,
-                         const uint8_t* above2) {
+int32_t commandInMemory8(Stream& in, const uint8_t* b, uint8_t* out, const uint8_t* above, const uint8_t* above2) {
     const int32_t c = b[0];
     switch (c) {
     case CMD_ESCAPE:
@@ -179,9 +176,7 @@ int32_t decodeRow8(Stream& in, uint8_t* cur, const uint8_t* up, const uint8_t* u
             continue;
         }
         switch (c) {
-        case CMD_ESCAPE:
-            cur[i++] = static_cast<uint8_t>(operand8(in.readByte()));
-            break;
+        case CMD_ESCAPE: cur[i++] = static_cast<uint8_t>(operand8(in.readByte())); break;
         case CMD_PAIR: {
             const int32_t n = in.readByte() + PAIR_BIAS_8;
             const uint8_t a = static_cast<uint8_t>(operand8(in.readByte()));
@@ -217,8 +212,10 @@ int32_t decodeRow8(Stream& in, uint8_t* cur, const uint8_t* up, const uint8_t* u
 // stale stack.
 template <bool HandsOutRingRows>
 void clearByteRing(ReaderByteRing& ring, int32_t width) {
-    if constexpr (HandsOutRingRows) std::memset(&ring, 0, sizeof ring);
-    else ring.clearFor(width, COPY_REACH);
+    if constexpr (HandsOutRingRows)
+        std::memset(&ring, 0, sizeof ring);
+    else
+        ring.clearFor(width, COPY_REACH);
 }
 
 // Decodes one 8-bit plane from the current position. Returns the row that ran
@@ -252,8 +249,7 @@ inline void copyFours(uint16_t* out, const uint16_t* from, int32_t n) {
 // The other commands, when their bytes lie in memory: `b` holds at least
 // USUAL_LOOK of them. Returns the pixels decoded.
 template <typename Stream>
-int32_t otherCommand16(Stream& in, const uint8_t* b, uint16_t* out, const uint16_t* above,
-                       const uint16_t* above2) {
+int32_t otherCommand16(Stream& in, const uint8_t* b, uint16_t* out, const uint16_t* above, const uint16_t* above2) {
     const int32_t c = b[0];
     switch (c) {
     case CMD_ESCAPE:
@@ -351,9 +347,7 @@ int32_t decodeRow16(Stream& in, uint16_t* cur, const uint16_t* up, const uint16_
             continue;
         }
         switch (c) {
-        case CMD_ESCAPE:
-            cur[i++] = static_cast<uint16_t>(in.readWord());
-            break;
+        case CMD_ESCAPE: cur[i++] = static_cast<uint16_t>(in.readWord()); break;
         case CMD_UP_RIGHT:
             cur[i] = up[i + 1];
             ++i;

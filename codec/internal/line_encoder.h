@@ -75,7 +75,7 @@ inline bool anyCandidate8(const uint8_t* p, const uint8_t* above, const uint8_t*
 }
 
 inline bool anyCandidate16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
-    const uint64_t here = load<uint64_t>(p);            // pixels 0..3
+    const uint64_t here = load<uint64_t>(p);               // pixels 0..3
     const uint64_t nearAbove = load<uint64_t>(above - 1);  // the pixels above, from one to the left
     const uint32_t first2 = static_cast<uint32_t>(here);
     const bool copyUp = static_cast<uint32_t>(nearAbove >> 16) == first2;
@@ -139,9 +139,13 @@ struct CommandBiases<uint16_t> {
     static constexpr int32_t COPY = COPY_BIAS_16, FILL = FILL_BIAS_16, PAIR = PAIR_BIAS_16;
 };
 template <typename Row>
-void putSample(Row& out, uint8_t sample) { out.putByte(sample); }
+void putSample(Row& out, uint8_t sample) {
+    out.putByte(sample);
+}
 template <typename Row>
-void putSample(Row& out, uint16_t sample) { out.putWord(sample); }
+void putSample(Row& out, uint16_t sample) {
+    out.putWord(sample);
+}
 
 // Emits `command` for the samples from position i and returns how many it covers.
 template <typename Row, typename Sample>
@@ -150,9 +154,7 @@ int32_t emitCommand(Row& out, const Sample* cur, int32_t i, int32_t command, int
     out.putByte(command);
     switch (command) {
     case CMD_COPY_UP:
-    case CMD_COPY_UP2:
-        out.putByte(length - Biases::COPY);
-        break;
+    case CMD_COPY_UP2: out.putByte(length - Biases::COPY); break;
     case CMD_FILL:
         out.putByte(length - Biases::FILL);
         putSample(out, cur[i]);
@@ -180,17 +182,17 @@ constexpr int32_t LITERAL_GROUP = 16;
 inline __m128i sixteen(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
     const __m128i c0 = sixteen(p), c1 = sixteen(p + 1), c2 = sixteen(p + 2), c3 = sixteen(p + 3);
-    const __m128i copyUp = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, sixteen(above)),
-                                                       _mm_cmpeq_epi8(c1, sixteen(above + 1))),
-                                         _mm_cmpeq_epi8(c2, sixteen(above + 2)));
-    const __m128i copyUp2 = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, sixteen(above2)),
-                                                        _mm_cmpeq_epi8(c1, sixteen(above2 + 1))),
-                                          _mm_cmpeq_epi8(c2, sixteen(above2 + 2)));
+    const __m128i copyUp =
+        _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, sixteen(above)), _mm_cmpeq_epi8(c1, sixteen(above + 1))),
+                      _mm_cmpeq_epi8(c2, sixteen(above + 2)));
+    const __m128i copyUp2 =
+        _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, sixteen(above2)), _mm_cmpeq_epi8(c1, sixteen(above2 + 1))),
+                      _mm_cmpeq_epi8(c2, sixteen(above2 + 2)));
     const __m128i sameAs2 = _mm_cmpeq_epi8(c0, c2);
     const __m128i fill = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, c1), sameAs2), _mm_cmpeq_epi8(c0, c3));
     const __m128i pair = _mm_and_si128(sameAs2, _mm_cmpeq_epi8(c1, c3));
-    const auto lanes = static_cast<uint32_t>(
-        _mm_movemask_epi8(_mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(fill, pair))));
+    const auto lanes =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(fill, pair))));
     return lanes ? std::countr_zero(lanes) : LITERAL_GROUP;
 }
 // Lanes of the group's first n samples that are command bytes (0xF8 and above).
@@ -210,8 +212,7 @@ inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint
     const uint64_t c2 = load<uint64_t>(p + 2), c3 = load<uint64_t>(p + 3);
     const uint64_t copyUp = zeroBytes(c0 ^ load<uint64_t>(above)) & zeroBytes(c1 ^ load<uint64_t>(above + 1)) &
                             zeroBytes(c2 ^ load<uint64_t>(above + 2));
-    const uint64_t copyUp2 = zeroBytes(c0 ^ load<uint64_t>(above2)) &
-                             zeroBytes(c1 ^ load<uint64_t>(above2 + 1)) &
+    const uint64_t copyUp2 = zeroBytes(c0 ^ load<uint64_t>(above2)) & zeroBytes(c1 ^ load<uint64_t>(above2 + 1)) &
                              zeroBytes(c2 ^ load<uint64_t>(above2 + 2));
     const uint64_t sameAs2 = zeroBytes(c0 ^ c2);
     const uint64_t fill = zeroBytes(c0 ^ c1) & sameAs2 & zeroBytes(c0 ^ c3);
@@ -244,8 +245,7 @@ void emitLiterals8(Row& out, const uint8_t* p, int32_t n) {
 }
 
 template <typename Row>
-void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r,
-                int32_t width) {
+void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t width) {
     int32_t i = 0;
     while (i < width) {
         if (i + LITERAL_SCAN_REACH <= width) {  // the row's room leaves a group's slack here
@@ -342,8 +342,7 @@ int32_t emitPackedOrLiteral16(Row& out, const uint16_t* cur, int32_t j, int32_t 
 }
 
 template <typename Row>
-void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r,
-                 int32_t width) {
+void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t width) {
     int32_t j = 0;
     while (j < width) {
         const Choice chosen = chooseCommand16(cur, up, up2, r, j, width);

@@ -76,13 +76,13 @@ inline int32_t packedRunLength(const uint16_t* p, int32_t cap) {
     const uint64_t mask = repeated<uint16_t>(PACKED_SHARED_MASK);
     const uint64_t shared = repeated<uint16_t>(sharedBits);
     uint64_t before = static_cast<uint16_t>(~p[0]);  // the pixel before the first: unequal to it
-    uint64_t equalBefore = 0;  // bit 15: the pixel before equals the one before it
+    uint64_t equalBefore = 0;                        // bit 15: the pixel before equals the one before it
     constexpr int32_t NONE = 1 << 30;
     int32_t i = 0;
     for (; i + 4 <= cap; i += 4) {
         const uint64_t w = load<uint64_t>(p + i);
         const uint64_t mismatch = (w & mask) ^ shared;
-        const uint64_t equal = zeroLanes16(w ^ (w << 16 | before));  // lane k: pixel i+k equals i+k-1
+        const uint64_t equal = zeroLanes16(w ^ (w << 16 | before));   // lane k: pixel i+k equals i+k-1
         const uint64_t triple = equal & (equal << 16 | equalBefore);  // ... and i+k-1 equals i+k-2
         const int32_t m = mismatch ? i + std::countr_zero(mismatch) / 16 : NONE;
         const int32_t t = triple ? i + std::countr_zero(triple) / 16 : NONE;
@@ -114,8 +114,6 @@ inline uint64_t commandBytes(uint64_t x) {
     return x & (x << 1) & (x << 2) & (x << 3) & (x << 4) & LANE_HIGH_BITS;
 }
 // The lane of the lowest set high bit, or 8 when none is set.
-inline int32_t firstLane(uint64_t laneBits) {
-    return laneBits ? std::countr_zero(laneBits) / 8 : 8;
-}
+inline int32_t firstLane(uint64_t laneBits) { return laneBits ? std::countr_zero(laneBits) / 8 : 8; }
 
 }  // namespace qvr

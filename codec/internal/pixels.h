@@ -84,8 +84,7 @@ inline void widenFour(uint8_t* out, const uint16_t* pixels) {
 // widened: only groups of four pixels that differ from the row above are
 // widened; row 0 is widened whole.
 constexpr int32_t WIDEN_GROUP = 4;
-inline void widenChangedGroups(uint8_t* out, const uint16_t* cur, const uint16_t* up, int32_t row,
-                               int32_t width) {
+inline void widenChangedGroups(uint8_t* out, const uint16_t* cur, const uint16_t* up, int32_t row, int32_t width) {
     if (row == 0) {
         rgbFrom565(out, cur, width);
         return;

@@ -9,7 +9,7 @@
 
 namespace qvr {
 
-constexpr int32_t RING_SLOTS = 4;              // row r lives in slot r & 3
+constexpr int32_t RING_SLOTS = 4;  // row r lives in slot r & 3
 constexpr int32_t READER_SPARE_SAMPLES = LONGEST_COMMAND_OUTPUT;
 // A few spare samples after the last slot let the encoders look a little past
 // a row's end with whole-word loads; what they see there is masked out.

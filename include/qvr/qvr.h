@@ -43,11 +43,11 @@ typedef enum qvr_error {
     QVR_ERROR_SIZE_UNSUPPORTED = 5, /* writing: QVR holds 2..8191 columns, 1..8191 rows */
     QVR_ERROR_CONVERSION = 6,       /* a 16 bpp file cannot be read as palette indices */
     QVR_ERROR_OUT_OF_MEMORY = 7,
-    QVR_ERROR_OPEN = 8,             /* the file cannot be opened or created */
-    QVR_ERROR_READ = 9,             /* reading the file failed */
-    QVR_ERROR_WRITE = 10,           /* writing the file failed (a full disk, ...) */
-    QVR_ERROR_COLOURS = 11,         /* writing: an 8 bpp file cannot keep these palette colours */
-    QVR_ERROR_CANCELLED = 12        /* reading: the caller's row callback asked to stop */
+    QVR_ERROR_OPEN = 8,      /* the file cannot be opened or created */
+    QVR_ERROR_READ = 9,      /* reading the file failed */
+    QVR_ERROR_WRITE = 10,    /* writing the file failed (a full disk, ...) */
+    QVR_ERROR_COLOURS = 11,  /* writing: an 8 bpp file cannot keep these palette colours */
+    QVR_ERROR_CANCELLED = 12 /* reading: the caller's row callback asked to stop */
 } qvr_error;
 
 /* What a file holds. */
@@ -75,9 +75,9 @@ typedef struct qvr_info {
 typedef struct qvr_image {
     uint32_t width;
     uint32_t height;
-    qvr_format format;     /* never QVR_FORMAT_AUTO once read */
-    uint8_t* pixels;       /* width * height * (1, 3 or 4) bytes */
-    uint8_t palette[768];  /* QVR_FORMAT_INDEXED: 256 entries of red, green, blue */
+    qvr_format format;    /* never QVR_FORMAT_AUTO once read */
+    uint8_t* pixels;      /* width * height * (1, 3 or 4) bytes */
+    uint8_t palette[768]; /* QVR_FORMAT_INDEXED: 256 entries of red, green, blue */
 } qvr_image;
 
 /* Reading limits. Zero every field you do not set (`qvr_limits limits = {0};`):
@@ -146,10 +146,8 @@ qvr_error qvr_file_span(const void* data, size_t size, uint64_t* least, uint64_t
  * allocation. The file form reads no more of a file than its header lets it
  * use. On success `out->pixels` belongs to the caller (qvr_free); on failure
  * `out` is zeroed. */
-qvr_error qvr_decode_memory(const void* data, size_t size, qvr_format format,
-                            const qvr_limits* limits, qvr_image* out);
-qvr_error qvr_decode_file(const char* path, qvr_format format, const qvr_limits* limits,
-                          qvr_image* out);
+qvr_error qvr_decode_memory(const void* data, size_t size, qvr_format format, const qvr_limits* limits, qvr_image* out);
+qvr_error qvr_decode_file(const char* path, qvr_format format, const qvr_limits* limits, qvr_image* out);
 
 /* Writes `image` as a QVR file: QVR_FORMAT_INDEXED as 8 bpp with its palette,
  * RGB as 16 bpp, RGBA as 16 bpp with an alpha plane when some pixel is not
@@ -159,8 +157,7 @@ qvr_error qvr_decode_file(const char* path, qvr_format format, const qvr_limits*
  * reads back as 246. The memory form hands back a buffer to release with
  * qvr_free. The file form writes a temporary file beside `path` and renames
  * it into place, so `path` is either left alone or fully replaced. */
-qvr_error qvr_encode_memory_with(const qvr_image* image, const qvr_encode_options* options, void** data,
-                                 size_t* size);
+qvr_error qvr_encode_memory_with(const qvr_image* image, const qvr_encode_options* options, void** data, size_t* size);
 qvr_error qvr_encode_file_with(const qvr_image* image, const qvr_encode_options* options, const char* path);
 
 /* The same with the default options. */
@@ -254,8 +251,8 @@ qvr_error qvr_decoder_read(qvr_decoder* decoder, qvr_format format, uint8_t* pix
  * (required) in `format`; its first call comes after the header and, for an
  * indexed file, the palette (qvr_decoder_info then answers) and before any
  * row. */
-qvr_error qvr_decoder_new_push(qvr_format format, const qvr_limits* limits, qvr_row_callback callback,
-                               void* user, qvr_decoder** out);
+qvr_error qvr_decoder_new_push(qvr_format format, const qvr_limits* limits, qvr_row_callback callback, void* user,
+                               qvr_decoder** out);
 
 /* The next `size` bytes of the file, decoded as far as they go. QVR_OK asks
  * for more; any other code ends the decode as soon as the fault is known

@@ -72,11 +72,11 @@ static GdkPixbuf* library_pixbuf(const char* path) {
 
 /* What one incremental load gave. */
 typedef struct {
-    GdkPixbuf* pixbuf;  /* as prepared, whole or with the rows before a failure; NULL if never prepared */
-    gchar* message;     /* the error, NULL on success */
-    gsize failed_after; /* bytes written up to the failing write; length + 1 when the close failed */
-    int width, height;  /* from size-prepared */
-    int rows;           /* rows announced by area-updated, from the top */
+    GdkPixbuf* pixbuf;       /* as prepared, whole or with the rows before a failure; NULL if never prepared */
+    gchar* message;          /* the error, NULL on success */
+    gsize failed_after;      /* bytes written up to the failing write; length + 1 when the close failed */
+    int width, height;       /* from size-prepared */
+    int rows;                /* rows announced by area-updated, from the top */
     gboolean areas_in_order; /* each area whole rows, starting where the last one ended */
 } Load;
 
@@ -89,8 +89,7 @@ static void on_size_prepared(GdkPixbufLoader* loader, int width, int height, gpo
 
 static void on_area_updated(GdkPixbufLoader* loader, int x, int y, int width, int height, gpointer data) {
     Load* load = data;
-    if (x != 0 || width != gdk_pixbuf_get_width(gdk_pixbuf_loader_get_pixbuf(loader)) || y != load->rows ||
-        height <= 0)
+    if (x != 0 || width != gdk_pixbuf_get_width(gdk_pixbuf_loader_get_pixbuf(loader)) || y != load->rows || height <= 0)
         load->areas_in_order = FALSE;
     load->rows = y + height;
 }
@@ -155,16 +154,15 @@ static gsize library_failure_offset(const gchar* data, gsize length) {
  * the same outcome and message, the pixels of every announced row, each row
  * announced once from the top, and a failure at the write that holds the byte
  * where the library's decoder fails (`failure`, from library_failure_offset). */
-static void check_pieces(const char* path, gsize length, GdkPixbuf* whole, const char* whole_message,
-                         const Load* first, gsize failure, const Load* load, gsize piece) {
+static void check_pieces(const char* path, gsize length, GdkPixbuf* whole, const char* whole_message, const Load* first,
+                         gsize failure, const Load* load, gsize piece) {
     gchar* detail = g_strdup_printf("%zu-byte pieces: %s", piece, load->message ? load->message : "loaded");
     if ((load->message == NULL) != (whole_message == NULL) ||
         (whole_message != NULL && !g_str_has_suffix(whole_message, load->message))) /* after the file's name */
         fail("loading in pieces ends otherwise than loading whole", path, detail);
     if (!load->areas_in_order) fail("area-updated skipped, repeated or reordered rows", path, detail);
-    if (whole != NULL &&
-        (load->rows != gdk_pixbuf_get_height(whole) || !same_pixels(load->pixbuf, whole) ||
-         load->width != gdk_pixbuf_get_width(whole) || load->height != gdk_pixbuf_get_height(whole)))
+    if (whole != NULL && (load->rows != gdk_pixbuf_get_height(whole) || !same_pixels(load->pixbuf, whole) ||
+                          load->width != gdk_pixbuf_get_width(whole) || load->height != gdk_pixbuf_get_height(whole)))
         fail("loading in pieces gives other pixels, size or announced rows than loading whole", path, detail);
     if (whole == NULL && (load->rows != first->rows || !same_top_rows(load->pixbuf, first->pixbuf, load->rows)))
         fail("a damaged file gives other rows in other pieces", path, detail);
@@ -320,8 +318,7 @@ static int run_loader(const char* samples, const char* workdir) {
 
 static int run_size(const char* path, int width, int height) {
     int got_width = 0, got_height = 0;
-    if (gdk_pixbuf_get_file_info(path, &got_width, &got_height) == NULL || got_width != width ||
-        got_height != height) {
+    if (gdk_pixbuf_get_file_info(path, &got_width, &got_height) == NULL || got_width != width || got_height != height) {
         fprintf(stderr, "pixbuf_test: %s is %d x %d, not %d x %d\n", path, got_width, got_height, width, height);
         return 1;
     }
@@ -333,7 +330,8 @@ static int run_same(const char* a, const char* b) {
     GdkPixbuf* first = gdk_pixbuf_new_from_file(a, &error);
     GdkPixbuf* second = first ? gdk_pixbuf_new_from_file(b, &error) : NULL;
     const gboolean same = first != NULL && second != NULL && same_pixels_as(first, second, TRUE);
-    if (!same) fprintf(stderr, "pixbuf_test: %s and %s differ%s%s\n", a, b, error ? ": " : "", error ? error->message : "");
+    if (!same)
+        fprintf(stderr, "pixbuf_test: %s and %s differ%s%s\n", a, b, error ? ": " : "", error ? error->message : "");
     g_clear_error(&error);
     g_clear_object(&first);
     g_clear_object(&second);
@@ -354,7 +352,8 @@ static GdkPixbuf* load_streamed(const char* path, GError** error) {
     static guchar piece[65536];
     size_t got;
     gboolean ok = TRUE;
-    while (ok && (got = fread(piece, 1, sizeof piece, file)) > 0) ok = gdk_pixbuf_loader_write(loader, piece, got, error);
+    while (ok && (got = fread(piece, 1, sizeof piece, file)) > 0)
+        ok = gdk_pixbuf_loader_write(loader, piece, got, error);
     fclose(file);
     ok = gdk_pixbuf_loader_close(loader, ok ? error : NULL) && ok;
     GdkPixbuf* pixbuf = ok ? gdk_pixbuf_loader_get_pixbuf(loader) : NULL;
@@ -398,7 +397,8 @@ static void check_out_of_memory(const char* huge) {
     const GError* errors[] = {whole_error, streamed_error};
     for (size_t i = 0; i < G_N_ELEMENTS(errors); ++i)
         if (errors[i] == NULL || !g_error_matches(errors[i], GDK_PIXBUF_ERROR, GDK_PIXBUF_ERROR_INSUFFICIENT_MEMORY))
-            fail(i == 0 ? "loading whole without memory gives no memory error" : "loading in pieces without memory gives no memory error",
+            fail(i == 0 ? "loading whole without memory gives no memory error"
+                        : "loading in pieces without memory gives no memory error",
                  huge, errors[i] != NULL ? errors[i]->message : NULL);
     if (whole != NULL || streamed != NULL) fail("a pixbuf that cannot be had loads", huge, NULL);
     g_clear_error(&whole_error);
@@ -431,10 +431,12 @@ static int run_bounded(const char* sample, const char* workdir) {
     GdkPixbuf* want = library_pixbuf(sample);
     GError* error = NULL;
     GdkPixbuf* whole = gdk_pixbuf_new_from_file(padded, &error);
-    if (whole == NULL || !same_pixels(whole, want)) fail("the padded file does not load whole", padded, error ? error->message : NULL);
+    if (whole == NULL || !same_pixels(whole, want))
+        fail("the padded file does not load whole", padded, error ? error->message : NULL);
     g_clear_error(&error);
     GdkPixbuf* streamed = load_streamed(padded, &error);
-    if (streamed == NULL || !same_pixels(streamed, want)) fail("the padded file does not load in pieces", padded, error ? error->message : NULL);
+    if (streamed == NULL || !same_pixels(streamed, want))
+        fail("the padded file does not load in pieces", padded, error ? error->message : NULL);
     g_clear_error(&error);
     GdkPixbuf* refused = gdk_pixbuf_new_from_file(huge, &error);
     if (refused != NULL || error == NULL) fail("a header over too few bytes loads", huge, NULL);
@@ -478,8 +480,8 @@ static int run_saving(const char* workdir) {
     const struct {
         GdkPixbuf* pixbuf;
         const char *key, *value;
-        int depth;           /* 0: refused */
-        const char* reason;  /* in the refusal */
+        int depth;          /* 0: refused */
+        const char* reason; /* in the refusal */
     } cases[] = {
         {opaque, NULL, NULL, 24, NULL},
         {opaque, "alpha", "keep", 32, NULL},
@@ -514,7 +516,8 @@ int main(int argc, char** argv) {
     if (argc == 4 && strcmp(argv[1], "same") == 0) return run_same(argv[2], argv[3]);
     if (argc == 4 && strcmp(argv[1], "bounded") == 0) return run_bounded(argv[2], argv[3]);
     if (argc == 3 && strcmp(argv[1], "saving") == 0) return run_saving(argv[2]);
-    fprintf(stderr, "usage: pixbuf_test loader SAMPLES WORKDIR | size FILE W H | same A B | bounded SAMPLE WORKDIR"
-                    " | saving WORKDIR\n");
+    fprintf(stderr,
+            "usage: pixbuf_test loader SAMPLES WORKDIR | size FILE W H | same A B | bounded SAMPLE WORKDIR"
+            " | saving WORKDIR\n");
     return 2;
 }

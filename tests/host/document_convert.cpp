@@ -25,8 +25,10 @@ qvr::RasterImage rasterFromDocument(Document& document) {
 Document documentFromRaster(const qvr::RasterImage& image) {
     Document document;
     const bool indexed = image.depth == 8;
-    document.allocate(indexed ? plugInModeIndexedColor : plugInModeRGBColor, image.width,
-                      image.height, static_cast<int16_t>(indexed ? 1 : image.depth == 32 ? 4 : 3));
+    document.allocate(indexed ? plugInModeIndexedColor : plugInModeRGBColor, image.width, image.height,
+                      static_cast<int16_t>(indexed             ? 1
+                                           : image.depth == 32 ? 4
+                                                               : 3));
     qvr::paletteToTables(image.palette.data(), document.redLUT, document.greenLUT, document.blueLUT);
     for (int32_t y = 0; y < image.height; ++y)
         for (int32_t x = 0; x < image.width; ++x) {

@@ -60,14 +60,12 @@ std::string loadDocument(const std::string& path, Document& document) {
     if (!file) return std::strerror(errno);
     char magic[sizeof MAGIC];
     DocumentHeader header{};
-    bool ok = std::fread(magic, sizeof magic, 1, file) == 1 &&
-              std::memcmp(magic, MAGIC, sizeof MAGIC) == 0 &&
-              std::fread(&header, sizeof header, 1, file) == 1 && header.planes >= 0 &&
-              header.planes <= 24;
+    bool ok = std::fread(magic, sizeof magic, 1, file) == 1 && std::memcmp(magic, MAGIC, sizeof MAGIC) == 0 &&
+              std::fread(&header, sizeof header, 1, file) == 1 && header.planes >= 0 && header.planes <= 24;
     std::string problem = ok ? "" : "not a document file";
     if (ok && !qvr::imageSizeReadable(header.width, header.height)) {
-        problem = "the document is " + std::to_string(header.width) + " x " + std::to_string(header.height) +
-                  "; " + qvr::SIZE_RANGE_TEXT;
+        problem = "the document is " + std::to_string(header.width) + " x " + std::to_string(header.height) + "; " +
+                  qvr::SIZE_RANGE_TEXT;
         ok = false;
     }
     const uint64_t pixelBytes = static_cast<uint64_t>(header.width) * static_cast<uint64_t>(header.height) *
@@ -83,11 +81,9 @@ std::string loadDocument(const std::string& path, Document& document) {
     if (ok) {
         document.allocate(static_cast<int16_t>(header.mode), header.width, header.height,
                           static_cast<int16_t>(header.planes));
-        ok = std::fread(document.redLUT, 256, 1, file) == 1 &&
-             std::fread(document.greenLUT, 256, 1, file) == 1 &&
+        ok = std::fread(document.redLUT, 256, 1, file) == 1 && std::fread(document.greenLUT, 256, 1, file) == 1 &&
              std::fread(document.blueLUT, 256, 1, file) == 1 &&
-             (document.pixels.empty() ||
-              std::fread(document.pixels.data(), document.pixels.size(), 1, file) == 1);
+             (document.pixels.empty() || std::fread(document.pixels.data(), document.pixels.size(), 1, file) == 1);
         if (!ok) problem = "not a document file";
     }
     std::fclose(file);

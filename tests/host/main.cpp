@@ -73,8 +73,10 @@ std::string resultWords(int16_t result) {
 
 int report(const TestHost& host, int16_t final) {
     for (const SelectorResult& r : host.results) {
-        if (r.selector == formatSelectorAbout) std::printf("%-16s (no result code)\n", "About");
-        else std::printf("%-16s %d\n", selectorName(r.selector), r.result);
+        if (r.selector == formatSelectorAbout)
+            std::printf("%-16s (no result code)\n", "About");
+        else
+            std::printf("%-16s %d\n", selectorName(r.selector), r.result);
     }
     std::fflush(stdout);
     return final == 0 ? 0 : EXIT_FAILED;
@@ -292,7 +294,7 @@ int runCommand(TestHost& host, const std::string& command, const std::vector<std
 #if QVR_HOST_PNG
         // A pipe would keep the module waiting for a writer: refused at once, as open refuses it.
         // (A folder still goes to the module, which answers for it.)
-        struct stat info{};
+        struct stat info {};
         const bool folder = ::stat(operands[0].c_str(), &info) == 0 && S_ISDIR(info.st_mode);
         const std::string unseekable = folder ? "" : qvr::inputProblem(operands[0], true);
         if (!unseekable.empty()) return failed(operands[0], "reading", unseekable);

@@ -18,8 +18,7 @@ PluginEntryProc loadModule(const std::string& path, std::string* error) {
         }
         return nullptr;
     }
-    auto entry = reinterpret_cast<PluginEntryProc>(
-        reinterpret_cast<void*>(GetProcAddress(module, "ENTRYPOINT")));
+    auto entry = reinterpret_cast<PluginEntryProc>(reinterpret_cast<void*>(GetProcAddress(module, "ENTRYPOINT")));
     if (!entry && error) *error = file + " has no ENTRYPOINT";
     return entry;
 }

@@ -103,8 +103,9 @@ bool seekMemoryFile(HFILE file, LONG offset, int origin, LONG& result) {
     ++fileCalls.seeks;
     MemoryFile* memory = memoryFileOf(file);
     if (!memory) return false;
-    const long long from = origin == 0 ? 0 : origin == 1 ? static_cast<long long>(memory->position)
-                                                         : static_cast<long long>(memory->size);
+    const long long from = origin == 0   ? 0
+                           : origin == 1 ? static_cast<long long>(memory->position)
+                                         : static_cast<long long>(memory->size);
     const long long position = from + offset;
     if (position < 0 || position > INT32_MAX) {
         result = HFILE_ERROR;

@@ -75,11 +75,9 @@ struct HostCallbacks {
 
 const char* selectorName(int16_t selector) {
     static const char* const names[] = {
-        "About",           "ReadPrepare",     "ReadStart",        "ReadContinue",
-        "ReadFinish",      "OptionsPrepare",  "OptionsStart",     "OptionsContinue",
-        "OptionsFinish",   "EstimatePrepare", "EstimateStart",    "EstimateContinue",
-        "EstimateFinish",  "WritePrepare",    "WriteStart",       "WriteContinue",
-        "WriteFinish",     "FilterFile"};
+        "About",          "ReadPrepare",     "ReadStart",     "ReadContinue",    "ReadFinish",    "OptionsPrepare",
+        "OptionsStart",   "OptionsContinue", "OptionsFinish", "EstimatePrepare", "EstimateStart", "EstimateContinue",
+        "EstimateFinish", "WritePrepare",    "WriteStart",    "WriteContinue",   "WriteFinish",   "FilterFile"};
     return selector >= 0 && selector <= 17 ? names[selector] : "(unknown)";
 }
 
@@ -95,17 +93,25 @@ void Document::allocate(int16_t newMode, int32_t newWidth, int32_t newHeight, in
 
 uint8_t& Document::at(int32_t plane, int32_t x, int32_t y) {
     return pixels[(static_cast<size_t>(plane) * static_cast<size_t>(height) + static_cast<size_t>(y)) *
-                      static_cast<size_t>(width) + static_cast<size_t>(x)];
+                      static_cast<size_t>(width) +
+                  static_cast<size_t>(x)];
 }
 
 TestHost::TestHost(PluginEntryProc entry) : entry_(entry) {
-    handleSuite = HandleProcs{kCurrentHandleProcsVersion, 8, HostCallbacks::newHandle,
-                              HostCallbacks::disposeHandle, HostCallbacks::handleSize,
-                              HostCallbacks::setHandleSize, HostCallbacks::lockHandle,
-                              HostCallbacks::unlockHandle, nullptr, nullptr};
-    bufferSuite = BufferProcs{kCurrentBufferProcsVersion, 5, HostCallbacks::allocateBuffer,
-                              HostCallbacks::lockBuffer, HostCallbacks::unlockBuffer,
-                              HostCallbacks::freeBuffer, HostCallbacks::bufferSpace};
+    handleSuite = HandleProcs{kCurrentHandleProcsVersion,
+                              8,
+                              HostCallbacks::newHandle,
+                              HostCallbacks::disposeHandle,
+                              HostCallbacks::handleSize,
+                              HostCallbacks::setHandleSize,
+                              HostCallbacks::lockHandle,
+                              HostCallbacks::unlockHandle,
+                              nullptr,
+                              nullptr};
+    bufferSuite = BufferProcs{kCurrentBufferProcsVersion,    5,
+                              HostCallbacks::allocateBuffer, HostCallbacks::lockBuffer,
+                              HostCallbacks::unlockBuffer,   HostCallbacks::freeBuffer,
+                              HostCallbacks::bufferSpace};
     resetRecord();
 }
 
@@ -218,8 +224,8 @@ int16_t TestHost::save(intptr_t file) {
 // (`openFile` gives its handle, NO_FILE when it cannot) and written.
 int16_t TestHost::saveSequence(const std::function<intptr_t()>& openFile) {
     describeDocument();
-    int16_t result = run({formatSelectorOptionsPrepare, formatSelectorOptionsStart,
-                          formatSelectorOptionsContinue, formatSelectorOptionsFinish});
+    int16_t result = run({formatSelectorOptionsPrepare, formatSelectorOptionsStart, formatSelectorOptionsContinue,
+                          formatSelectorOptionsFinish});
     if (result == noErr) result = estimate(nullptr, nullptr);
     if (result != noErr) return result;
     const intptr_t file = openFile();
@@ -230,8 +236,8 @@ int16_t TestHost::saveSequence(const std::function<intptr_t()>& openFile) {
 int16_t TestHost::writeHandle(intptr_t file) {
     record_.dataFork = file;
     direction_ = Direction::OutOfDocument;
-    const int16_t result = run({formatSelectorWritePrepare, formatSelectorWriteStart,
-                                formatSelectorWriteContinue, formatSelectorWriteFinish});
+    const int16_t result = run(
+        {formatSelectorWritePrepare, formatSelectorWriteStart, formatSelectorWriteContinue, formatSelectorWriteFinish});
     direction_ = Direction::None;
     record_.dataFork = NO_FILE;
     return result;
@@ -250,15 +256,14 @@ void TestHost::about(intptr_t ownerWindow) {
 // Moves theRect x planes loPlane..hiPlane between `data` and the document.
 OSErr TestHost::moveRect() {
     const FormatRecord& r = record_;
-    transfers.push_back(Transfer{r.theRect, r.loPlane, r.hiPlane, r.colBytes, r.rowBytes,
-                                 r.planeBytes, r.imageMode, r.depth, r.planes});
-    if (failAtTransfer >= 0 && static_cast<int>(transfers.size()) > failAtTransfer)
-        return transferFailure;
+    transfers.push_back(Transfer{r.theRect, r.loPlane, r.hiPlane, r.colBytes, r.rowBytes, r.planeBytes, r.imageMode,
+                                 r.depth, r.planes});
+    if (failAtTransfer >= 0 && static_cast<int>(transfers.size()) > failAtTransfer) return transferFailure;
     const Rect& rect = r.theRect;
     const bool fits = r.data && direction_ != Direction::None && rect.left >= 0 && rect.top >= 0 &&
-                      rect.left <= rect.right && rect.top <= rect.bottom &&
-                      rect.right <= document_.width && rect.bottom <= document_.height &&
-                      r.loPlane >= 0 && r.loPlane <= r.hiPlane && r.hiPlane < document_.planes;
+                      rect.left <= rect.right && rect.top <= rect.bottom && rect.right <= document_.width &&
+                      rect.bottom <= document_.height && r.loPlane >= 0 && r.loPlane <= r.hiPlane &&
+                      r.hiPlane < document_.planes;
     if (!fits) return paramErr;
     auto* data = static_cast<uint8_t*>(r.data);
     for (int32_t y = rect.top; y < rect.bottom; ++y)
@@ -266,17 +271,18 @@ OSErr TestHost::moveRect() {
             for (int32_t p = r.loPlane; p <= r.hiPlane; ++p) {
                 uint8_t* cell = data + static_cast<ptrdiff_t>(y - rect.top) * r.rowBytes +
                                 (x - rect.left) * r.colBytes + (p - r.loPlane) * r.planeBytes;
-                if (direction_ == Direction::IntoDocument) document_.at(p, x, y) = *cell;
-                else *cell = document_.at(p, x, y);
+                if (direction_ == Direction::IntoDocument)
+                    document_.at(p, x, y) = *cell;
+                else
+                    *cell = document_.at(p, x, y);
             }
     return noErr;
 }
 
 #if defined(_WIN32)
 intptr_t openHostFile(const std::string& path, bool forWriting) {
-    HANDLE file = CreateFileA(path.c_str(), forWriting ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ,
-                              FILE_SHARE_READ, nullptr, forWriting ? CREATE_ALWAYS : OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), forWriting ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, forWriting ? CREATE_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? NO_FILE : reinterpret_cast<intptr_t>(file);
 }
 void closeHostFile(intptr_t handle) {
@@ -284,8 +290,7 @@ void closeHostFile(intptr_t handle) {
 }
 #else
 intptr_t openHostFile(const std::string& path, bool forWriting) {
-    const int fd = forWriting ? ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644)
-                              : ::open(path.c_str(), O_RDONLY);
+    const int fd = forWriting ? ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644) : ::open(path.c_str(), O_RDONLY);
     return fd < 0 ? NO_FILE : fd;
 }
 void closeHostFile(intptr_t handle) {

@@ -84,11 +84,11 @@ public:
 
     // The editor's sequences. Each returns the first non-zero result, or 0.
     int16_t filterFile(const std::string& path);
-    int16_t open(const std::string& path);               // fills document()
-    int16_t openHandle(intptr_t file);                   // the same on a file the caller opened
-    int16_t save(const std::string& path);               // writes document()
-    int16_t writeHandle(intptr_t file);                  // only the write selectors, onto the caller's file
-    int16_t save(intptr_t file);  // writes document() to a file the caller opened for writing
+    int16_t open(const std::string& path);  // fills document()
+    int16_t openHandle(intptr_t file);      // the same on a file the caller opened
+    int16_t save(const std::string& path);  // writes document()
+    int16_t writeHandle(intptr_t file);     // only the write selectors, onto the caller's file
+    int16_t save(intptr_t file);            // writes document() to a file the caller opened for writing
     int16_t estimate(int32_t* minBytes, int32_t* maxBytes);  // for document()
     void about(intptr_t ownerWindow);
 

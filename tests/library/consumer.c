@@ -40,8 +40,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const size_t bytes = (size_t)image.width * image.height * (size_t)qvr_format_channels(image.format);
-    const int same = again.width == image.width && again.height == image.height &&
-                     again.format == image.format &&
+    const int same = again.width == image.width && again.height == image.height && again.format == image.format &&
                      memcmp(again.pixels, image.pixels, bytes) == 0;
     printf("%s: %u x %u, %s after a round trip\n", argv[1], image.width, image.height,
            same ? "same pixels" : "DIFFERENT pixels");

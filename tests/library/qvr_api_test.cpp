@@ -79,8 +79,8 @@ Bytes expectedPixels(const RasterImage& image, qvr_format format) {
 }
 
 Bytes pixelsOf(const qvr_image& image) {
-    const size_t size = static_cast<size_t>(image.width) * image.height *
-                        static_cast<size_t>(qvr_format_channels(image.format));
+    const size_t size =
+        static_cast<size_t>(image.width) * image.height * static_cast<size_t>(qvr_format_channels(image.format));
     return Bytes(image.pixels, image.pixels + size);
 }
 
@@ -206,8 +206,7 @@ TEST(QvrApi, DamagedInputFailsCleanly) {
     Bytes notQvr = readSample("tiles-rgb.qvr");
     notQvr[0] = 'X';
     Decoded bad;
-    EXPECT_EQ(qvr_decode_memory(notQvr.data(), notQvr.size(), QVR_FORMAT_AUTO, nullptr, &bad.image),
-              QVR_ERROR_NOT_QVR);
+    EXPECT_EQ(qvr_decode_memory(notQvr.data(), notQvr.size(), QVR_FORMAT_AUTO, nullptr, &bad.image), QVR_ERROR_NOT_QVR);
     EXPECT_EQ(qvr_decode_memory(notQvr.data(), notQvr.size(), static_cast<qvr_format>(2), nullptr, &bad.image),
               QVR_ERROR_INVALID_ARGUMENT);
     EXPECT_EQ(qvr_decode_file("/nonexistent/picture.qvr", QVR_FORMAT_AUTO, nullptr, &bad.image), QVR_ERROR_OPEN);
@@ -368,7 +367,7 @@ TEST(QvrApi, PaletteColoursAreRenumberedOrRefusedNeverChanged) {
     void* encoded = nullptr;
     size_t size = 0;
     ASSERT_EQ(qvr_encode_file(&full, "/dev/null"), QVR_ERROR_COLOURS);  // 246 and 255 both coloured
-    std::memset(&full.palette[3 * 246], 255, 3);  // now 0..254 less 246, and white twice
+    std::memset(&full.palette[3 * 246], 255, 3);                        // now 0..254 less 246, and white twice
     ASSERT_EQ(qvr_encode_memory(&full, &encoded, &size), QVR_OK);
     Decoded back;
     back.error = qvr_decode_memory(encoded, size, QVR_FORMAT_INDEXED, nullptr, &back.image);
@@ -383,8 +382,10 @@ TEST(QvrApi, AnAlphaPlaneOnlyWhenSomePixelIsNotOpaqueUnlessAsked) {
         qvr_alpha rule;
         qvr_kind want;
     } cases[] = {
-        {255, QVR_ALPHA_AUTO, QVR_KIND_RGB},  {254, QVR_ALPHA_AUTO, QVR_KIND_RGBA},
-        {255, QVR_ALPHA_KEEP, QVR_KIND_RGBA}, {0, QVR_ALPHA_DROP, QVR_KIND_RGB},
+        {255, QVR_ALPHA_AUTO, QVR_KIND_RGB},
+        {254, QVR_ALPHA_AUTO, QVR_KIND_RGBA},
+        {255, QVR_ALPHA_KEEP, QVR_KIND_RGBA},
+        {0, QVR_ALPHA_DROP, QVR_KIND_RGB},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.lowestAlpha) + " rule " + std::to_string(c.rule));
@@ -436,8 +437,8 @@ TEST(QvrApi, OptionsAndLimitsRefuseWhatThisVersionDoesNotKnow) {
 TEST(QvrApi, ReadingFollowsTheHeaderNotTheFileSize) {
     const fs::path padded = fs::temp_directory_path() / ("qvr-api-padded-" + std::to_string(::getpid()));
     const Bytes tiles = readSample("tiles-rgb.qvr");
-    std::ofstream(padded, std::ios::binary).write(reinterpret_cast<const char*>(tiles.data()),
-                                                   static_cast<std::streamsize>(tiles.size()));
+    std::ofstream(padded, std::ios::binary)
+        .write(reinterpret_cast<const char*>(tiles.data()), static_cast<std::streamsize>(tiles.size()));
     fs::resize_file(padded, 256u << 20);  // a sparse tail of 256 MiB
     Decoded decoded;
     largestRequest = 0;
@@ -447,12 +448,14 @@ TEST(QvrApi, ReadingFollowsTheHeaderNotTheFileSize) {
 
     // 8191 x 8191 over a few bytes: refused from the size, before the pixels.
     for (int depth : {8, 24, 32}) {
-        Bytes huge = depth == 8 ? readSample("sunset-indexed.qvr") : colourFile(8191, 8191, Bytes(16, 0), depth == 32 ? Bytes(16, 0) : Bytes{});
+        Bytes huge = depth == 8 ? readSample("sunset-indexed.qvr")
+                                : colourFile(8191, 8191, Bytes(16, 0), depth == 32 ? Bytes(16, 0) : Bytes{});
         huge.resize(depth == 8 ? 900 : huge.size());
         std::memcpy(&huge[24], "\xff\x1f\0\0\xff\x1f\0\0", 8);
         largestRequest = 0;
         Decoded cut;
-        EXPECT_EQ(qvr_decode_memory(huge.data(), huge.size(), QVR_FORMAT_AUTO, nullptr, &cut.image), QVR_ERROR_DAMAGED) << depth;
+        EXPECT_EQ(qvr_decode_memory(huge.data(), huge.size(), QVR_FORMAT_AUTO, nullptr, &cut.image), QVR_ERROR_DAMAGED)
+            << depth;
         EXPECT_LT(largestRequest, 4096u) << depth;
     }
 
@@ -479,8 +482,9 @@ TEST(QvrApi, ReadingFollowsTheHeaderNotTheFileSize) {
             Decoded exact, shorter;
             EXPECT_EQ(qvr_decode_memory(encoded, static_cast<size_t>(least), QVR_FORMAT_AUTO, nullptr, &exact.image),
                       noisy || size > least ? QVR_ERROR_DAMAGED : QVR_OK);
-            EXPECT_EQ(qvr_decode_memory(encoded, static_cast<size_t>(least - 1), QVR_FORMAT_AUTO, nullptr, &shorter.image),
-                      QVR_ERROR_DAMAGED);
+            EXPECT_EQ(
+                qvr_decode_memory(encoded, static_cast<size_t>(least - 1), QVR_FORMAT_AUTO, nullptr, &shorter.image),
+                QVR_ERROR_DAMAGED);
             qvr_free(encoded);
         }
     }
@@ -596,8 +600,8 @@ TEST_F(EncodeFile, LinksDanglingLinksLoopsAndHardLinks) {
     fs::create_hard_link(folder / "shared.qvr", folder / "other-name.qvr");
     ASSERT_EQ(qvr_encode_file(&image, (folder / "shared.qvr").c_str()), QVR_OK);
     EXPECT_EQ(contents(folder / "other-name.qvr"), (Bytes{'o', 'l', 'd'}));
-    EXPECT_EQ(entries(), (std::set<std::string>{"dangling.qvr", "made.qvr", "loop-a", "loop-b", "shared.qvr",
-                                                "other-name.qvr"}));
+    EXPECT_EQ(entries(),
+              (std::set<std::string>{"dangling.qvr", "made.qvr", "loop-a", "loop-b", "shared.qvr", "other-name.qvr"}));
 }
 
 // The temporary name beside a long output name stays within the name limit.
@@ -648,7 +652,7 @@ TEST_F(EncodeFile, KeepsOwnerAndGroupWherePermitted) {
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << c.what;
-        struct stat info{};
+        struct stat info {};
         ASSERT_EQ(::stat(target.c_str(), &info), 0);
         EXPECT_EQ(info.st_uid, c.ownerAfter) << c.what;
         EXPECT_EQ(info.st_gid, c.groupAfter) << c.what;
@@ -679,7 +683,8 @@ TEST(QvrApi, APushDecoderHoldsAFewRowsNotTheFile) {
     ASSERT_EQ(qvr_decoder_new_push(QVR_FORMAT_RGB, nullptr, count, &rows, &decoder), QVR_OK);
     qvr_error error = QVR_OK;
     for (size_t at = 0; at < size && error == QVR_OK; at += 65536)
-        error = qvr_decoder_push(decoder, static_cast<const uint8_t*>(encoded) + at, std::min<size_t>(65536, size - at));
+        error =
+            qvr_decoder_push(decoder, static_cast<const uint8_t*>(encoded) + at, std::min<size_t>(65536, size - at));
     EXPECT_EQ(error, QVR_OK);
     EXPECT_EQ(qvr_decoder_finish(decoder), QVR_OK);
     qvr_decoder_free(decoder);

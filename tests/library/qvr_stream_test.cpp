@@ -106,8 +106,9 @@ struct MemoryReader {
                     self.position = offset;
                     return 0;
                 },
-                knowsSize ? +[](void* user) { return static_cast<int64_t>(static_cast<MemoryReader*>(user)->file->size()); }
-                          : nullptr};
+                knowsSize
+                    ? +[](void* user) { return static_cast<int64_t>(static_cast<MemoryReader*>(user)->file->size()); }
+                    : nullptr};
     }
 };
 
@@ -115,7 +116,7 @@ struct MemoryReader {
 struct Rows {
     qvr_format format = QVR_FORMAT_AUTO;
     size_t rowBytes = 0;
-    Bytes pixels;      // the rows, one after another
+    Bytes pixels;       // the rows, one after another
     uint32_t next = 0;  // the row expected next
     uint32_t calls = 0;
     uint32_t lastDone = 0;
@@ -128,7 +129,7 @@ struct Rows {
         if (self.calls == 0 && self.decoder != nullptr) {  // the header is known by the first call
             qvr_info info;
             EXPECT_EQ(qvr_decoder_info(self.decoder, &info, nullptr), QVR_OK);
-            const qvr_format chosen = self.format != QVR_FORMAT_AUTO ? self.format
+            const qvr_format chosen = self.format != QVR_FORMAT_AUTO  ? self.format
                                       : info.kind == QVR_KIND_INDEXED ? QVR_FORMAT_INDEXED
                                       : info.kind == QVR_KIND_RGB     ? QVR_FORMAT_RGB
                                                                       : QVR_FORMAT_RGBA;
@@ -207,8 +208,9 @@ TEST(QvrStream, PullGivesTheWholeFileDecodeIntoAnyStride) {
                 const size_t used = rows.rowBytes;
                 for (uint32_t y = 0; y < info.height; ++y) {
                     const uint8_t* row = buffer.data() + y * stride;
-                    ASSERT_EQ(Bytes(row, row + used), Bytes(rows.pixels.begin() + static_cast<ptrdiff_t>(y * used),
-                                                            rows.pixels.begin() + static_cast<ptrdiff_t>((y + 1) * used)));
+                    ASSERT_EQ(Bytes(row, row + used),
+                              Bytes(rows.pixels.begin() + static_cast<ptrdiff_t>(y * used),
+                                    rows.pixels.begin() + static_cast<ptrdiff_t>((y + 1) * used)));
                     ASSERT_EQ(Bytes(row + used, row + stride), Bytes(stride - used, 0xCD)) << "row " << y;
                 }
             }
@@ -254,7 +256,8 @@ TEST(QvrStream, CancellingAtAnyCallStopsThereAndLeaksNothing) {
             qvr_decoder* decoder = nullptr;
             ASSERT_EQ(qvr_decoder_new(&reader, nullptr, &decoder), QVR_OK);
             pulled.decoder = decoder;
-            EXPECT_EQ(qvr_decoder_read(decoder, QVR_FORMAT_RGBA, nullptr, 0, &Rows::take, &pulled), QVR_ERROR_CANCELLED);
+            EXPECT_EQ(qvr_decoder_read(decoder, QVR_FORMAT_RGBA, nullptr, 0, &Rows::take, &pulled),
+                      QVR_ERROR_CANCELLED);
             EXPECT_EQ(pulled.calls, at + 1);
             qvr_decoder_free(decoder);
         }
@@ -350,9 +353,9 @@ TEST(QvrStream, PullReadsInChunksWithinTheSpanAndSeeksOverGaps) {
             qvr_decoder* decoder = nullptr;
             ASSERT_EQ(qvr_decoder_new(&reader, nullptr, &decoder), QVR_OK);
             Bytes pixels(c.whole.pixels().size());
-            EXPECT_EQ(qvr_decoder_read(decoder, QVR_FORMAT_RGB, pixels.data(), 3 * c.whole.image.width, nullptr,
-                                       nullptr),
-                      QVR_OK);
+            EXPECT_EQ(
+                qvr_decoder_read(decoder, QVR_FORMAT_RGB, pixels.data(), 3 * c.whole.image.width, nullptr, nullptr),
+                QVR_OK);
             qvr_decoder_free(decoder);
             EXPECT_EQ(pixels, c.whole.pixels());
             EXPECT_LE(source.furthest, most);

@@ -32,7 +32,8 @@ struct ByteWriter {
     void u16(uint32_t v) { u8(v), u8(v >> 8); }
     void u32(uint32_t v) { u16(v), u16(v >> 16); }
     void code(const char (&c)[5]) {
-        u32(static_cast<uint32_t>(static_cast<uint8_t>(c[0])) << 24 | static_cast<uint32_t>(static_cast<uint8_t>(c[1])) << 16 |
+        u32(static_cast<uint32_t>(static_cast<uint8_t>(c[0])) << 24 |
+            static_cast<uint32_t>(static_cast<uint8_t>(c[1])) << 16 |
             static_cast<uint32_t>(static_cast<uint8_t>(c[2])) << 8 | static_cast<uint8_t>(c[3]));
     }
     void text(const std::string& s) { bytes.insert(bytes.end(), s.begin(), s.end()); }
@@ -106,8 +107,8 @@ Bytes expectedAete() {
 }
 
 Bytes resourceBytes(const char* type) {
-    HRSRC found = FindResourceExA(theModule(), type, MAKEINTRESOURCEA(16000),
-                                  MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    HRSRC found =
+        FindResourceExA(theModule(), type, MAKEINTRESOURCEA(16000), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
     if (!found) return {};
     HGLOBAL loaded = LoadResource(theModule(), found);
     const auto* start = static_cast<const uint8_t*>(LockResource(loaded));
@@ -199,8 +200,8 @@ protected:
 };
 
 TEST_F(MessageBoxes, AboutBoxOwnedByTheHostWindowWithAnEmptyCaption) {
-    HWND owner = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr,
-                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+    HWND owner = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, nullptr, nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(owner, nullptr);
     qvrhost::TestHost host(theEntry());
     host.about(reinterpret_cast<intptr_t>(owner));
@@ -233,7 +234,7 @@ TEST_F(MessageBoxes, CapabilityAlertsNameTheHostVersion) {
         ASSERT_EQ(boxes.size(), 1u) << c.text;
         EXPECT_EQ(boxes[0].text, c.text);
         EXPECT_EQ(boxes[0].owner, nullptr);
-        EXPECT_EQ(boxes[0].caption, "Error");  // the system's default caption
+        EXPECT_EQ(boxes[0].caption, "Error");                                   // the system's default caption
         EXPECT_EQ(boxes[0].icon, LoadIconA(nullptr, MAKEINTRESOURCEA(32515)));  // IDI_WARNING
     }
 }
@@ -325,8 +326,8 @@ TEST(FileLayer, FailuresKeepTheirCodes) {
 // Handles far above 4 GiB on a 64-bit host, so that a slot kept in 32 bits would lose them.
 Handle HOST_API highHandle(int32_t size) {
     const SIZE_T bytes = sizeof(char*) + static_cast<SIZE_T>(size) + 16;
-    auto* block = static_cast<char*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN,
-                                                  PAGE_READWRITE));
+    auto* block =
+        static_cast<char*>(VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT | MEM_TOP_DOWN, PAGE_READWRITE));
     if (!block) return nullptr;
     auto handle = reinterpret_cast<Handle>(block);
     *handle = block + sizeof(char*) + 8;
@@ -394,8 +395,8 @@ TEST(Faults, HardwareFaultsReachTheProgramAsThemselves) {
     EXPECT_EQ(lastFault, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
     lastFault = 0;
     // div %ecx with ecx zero
-    __asm__ volatile("xor %%ecx, %%ecx\n\txor %%edx, %%edx\n\tmov $1, %%eax\n\t.byte 0xf7, 0xf1"
-                     ::: "eax", "ecx", "edx", "memory");
+    __asm__ volatile("xor %%ecx, %%ecx\n\txor %%edx, %%edx\n\tmov $1, %%eax\n\t.byte 0xf7, 0xf1" ::
+                         : "eax", "ecx", "edx", "memory");
     EXPECT_EQ(lastFault, static_cast<DWORD>(EXCEPTION_INT_DIVIDE_BY_ZERO));
     RemoveVectoredExceptionHandler(handler);
 }

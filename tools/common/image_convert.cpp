@@ -24,8 +24,7 @@ const char* const TRANSPARENT_PALETTE_AT_DEPTH_8 =
     "the PNG's palette has transparent entries and an 8 bpp file has no alpha plane (use --depth 32)";
 
 uint32_t colourAt(const std::vector<uint8_t>& rgb, size_t p) {
-    return static_cast<uint32_t>(rgb[3 * p]) << 16 | static_cast<uint32_t>(rgb[3 * p + 1]) << 8 |
-           rgb[3 * p + 2];
+    return static_cast<uint32_t>(rgb[3 * p]) << 16 | static_cast<uint32_t>(rgb[3 * p + 1]) << 8 | rgb[3 * p + 2];
 }
 
 bool hasTransparency(const RasterImage& image) {
@@ -69,8 +68,7 @@ std::string buildPalette(const RasterImage& rgb, RasterImage& indexed) {
         indexed.palette[at + 1] = static_cast<uint8_t>(colour >> 8);
         indexed.palette[at + 2] = static_cast<uint8_t>(colour);
     }
-    for (size_t p = 0; p < count; ++p)
-        indexed.indices[p] = static_cast<uint8_t>(indexOf[colourAt(rgb.rgb, p)]);
+    for (size_t p = 0; p < count; ++p) indexed.indices[p] = static_cast<uint8_t>(indexOf[colourAt(rgb.rgb, p)]);
     return "";
 }
 
@@ -79,8 +77,10 @@ RasterImage withDepth(const RasterImage& rgb, int32_t depth) {
     out.allocate(rgb.width, rgb.height, depth);
     out.rgb = rgb.rgb;
     if (depth == 32) {
-        if (rgb.depth == 32) out.alpha = rgb.alpha;
-        else std::fill(out.alpha.begin(), out.alpha.end(), OPAQUE);
+        if (rgb.depth == 32)
+            out.alpha = rgb.alpha;
+        else
+            std::fill(out.alpha.begin(), out.alpha.end(), OPAQUE);
     }
     return out;
 }

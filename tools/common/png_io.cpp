@@ -82,7 +82,8 @@ std::string colourSpaceNote(spng_ctx* ctx) {
     uint8_t srgb = 0;
     if (spng_get_srgb(ctx, &srgb) == 0) return "";
     uint32_t gamma = 0;
-    if (spng_get_gama_int(ctx, &gamma) == 0 && (gamma + GAMMA_TOLERANCE < SRGB_GAMMA || gamma > SRGB_GAMMA + GAMMA_TOLERANCE))
+    if (spng_get_gama_int(ctx, &gamma) == 0 &&
+        (gamma + GAMMA_TOLERANCE < SRGB_GAMMA || gamma > SRGB_GAMMA + GAMMA_TOLERANCE))
         return "the PNG's gamma " + std::to_string(gamma / 100000.0).substr(0, 7) +
                " is not kept (QVR files have none; viewers show them as sRGB)";
     return "";
@@ -137,8 +138,10 @@ std::string readColourPng(const RowDecoder& rows, const spng_ihdr& ihdr, PngImag
     const bool hasTrns = spng_get_trns(rows.ctx, &trns) == 0;
     const bool hasAlpha = ihdr.color_type == SPNG_COLOR_TYPE_GRAYSCALE_ALPHA ||
                           ihdr.color_type == SPNG_COLOR_TYPE_TRUECOLOR_ALPHA || hasTrns;
-    if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED) out.kind = PngKind::PaletteWithAlpha;
-    else out.kind = hasAlpha ? PngKind::Rgba : PngKind::Rgb;
+    if (ihdr.color_type == SPNG_COLOR_TYPE_INDEXED)
+        out.kind = PngKind::PaletteWithAlpha;
+    else
+        out.kind = hasAlpha ? PngKind::Rgba : PngKind::Rgb;
     const int32_t width = static_cast<int32_t>(ihdr.width), height = static_cast<int32_t>(ihdr.height);
     out.image.allocate(width, height, hasAlpha ? 32 : 24);
     const int format = hasAlpha ? SPNG_FMT_RGBA8 : SPNG_FMT_RGB8;
@@ -214,8 +217,7 @@ std::string writePng(const std::string& path, const RasterImage& image) {
             pixels[4 * p + 3] = image.alpha[p];
         }
     }
-    if (int err = spng_encode_image(ctx.get(), pixels.data(), pixels.size(), SPNG_FMT_PNG,
-                                    SPNG_ENCODE_FINALIZE))
+    if (int err = spng_encode_image(ctx.get(), pixels.data(), pixels.size(), SPNG_FMT_PNG, SPNG_ENCODE_FINALIZE))
         return spngReason(err);
     size_t size = 0;
     int err = 0;

@@ -34,7 +34,7 @@ void removeTemporariesAndDie(int signal) {
 
 void installHandlers() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        struct sigaction action{};
+        struct sigaction action {};
         if (sigaction(signal, nullptr, &action) != 0 || action.sa_handler == SIG_IGN) continue;
         action.sa_handler = removeTemporariesAndDie;
         sigemptyset(&action.sa_mask);

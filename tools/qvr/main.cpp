@@ -67,7 +67,8 @@ const char* const HELP =
     "What QVR keeps: 8 bpp indices and palette exactly, except that index 255 reads\n"
     "back as 246 and entry 246 as white, so an 8 bpp file holds at most 254 colours\n"
     "besides white (qvr renumbers or refuses rather than change a colour); colour as\n"
-    "5-6-5 RGB; alpha exactly, except that 255 reads back as 246. Sizes: " QVR_SIZE_RANGE ".\n"
+    "5-6-5 RGB; alpha exactly, except that 255 reads back as 246. Sizes: " QVR_SIZE_RANGE
+    ".\n"
     "An existing output file is replaced only once the new one is complete.\n"
     "\n"
     "Exit status: 0 success, 1 a file failed, 2 usage error.\n";
@@ -132,8 +133,8 @@ const char* kindName(int32_t depth) {
 Outcome converted(const Options& options, const Job& job, const RasterImage& image) {
     Outcome outcome;
     if (!options.quiet)
-        outcome.out = job.in + " -> " + job.out + ": " + kindName(image.depth) + ", " +
-                      std::to_string(image.width) + " x " + std::to_string(image.height) + "\n";
+        outcome.out = job.in + " -> " + job.out + ": " + kindName(image.depth) + ", " + std::to_string(image.width) +
+                      " x " + std::to_string(image.height) + "\n";
     return outcome;
 }
 
@@ -148,8 +149,10 @@ Outcome describeFile(const std::string& path) {
     std::string line = path + ": QVR " + kindName(info.depth) + ", " + std::to_string(h.width) + " x " +
                        std::to_string(h.height) + ", depth " + std::to_string(info.depth) + ", data at " +
                        std::to_string(h.dataOffset) + ", ";
-    if (info.depth == 24) line += "no alpha plane";
-    else line += std::string(info.depth == 8 ? "palette" : "alpha") + " at " + std::to_string(h.auxOffset);
+    if (info.depth == 24)
+        line += "no alpha plane";
+    else
+        line += std::string(info.depth == 8 ? "palette" : "alpha") + " at " + std::to_string(h.auxOffset);
     if (!info.offsetProblem.empty()) {
         Outcome outcome = failure(path, "reading", info.offsetProblem);
         outcome.out = line + "\n";
@@ -177,9 +180,8 @@ int64_t readFile(void* user, void* buffer, size_t size) {
     return n == 0 && std::ferror(file) ? -1 : static_cast<int64_t>(n);
 }
 int seekFile(void* user, uint64_t offset) {
-    return offset > LONG_MAX || std::fseek(static_cast<std::FILE*>(user), static_cast<long>(offset), SEEK_SET) != 0
-               ? -1
-               : 0;
+    return offset > LONG_MAX || std::fseek(static_cast<std::FILE*>(user), static_cast<long>(offset), SEEK_SET) != 0 ? -1
+                                                                                                                    : 0;
 }
 
 // Decodes through the library's streaming decoder, which reads the file in
@@ -332,10 +334,9 @@ int batchJobs(const std::vector<std::string>& inputs, const std::string& dir, co
         const std::string name = out.string() + extension;
         const auto [at, fresh] = inputOf.emplace(std::filesystem::path(name).lexically_normal().string(), in);
         if (!fresh) {
-            std::fputs(failureLine(TOOL, in, "naming the output",
-                                   name + " is already the output of " + at->second)
-                           .c_str(),
-                       stderr);
+            std::fputs(
+                failureLine(TOOL, in, "naming the output", name + " is already the output of " + at->second).c_str(),
+                stderr);
             status = EXIT_FILE_FAILED;
         }
         jobs.push_back(Job{in, name});
@@ -352,14 +353,13 @@ int batchJobs(const std::vector<std::string>& inputs, const std::string& dir, co
 }
 
 // IN OUT, or any number of inputs with -o DIR.
-int convertCommand(const std::string& command, const std::vector<std::string>& operands,
-                   const Options& options) {
+int convertCommand(const std::string& command, const std::vector<std::string>& operands, const Options& options) {
     const bool decoding = command == "decode";
     const Converter convert = decoding ? decodeFile : encodeFile;
     if (!options.batch) {
         if (operands.size() != 2)
             return usageError(command + (decoding ? " takes IN.qvr OUT.png, or IN.qvr... -o DIR"
-                                                   : " takes IN.png OUT.qvr, or IN.png... -o DIR"));
+                                                  : " takes IN.png OUT.qvr, or IN.png... -o DIR"));
         return runSingle(convert, Job{operands[0], operands[1]}, options);
     }
     if (operands.empty()) return usageError(command + " -o DIR needs at least one input");
@@ -378,8 +378,7 @@ bool parseDepth(const std::string& text, int32_t* depth) {
 }
 
 bool parseJobs(const std::string& text, int* jobs) {
-    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
+    if (text.empty() || text.size() > 4 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     *jobs = std::stoi(text);
     return *jobs >= 1 && *jobs <= MAX_JOBS;
 }

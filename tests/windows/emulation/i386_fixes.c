@@ -75,21 +75,20 @@ enum { GREGS_OFFSET = 20, REG_TRAP_NUMBER = 12 };
 extern int* __errno_location(void);
 extern void* dlsym(void* handle, const char* name);
 
-static long mmap2_call(long address, long length, long protection, long flags, long fd,
-                       long page_offset) {
+static long mmap2_call(long address, long length, long protection, long flags, long fd, long page_offset) {
     long result;
     /* ebp carries the sixth argument. It is handed over in eax, since no
      * memory operand can be trusted once ebp is pushed, and saved by hand
      * because the compiler may be using it as the frame pointer. */
-    __asm__ volatile("push %%ebp\n\t"
-                     "mov %%eax, %%ebp\n\t"
-                     "mov %[number], %%eax\n\t"
-                     "int $0x80\n\t"
-                     "pop %%ebp"
-                     : "=a"(result)
-                     : "a"(page_offset), "b"(address), "c"(length), "d"(protection), "S"(flags),
-                       "D"(fd), [number] "i"(SYS_MMAP2)
-                     : "memory");
+    __asm__ volatile(
+        "push %%ebp\n\t"
+        "mov %%eax, %%ebp\n\t"
+        "mov %[number], %%eax\n\t"
+        "int $0x80\n\t"
+        "pop %%ebp"
+        : "=a"(result)
+        : "a"(page_offset), "b"(address), "c"(length), "d"(protection), "S"(flags), "D"(fd), [number] "i"(SYS_MMAP2)
+        : "memory");
     return result;
 }
 
@@ -103,8 +102,7 @@ static void* fail_with(int error) {
     return MAP_FAILED;
 }
 
-static void* map_pages(void* address, size_t length, int protection, int flags, int fd,
-                       uint32_t page_offset) {
+static void* map_pages(void* address, size_t length, int protection, int flags, int fd, uint32_t page_offset) {
     long result = mmap2_call((long)address, (long)length, protection, flags, fd, (long)page_offset);
     if ((unsigned long)result > (unsigned long)-MAX_ERRNO - 1) return fail_with((int)-result);
     if ((flags & MAP_FIXED_NOREPLACE_FLAG) && (void*)result != address) {
@@ -119,8 +117,7 @@ EXPORT void* mmap(void* address, size_t length, int protection, int flags, int f
     return map_pages(address, length, protection, flags, fd, (uint32_t)offset >> PAGE_SHIFT);
 }
 
-EXPORT void* mmap64(void* address, size_t length, int protection, int flags, int fd,
-                    long long offset) {
+EXPORT void* mmap64(void* address, size_t length, int protection, int flags, int fd, long long offset) {
     if (offset < 0 || (offset & ((1LL << PAGE_SHIFT) - 1)) || (offset >> PAGE_SHIFT) > UINT32_MAX)
         return fail_with(ERRNO_EINVAL);
     return map_pages(address, length, protection, flags, fd, (uint32_t)(offset >> PAGE_SHIFT));
@@ -134,8 +131,7 @@ enum { SIGNAL_SLOTS = 32 };
 static struct sigaction program_actions[SIGNAL_SLOTS];
 
 static int is_fault_signal(int signal) {
-    return signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE ||
-           signal == SIGTRAP;
+    return signal == SIGSEGV || signal == SIGBUS || signal == SIGILL || signal == SIGFPE || signal == SIGTRAP;
 }
 
 static int trap_number(int signal, int code) {
@@ -163,8 +159,7 @@ static void fault_wrapper(int signal, siginfo_t* info, void* context) {
 }
 
 static int has_handler(const struct sigaction* action) {
-    return (action->sa_flags & SA_SIGINFO) ||
-           (action->sa_handler != SIG_DFL && action->sa_handler != SIG_IGN);
+    return (action->sa_flags & SA_SIGINFO) || (action->sa_handler != SIG_DFL && action->sa_handler != SIG_IGN);
 }
 
 EXPORT int sigaction(int signal, const struct sigaction* action, struct sigaction* old) {
