@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds everything and runs the whole test suite, with warnings as errors:
+# Checks the tree's formatting, then builds everything and runs the whole test
+# suite, with warnings as errors:
 #   1. the native suite, with both Windows modules' tests under Wine (the 32-bit
 #      one emulated where the kernel cannot run 32-bit programs) and the library and
 #      integrations (gdk-pixbuf loader, MIME type, thumbnailer, GIMP plug-in) installed;
@@ -12,6 +13,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh native windows integrations fuzz
+scripts/check-format.sh
 jobs=$(nproc)
 
 scripts/build-windows.sh -DQVR_WERROR=ON

@@ -17,7 +17,7 @@ groups=("$@")
 packages=()
 for group in "${groups[@]}"; do
   case "$group" in
-    native) packages+=(g++ cmake make pkg-config libspng-dev libgtest-dev) ;;
+    native) packages+=(g++ cmake make pkg-config libspng-dev libgtest-dev clang-format-14) ;;
     windows) packages+=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 googletest wine wine32:i386 wine64 xvfb
                         xauth zip qemu-user-static) ;;
     integrations) packages+=(libgdk-pixbuf-2.0-dev libgdk-pixbuf2.0-bin shared-mime-info libglib2.0-bin
