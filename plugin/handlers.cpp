@@ -7,7 +7,8 @@
 #include "codec/internal/callback_stream.h"
 #include "codec/internal/line_decoder.h"
 #include "codec/internal/line_encoder.h"
-#include "codec/internal/row_bytes.h"
+#include "codec/bytes_in_place.h"
+#include "codec/row_bytes.h"
 #endif
 #include "codec/reader.h"
 #include "codec/writer.h"
@@ -229,32 +230,15 @@ namespace {
 // past the block, a seek, a read into a buffer) goes through the host-bound
 // procedures as before, so results, failures and system calls stay theirs.
 // After the first failure nothing is taken from the block.
-class BlockStream : public qvr::CallbackStream {
+class BlockStream : public qvr::CallbackStream, public qvr::BytesInPlace<BlockStream> {
 public:
     BlockStream(const qvr::StreamProcs& bound, PluginGlobals* globals) : CallbackStream{bound}, globals_(globals) {
         load();
     }
 
-    int32_t readByte() {
-        if (cursor_ < limit_) return *cursor_++;
-        return throughHost([this] { return qvr::readByte(procs); });
-    }
-    int32_t readWord() {
-        if (limit_ - cursor_ >= 2) {
-            const int32_t word = cursor_[0] | cursor_[1] << 8;
-            cursor_ += 2;
-            return word;
-        }
-        const int32_t first = readByte();
-        return qvr::combineWord(first, readByte());
-    }
-    // n bytes in place with `slack` more after them, all inside the block.
-    const uint8_t* take(int32_t n, int32_t slack) {
-        if (n + slack > limit_ - cursor_) return nullptr;
-        const uint8_t* bytes = cursor_;
-        cursor_ += n;
-        return bytes;
-    }
+    using BytesInPlace::readByte;  // the block's bytes first, past them the host's
+    using BytesInPlace::readWord;
+    using BytesInPlace::take;
     int32_t read(void* buffer, int32_t count) {
         return throughHost([&] { return procs.read(procs.userData, buffer, count); });
     }
@@ -276,6 +260,10 @@ public:
     }
 
 private:
+    friend class qvr::BytesInPlace<BlockStream>;
+    int32_t byteOutside() {
+        return throughHost([this] { return qvr::readByte(procs); });
+    }
     void load() {
         const uint8_t* first = nullptr;
         const UINT count = failed(globals_) ? 0 : fileReadAhead(globals_, &first);
@@ -297,9 +285,7 @@ private:
     }
 
     PluginGlobals* globals_;
-    const uint8_t* start_ = nullptr;   // where the block stood at the last load
-    const uint8_t* cursor_ = nullptr;  // the next byte
-    const uint8_t* limit_ = nullptr;   // the end of the bytes read ahead
+    const uint8_t* start_ = nullptr;  // where the block stood at the last load
 };
 
 qvr::DecodeReport decodeFromFile(CodecContext* ctx, PluginGlobals* globals) {

@@ -12,7 +12,8 @@
 #include <cstdint>
 
 #include "codec/format.h"
-#include "codec/internal/row_bytes.h"
+#include "codec/bytes_in_place.h"
+#include "codec/row_bytes.h"
 #include "streams/stream_binding.h"
 
 namespace qvr {
@@ -73,33 +74,15 @@ protected:
     void* reportContext_ = nullptr;
 };
 
-// Reads a file held by the caller; the bytes are not copied.
-class MemoryReader : public MemoryCodecState {
+// Reads a file held by the caller; the bytes are not copied. Its bytes end
+// at the limit, which moves to the data's start on the first failure.
+class MemoryReader : public MemoryCodecState, public BytesInPlace<MemoryReader> {
 public:
-    MemoryReader(const uint8_t* data, size_t size)
-        : data_(data), cursor_(data), limit_(data + size), end_(data + size) {}
+    MemoryReader(const uint8_t* data, size_t size) : data_(data), end_(data + size) {
+        cursor_ = data;
+        limit_ = end_;
+    }
 
-    int32_t readByte() {
-        if (cursor_ < limit_) return *cursor_++;
-        return missingByte();
-    }
-    int32_t readWord() {
-        if (limit_ - cursor_ >= 2) {
-            const int32_t word = cursor_[0] | cursor_[1] << 8;
-            cursor_ += 2;
-            return word;
-        }
-        const int32_t first = readByte();
-        return combineWord(first, readByte());
-    }
-    // n bytes in place, with `slack` more readable after them; nullptr when
-    // fewer remain (the coder then reads them one by one).
-    const uint8_t* take(int32_t n, int32_t slack) {
-        if (n + slack > limit_ - cursor_) return nullptr;
-        const uint8_t* bytes = cursor_;
-        cursor_ += n;
-        return bytes;
-    }
     int32_t read(void* buffer, int32_t count);
     int32_t seek(int32_t offset, int32_t origin);
     // The bytes read or taken so far from the start.
@@ -119,9 +102,10 @@ private:
     void putIndexRow(const uint8_t* slot, int32_t top, int32_t width);
     void putAlphaRow(const uint8_t* slot, int32_t top, int32_t width);
 
+    friend class BytesInPlace<MemoryReader>;
+    int32_t byteOutside() { return missingByte(); }
+
     const uint8_t* data_;
-    const uint8_t* cursor_;
-    const uint8_t* limit_;  // end_ while nothing has failed, data_ after
     const uint8_t* end_;
     uint32_t paletteWords_[256] = {};  // the palette as opaque RGBA, for expanded index rows
 };

@@ -2,7 +2,7 @@
 // which the compiler keeps in a register: stores through a stream's member
 // would make it reload the cursor after every byte, as a byte store may
 // change any object. The stream that hands it out has checked that the
-// row's bytes, at most the count announced, fit. Internal to the codec.
+// row's bytes, at most the count announced, fit.
 #pragma once
 
 #include <cstdint>
