@@ -4,6 +4,8 @@
 #include <memory>
 #include <new>
 
+#include "streams/rgb_rows.h"
+
 namespace qvr {
 namespace {
 
@@ -36,11 +38,8 @@ int takeRow(void* user, const qvr_row* row) {
         std::memcpy(image.rgb.data() + 3 * first, row->pixels, 3 * width);
     } else {
         uint8_t* rgb = image.rgb.data() + 3 * first;
-        uint8_t* alpha = image.alpha.data() + first;
-        for (size_t x = 0; x < width; ++x) {
-            std::memcpy(rgb + 3 * x, row->pixels + 4 * x, 3);
-            alpha[x] = row->pixels[4 * x + 3];
-        }
+        for (size_t x = 0; x < width; ++x) std::memcpy(rgb + 3 * x, row->pixels + 4 * x, 3);
+        alphaFromRgba(image.alpha.data() + first, row->pixels + 3, image.width);
     }
     return 0;
 }
