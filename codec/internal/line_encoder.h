@@ -26,6 +26,7 @@
 #include "codec/internal/measure.h"
 #include "codec/internal/pixels.h"
 #include "codec/internal/ring.h"
+#include "codec/row_bytes.h"
 
 namespace qvr {
 
@@ -125,6 +126,20 @@ inline Choice chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8_
         choice.offer(CMD_PAIR, keptOrZero(2 * runLength16(p, cap / 2), MIN_PAIR_8));
     }
     return choice;
+}
+
+// A literal, after an escape byte when it reads as a command byte. A row's
+// own bytes take the escape always and keep it only when needed: escaped
+// and plain samples mix unpredictably in soft alpha edges.
+template <typename Row>
+void putLiteral8(Row& out, uint8_t sample) {
+    if (sample >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
+    out.putByte(sample);
+}
+inline void putLiteral8(RowBytes& out, uint8_t sample) {
+    out.cursor[0] = CMD_ESCAPE;
+    out.cursor += sample >= FIRST_COMMAND_BYTE;
+    *out.cursor++ = sample;
 }
 
 // Count biases and operands of the commands both kinds of stream share.
@@ -238,10 +253,7 @@ void emitLiterals8(Row& out, const uint8_t* p, int32_t n) {
             return;
         }
     }
-    for (int32_t k = 0; k < n; ++k) {
-        if (p[k] >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
-        out.putByte(p[k]);
-    }
+    for (int32_t k = 0; k < n; ++k) putLiteral8(out, p[k]);
 }
 
 template <typename Row>
@@ -261,8 +273,7 @@ void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* 
             i += emitCommand(out, cur, i, chosen.command, chosen.length);
             continue;
         }
-        if (cur[i] >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
-        out.putByte(cur[i]);
+        putLiteral8(out, cur[i]);
         ++i;
     }
 }
