@@ -205,6 +205,58 @@ TEST(Encode16, WideRowEqualToTheRowAbove) {
     EXPECT_EQ(Bytes(stream.end() - 6, stream.end()), (Bytes{0xFF, 255, 0xFF, 255, 0xFF, 84}));
 }
 
+// Literals go out a group at a time here too: each kind of command, and a
+// packed run, starting at every offset of a stretch of literals (some
+// escaped) is still found, through the table and in memory.
+TEST(Encode16, CommandsInsideLiteralStretchesAreFound) {
+    constexpr int32_t WIDTH = 40;
+    auto base = [](int32_t r, int32_t i) {  // neighbours differ in their top bits: no candidate, no packed run
+        const int32_t low = i % 11 == 5 ? 0xF8 + (i + r) % 8 : (r * 37 + i * 9) % 240;
+        return static_cast<uint16_t>(((i + r) % 8) << 13 | ((r + 2 * i) % 32) << 8 | low);
+    };
+    struct Kind {
+        uint8_t command;
+        int32_t covered;
+        void (*make)(std::vector<Pixels>& rows, int32_t k);
+    };
+    const Kind kinds[] = {
+        {0xFF, 2, [](std::vector<Pixels>& rows, int32_t k) { std::copy_n(&rows[1][k], 2, &rows[2][k]); }},
+        {0xFE, 2, [](std::vector<Pixels>& rows, int32_t k) { std::copy_n(&rows[0][k], 2, &rows[2][k]); }},
+        {0xFD, 3, [](std::vector<Pixels>& rows, int32_t k) { std::fill_n(&rows[2][k + 1], 2, rows[2][k]); }},
+        {0xFC, 4, [](std::vector<Pixels>& rows, int32_t k) { std::copy_n(&rows[2][k], 2, &rows[2][k + 2]); }},
+        {0xF9, 2, [](std::vector<Pixels>& rows, int32_t k) { rows[2][k + 1] = rows[2][k] ^ 0x0101; }},
+        {0xFB, 1, [](std::vector<Pixels>& rows, int32_t k) { rows[2][k] = rows[1][k - 1]; }},
+        {0xFA, 1, [](std::vector<Pixels>& rows, int32_t k) { rows[2][k] = rows[1][k + 1]; }},
+    };
+    for (const Kind& kind : kinds) {
+        for (int32_t k = kind.command == 0xFB ? 1 : 0; k + 4 <= WIDTH; ++k) {
+            std::vector<Pixels> rows(3, Pixels(WIDTH));
+            for (int32_t r = 0; r < 3; ++r)
+                for (int32_t i = 0; i < WIDTH; ++i) rows[r][i] = base(r, i);
+            kind.make(rows, k);
+            // The stream: every pixel a literal, but the command's bytes at k.
+            Bytes literals = encodeColour({rows[0], rows[1]});
+            const Bytes whole = encodeColour(rows);
+            const std::string what = "command " + std::to_string(kind.command) + " at " + std::to_string(k);
+            size_t at = literals.size();
+            for (int32_t i = 0; i < k; ++i) at += (rows[2][i] & 0xFF) >= 0xF8 ? 3 : 2;
+            ASSERT_GT(whole.size(), at) << what;
+            EXPECT_EQ(Bytes(whole.begin(), whole.begin() + static_cast<long>(literals.size())), literals) << what;
+            EXPECT_EQ(whole[at], kind.command) << what;
+
+            RasterImage image;
+            image.allocate(WIDTH, 3, 24);
+            for (int32_t r = 0; r < 3; ++r) {
+                const Bytes rgb = rgbOf(rows[r]);
+                std::copy(rgb.begin(), rgb.end(), image.rgb.begin() + 3 * r * WIDTH);
+            }
+            Bytes fast;
+            ASSERT_EQ(saveQvrMemory(image, fast), "") << what;
+            EXPECT_EQ(Bytes(fast.begin() + 48, fast.end()), whole) << what;
+        }
+    }
+}
+
 TEST(Encode16, ConversionDropsLowBits) {
     const uint8_t rgb[] = {0x12, 0x34, 0x56, 255, 255, 255};
     uint16_t out[2];

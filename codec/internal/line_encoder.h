@@ -352,10 +352,96 @@ int32_t emitPackedOrLiteral16(Row& out, const uint16_t* cur, int32_t j, int32_t 
     return 1;
 }
 
+// Runs of literals, as photographs have them, go out a group of pixels at a
+// time: literalPrefix16() finds, in one look, how many positions from p
+// certainly take a literal (no candidate may start there, as
+// anyCandidate16() tests, and the next pixel's shared bits differ, so no
+// packed run either), and emitLiterals16() writes them with one store where
+// none needs an escape. With SSE2 a group is eight pixels, else four in a
+// 64-bit word; a look reads the group and three pixels more from p, one
+// more on each side from the row above and one more from two above.
+#ifdef QVR_SSE2
+constexpr int32_t LITERAL_GROUP_16 = 8;
+inline __m128i eightPixels(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i eightEqual(const uint16_t* a, const uint16_t* b) {
+    return _mm_cmpeq_epi16(eightPixels(a), eightPixels(b));
+}
+inline uint32_t laneBits(__m128i lanes) {
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lanes, _mm_setzero_si128())));
+}
+inline int32_t literalPrefix16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
+    const __m128i copyUp = _mm_and_si128(eightEqual(p, above), eightEqual(p + 1, above + 1));
+    const __m128i copyUp2 = _mm_and_si128(eightEqual(p, above2), eightEqual(p + 1, above2 + 1));
+    const __m128i pair = _mm_and_si128(eightEqual(p, p + 2), eightEqual(p + 1, p + 3));
+    const __m128i neighbour = _mm_or_si128(eightEqual(p, above - 1), eightEqual(p, above + 1));
+    const __m128i shared = _mm_set1_epi16(static_cast<int16_t>(PACKED_SHARED_MASK));
+    // Two pixels that share their high bits start a packed run; this covers a fill's first two.
+    const __m128i packed =
+        _mm_cmpeq_epi16(_mm_and_si128(eightPixels(p), shared), _mm_and_si128(eightPixels(p + 1), shared));
+    const __m128i taken =
+        _mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(_mm_or_si128(pair, neighbour), packed));
+    return std::countr_zero(laneBits(taken) | 1u << LITERAL_GROUP_16);
+}
+// Pixels of the group's first n whose low byte is a command byte.
+inline uint32_t escapedLanes16(const uint16_t* p, int32_t n) {
+    const __m128i top5 = _mm_set1_epi16(FIRST_COMMAND_BYTE);
+    return laneBits(_mm_cmpeq_epi16(_mm_and_si128(eightPixels(p), top5), top5)) & ((1u << n) - 1);
+}
+inline void storeGroup16(uint8_t* bytes, const uint16_t* p) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), eightPixels(p));
+}
+#else
+constexpr int32_t LITERAL_GROUP_16 = 4;
+inline uint64_t fourEqual(const uint16_t* a, const uint16_t* b) {
+    return zeroLanes16(load<uint64_t>(a) ^ load<uint64_t>(b));
+}
+inline int32_t literalPrefix16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
+    const uint64_t copyUp = fourEqual(p, above) & fourEqual(p + 1, above + 1);
+    const uint64_t copyUp2 = fourEqual(p, above2) & fourEqual(p + 1, above2 + 1);
+    const uint64_t pair = fourEqual(p, p + 2) & fourEqual(p + 1, p + 3);
+    const uint64_t neighbour = fourEqual(p, above - 1) | fourEqual(p, above + 1);
+    const uint64_t shared = repeated<uint16_t>(PACKED_SHARED_MASK);
+    const uint64_t packed = zeroLanes16((load<uint64_t>(p) ^ load<uint64_t>(p + 1)) & shared);
+    return std::countr_zero(copyUp | copyUp2 | pair | neighbour | packed) / 16;
+}
+inline uint64_t escapedLanes16(const uint16_t* p, int32_t n) {
+    const uint64_t top5 = repeated<uint16_t>(FIRST_COMMAND_BYTE);
+    const uint64_t inGroup = n == LITERAL_GROUP_16 ? ~uint64_t{0} : (uint64_t{1} << (16 * n)) - 1;
+    return zeroLanes16((load<uint64_t>(p) & top5) ^ top5) & inGroup;
+}
+inline void storeGroup16(uint8_t* bytes, const uint16_t* p) { std::memcpy(bytes, p, 2 * LITERAL_GROUP_16); }
+#endif
+
+// n literals (at most LITERAL_GROUP_16) from p; without an escape among
+// them, in place with one store where the stream allows (the bytes past n
+// are overwritten next).
+template <typename Row>
+void emitLiterals16(Row& out, const uint16_t* p, int32_t n) {
+    if (escapedLanes16(p, n) == 0) {
+        if (uint8_t* bytes = out.place(2 * n, 2 * (LITERAL_GROUP_16 - n))) {
+            storeGroup16(bytes, p);
+            return;
+        }
+    }
+    for (int32_t k = 0; k < n; ++k) {
+        if ((p[k] & 0xFF) >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
+        out.putWord(p[k]);
+    }
+}
+
 template <typename Row>
 void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t width) {
     int32_t j = 0;
     while (j < width) {
+        // A group's look stays in the ring, and its store in the row's room, from here.
+        if (j + LITERAL_GROUP_16 <= width) {
+            const int32_t n = literalPrefix16(cur + j, up + j, up2 + j);
+            if (n > 0) {
+                emitLiterals16(out, cur + j, n);
+                j += n;
+                if (n == LITERAL_GROUP_16) continue;
+            }
+        }
         const Choice chosen = chooseCommand16(cur, up, up2, r, j, width);
         j += chosen.command >= 0 ? emitCommand(out, cur, j, chosen.command, chosen.length)
                                  : emitPackedOrLiteral16(out, cur, j, width);
