@@ -142,6 +142,13 @@ inline void putLiteral8(RowBytes& out, uint8_t sample) {
     *out.cursor++ = sample;
 }
 
+// A 16-bit literal escapes on its low byte, the first in the stream.
+template <typename Row>
+void putLiteral16(Row& out, uint16_t pixel) {
+    if ((pixel & 0xFF) >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
+    out.putWord(pixel);
+}
+
 // Count biases and operands of the commands both kinds of stream share.
 template <typename Sample>
 struct CommandBiases;
@@ -347,8 +354,7 @@ int32_t emitPackedOrLiteral16(Row& out, const uint16_t* cur, int32_t j, int32_t 
         }
         return n;
     }
-    if ((cur[j] & 0xFF) >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
-    out.putWord(cur[j]);
+    putLiteral16(out, cur[j]);
     return 1;
 }
 
@@ -423,10 +429,7 @@ void emitLiterals16(Row& out, const uint16_t* p, int32_t n) {
             return;
         }
     }
-    for (int32_t k = 0; k < n; ++k) {
-        if ((p[k] & 0xFF) >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
-        out.putWord(p[k]);
-    }
+    for (int32_t k = 0; k < n; ++k) putLiteral16(out, p[k]);
 }
 
 template <typename Row>
