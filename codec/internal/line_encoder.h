@@ -132,11 +132,11 @@ inline Choice chooseCommand8(const uint8_t* cur, const uint8_t* up, const uint8_
 // own bytes take the escape always and keep it only when needed: escaped
 // and plain samples mix unpredictably in soft alpha edges.
 template <typename Row>
-void putLiteral8(Row& out, uint8_t sample) {
+void putLiteral(Row& out, uint8_t sample) {
     if (sample >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
     out.putByte(sample);
 }
-inline void putLiteral8(RowBytes& out, uint8_t sample) {
+inline void putLiteral(RowBytes& out, uint8_t sample) {
     out.cursor[0] = CMD_ESCAPE;
     out.cursor += sample >= FIRST_COMMAND_BYTE;
     *out.cursor++ = sample;
@@ -144,7 +144,7 @@ inline void putLiteral8(RowBytes& out, uint8_t sample) {
 
 // A 16-bit literal escapes on its low byte, the first in the stream.
 template <typename Row>
-void putLiteral16(Row& out, uint16_t pixel) {
+void putLiteral(Row& out, uint16_t pixel) {
     if ((pixel & 0xFF) >= FIRST_COMMAND_BYTE) out.putByte(CMD_ESCAPE);
     out.putWord(pixel);
 }
@@ -195,12 +195,12 @@ int32_t emitCommand(Row& out, const Sample* cur, int32_t i, int32_t command, int
 // The literals of a photograph's alpha plane go out a group of positions at
 // a time: literalPrefix8() finds, in one look, how many positions from p
 // certainly start no candidate (each candidate needs its first samples to
-// match, as chooseCommand8() tests), and emitLiterals8() writes them with one
+// match, as chooseCommand8() tests), and emitLiterals() writes them with one
 // store where none is a command byte. With SSE2 a group is sixteen
 // positions, else eight in a 64-bit word; a look reads the group and three
 // samples more from p and two more from each row above.
 #ifdef QVR_SSE2
-constexpr int32_t LITERAL_GROUP = 16;
+constexpr int32_t LITERAL_GROUP_8 = 16;
 inline __m128i sixteen(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
 inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
     const __m128i c0 = sixteen(p), c1 = sixteen(p + 1), c2 = sixteen(p + 2), c3 = sixteen(p + 3);
@@ -215,10 +215,10 @@ inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint
     const __m128i pair = _mm_and_si128(sameAs2, _mm_cmpeq_epi8(c1, c3));
     const auto lanes =
         static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(fill, pair))));
-    return lanes ? std::countr_zero(lanes) : LITERAL_GROUP;
+    return lanes ? std::countr_zero(lanes) : LITERAL_GROUP_8;
 }
 // Lanes of the group's first n samples that are command bytes (0xF8 and above).
-inline uint32_t commandLanes(const uint8_t* p, int32_t n) {
+inline uint32_t escapedLanes(const uint8_t* p, int32_t n) {
     static_assert(FIRST_COMMAND_BYTE == 0xF8, "command bytes are those with their top five bits set");
     const __m128i top5 = _mm_set1_epi8(static_cast<char>(0xF8));
     const auto lanes = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_and_si128(sixteen(p), top5), top5)));
@@ -228,7 +228,7 @@ inline void storeGroup(uint8_t* bytes, const uint8_t* p) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), sixteen(p));
 }
 #else
-constexpr int32_t LITERAL_GROUP = 8;
+constexpr int32_t LITERAL_GROUP_8 = 8;
 inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
     const uint64_t c0 = load<uint64_t>(p), c1 = load<uint64_t>(p + 1);
     const uint64_t c2 = load<uint64_t>(p + 2), c3 = load<uint64_t>(p + 3);
@@ -241,26 +241,89 @@ inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint
     const uint64_t pair = sameAs2 & zeroBytes(c1 ^ c3);
     return firstLane(copyUp | copyUp2 | fill | pair);
 }
-inline uint64_t commandLanes(const uint8_t* p, int32_t n) {
-    const uint64_t inGroup = n == LITERAL_GROUP ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+inline uint64_t escapedLanes(const uint8_t* p, int32_t n) {
+    const uint64_t inGroup = n == LITERAL_GROUP_8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
     return commandBytes(load<uint64_t>(p)) & inGroup;
 }
-inline void storeGroup(uint8_t* bytes, const uint8_t* p) { std::memcpy(bytes, p, LITERAL_GROUP); }
+inline void storeGroup(uint8_t* bytes, const uint8_t* p) { std::memcpy(bytes, p, LITERAL_GROUP_8); }
 #endif
-constexpr int32_t LITERAL_SCAN_REACH = 2 * LITERAL_GROUP;  // samples that must remain in the row for a look
+constexpr int32_t LITERAL_SCAN_REACH = 2 * LITERAL_GROUP_8;  // samples that must remain in the row for a look
 
-// n literals (at most LITERAL_GROUP) from p; the usual ones, without a
-// command byte among them, in place with one store where the stream allows
-// (the bytes past n are overwritten next).
-template <typename Row>
-void emitLiterals8(Row& out, const uint8_t* p, int32_t n) {
-    if (commandLanes(p, n) == 0) {
-        if (uint8_t* bytes = out.place(n, LITERAL_GROUP - n)) {
+// Runs of literals, as photographs have them, go out a group of pixels at a
+// time: literalPrefix16() finds, in one look, how many positions from p
+// certainly take a literal (no candidate may start there, as
+// anyCandidate16() tests, and the next pixel's shared bits differ, so no
+// packed run either), and emitLiterals() writes them with one store where
+// none needs an escape. With SSE2 a group is eight pixels, else four in a
+// 64-bit word; a look reads the group and three pixels more from p, one
+// more on each side from the row above and one more from two above.
+#ifdef QVR_SSE2
+constexpr int32_t LITERAL_GROUP_16 = 8;
+inline __m128i eightPixels(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
+inline __m128i eightEqual(const uint16_t* a, const uint16_t* b) {
+    return _mm_cmpeq_epi16(eightPixels(a), eightPixels(b));
+}
+inline uint32_t laneBits(__m128i lanes) {
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lanes, _mm_setzero_si128())));
+}
+inline int32_t literalPrefix16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
+    const __m128i copyUp = _mm_and_si128(eightEqual(p, above), eightEqual(p + 1, above + 1));
+    const __m128i copyUp2 = _mm_and_si128(eightEqual(p, above2), eightEqual(p + 1, above2 + 1));
+    const __m128i pair = _mm_and_si128(eightEqual(p, p + 2), eightEqual(p + 1, p + 3));
+    const __m128i neighbour = _mm_or_si128(eightEqual(p, above - 1), eightEqual(p, above + 1));
+    const __m128i shared = _mm_set1_epi16(static_cast<int16_t>(PACKED_SHARED_MASK));
+    // Two pixels that share their high bits start a packed run; this covers a fill's first two.
+    const __m128i packed =
+        _mm_cmpeq_epi16(_mm_and_si128(eightPixels(p), shared), _mm_and_si128(eightPixels(p + 1), shared));
+    const __m128i taken =
+        _mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(_mm_or_si128(pair, neighbour), packed));
+    return std::countr_zero(laneBits(taken) | 1u << LITERAL_GROUP_16);
+}
+// Pixels of the group's first n whose low byte is a command byte.
+inline uint32_t escapedLanes(const uint16_t* p, int32_t n) {
+    const __m128i top5 = _mm_set1_epi16(FIRST_COMMAND_BYTE);
+    return laneBits(_mm_cmpeq_epi16(_mm_and_si128(eightPixels(p), top5), top5)) & ((1u << n) - 1);
+}
+inline void storeGroup(uint8_t* bytes, const uint16_t* p) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), eightPixels(p));
+}
+#else
+constexpr int32_t LITERAL_GROUP_16 = 4;
+inline uint64_t fourEqual(const uint16_t* a, const uint16_t* b) {
+    return zeroLanes16(load<uint64_t>(a) ^ load<uint64_t>(b));
+}
+inline int32_t literalPrefix16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
+    const uint64_t copyUp = fourEqual(p, above) & fourEqual(p + 1, above + 1);
+    const uint64_t copyUp2 = fourEqual(p, above2) & fourEqual(p + 1, above2 + 1);
+    const uint64_t pair = fourEqual(p, p + 2) & fourEqual(p + 1, p + 3);
+    const uint64_t neighbour = fourEqual(p, above - 1) | fourEqual(p, above + 1);
+    const uint64_t shared = repeated<uint16_t>(PACKED_SHARED_MASK);
+    const uint64_t packed = zeroLanes16((load<uint64_t>(p) ^ load<uint64_t>(p + 1)) & shared);
+    return std::countr_zero(copyUp | copyUp2 | pair | neighbour | packed) / 16;
+}
+inline uint64_t escapedLanes(const uint16_t* p, int32_t n) {
+    const uint64_t top5 = repeated<uint16_t>(FIRST_COMMAND_BYTE);
+    const uint64_t inGroup = n == LITERAL_GROUP_16 ? ~uint64_t{0} : (uint64_t{1} << (16 * n)) - 1;
+    return zeroLanes16((load<uint64_t>(p) & top5) ^ top5) & inGroup;
+}
+inline void storeGroup(uint8_t* bytes, const uint16_t* p) { std::memcpy(bytes, p, 2 * LITERAL_GROUP_16); }
+#endif
+
+// n literals (at most a group) from p; without an escape among them, in
+// place with one store where the stream allows (the bytes past n are
+// overwritten next).
+template <typename Sample>
+constexpr int32_t LITERAL_GROUP_OF = sizeof(Sample) == 1 ? LITERAL_GROUP_8 : LITERAL_GROUP_16;
+template <typename Row, typename Sample>
+void emitLiterals(Row& out, const Sample* p, int32_t n) {
+    constexpr auto SIZE = static_cast<int32_t>(sizeof(Sample));
+    if (escapedLanes(p, n) == 0) {
+        if (uint8_t* bytes = out.place(SIZE * n, SIZE * (LITERAL_GROUP_OF<Sample> - n))) {
             storeGroup(bytes, p);
             return;
         }
     }
-    for (int32_t k = 0; k < n; ++k) putLiteral8(out, p[k]);
+    for (int32_t k = 0; k < n; ++k) putLiteral(out, p[k]);
 }
 
 template <typename Row>
@@ -270,9 +333,9 @@ void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* 
         if (i + LITERAL_SCAN_REACH <= width) {  // the row's room leaves a group's slack here
             const int32_t n = literalPrefix8(cur + i, up + i, up2 + i);
             if (n > 0) {
-                emitLiterals8(out, cur + i, n);
+                emitLiterals(out, cur + i, n);
                 i += n;
-                if (n == LITERAL_GROUP) continue;
+                if (n == LITERAL_GROUP_8) continue;
             }
         }
         const Choice chosen = chooseCommand8(cur, up, up2, r, i, width);
@@ -280,7 +343,7 @@ void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* 
             i += emitCommand(out, cur, i, chosen.command, chosen.length);
             continue;
         }
-        putLiteral8(out, cur[i]);
+        putLiteral(out, cur[i]);
         ++i;
     }
 }
@@ -354,82 +417,8 @@ int32_t emitPackedOrLiteral16(Row& out, const uint16_t* cur, int32_t j, int32_t 
         }
         return n;
     }
-    putLiteral16(out, cur[j]);
+    putLiteral(out, cur[j]);
     return 1;
-}
-
-// Runs of literals, as photographs have them, go out a group of pixels at a
-// time: literalPrefix16() finds, in one look, how many positions from p
-// certainly take a literal (no candidate may start there, as
-// anyCandidate16() tests, and the next pixel's shared bits differ, so no
-// packed run either), and emitLiterals16() writes them with one store where
-// none needs an escape. With SSE2 a group is eight pixels, else four in a
-// 64-bit word; a look reads the group and three pixels more from p, one
-// more on each side from the row above and one more from two above.
-#ifdef QVR_SSE2
-constexpr int32_t LITERAL_GROUP_16 = 8;
-inline __m128i eightPixels(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline __m128i eightEqual(const uint16_t* a, const uint16_t* b) {
-    return _mm_cmpeq_epi16(eightPixels(a), eightPixels(b));
-}
-inline uint32_t laneBits(__m128i lanes) {
-    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lanes, _mm_setzero_si128())));
-}
-inline int32_t literalPrefix16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
-    const __m128i copyUp = _mm_and_si128(eightEqual(p, above), eightEqual(p + 1, above + 1));
-    const __m128i copyUp2 = _mm_and_si128(eightEqual(p, above2), eightEqual(p + 1, above2 + 1));
-    const __m128i pair = _mm_and_si128(eightEqual(p, p + 2), eightEqual(p + 1, p + 3));
-    const __m128i neighbour = _mm_or_si128(eightEqual(p, above - 1), eightEqual(p, above + 1));
-    const __m128i shared = _mm_set1_epi16(static_cast<int16_t>(PACKED_SHARED_MASK));
-    // Two pixels that share their high bits start a packed run; this covers a fill's first two.
-    const __m128i packed =
-        _mm_cmpeq_epi16(_mm_and_si128(eightPixels(p), shared), _mm_and_si128(eightPixels(p + 1), shared));
-    const __m128i taken =
-        _mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(_mm_or_si128(pair, neighbour), packed));
-    return std::countr_zero(laneBits(taken) | 1u << LITERAL_GROUP_16);
-}
-// Pixels of the group's first n whose low byte is a command byte.
-inline uint32_t escapedLanes16(const uint16_t* p, int32_t n) {
-    const __m128i top5 = _mm_set1_epi16(FIRST_COMMAND_BYTE);
-    return laneBits(_mm_cmpeq_epi16(_mm_and_si128(eightPixels(p), top5), top5)) & ((1u << n) - 1);
-}
-inline void storeGroup16(uint8_t* bytes, const uint16_t* p) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), eightPixels(p));
-}
-#else
-constexpr int32_t LITERAL_GROUP_16 = 4;
-inline uint64_t fourEqual(const uint16_t* a, const uint16_t* b) {
-    return zeroLanes16(load<uint64_t>(a) ^ load<uint64_t>(b));
-}
-inline int32_t literalPrefix16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
-    const uint64_t copyUp = fourEqual(p, above) & fourEqual(p + 1, above + 1);
-    const uint64_t copyUp2 = fourEqual(p, above2) & fourEqual(p + 1, above2 + 1);
-    const uint64_t pair = fourEqual(p, p + 2) & fourEqual(p + 1, p + 3);
-    const uint64_t neighbour = fourEqual(p, above - 1) | fourEqual(p, above + 1);
-    const uint64_t shared = repeated<uint16_t>(PACKED_SHARED_MASK);
-    const uint64_t packed = zeroLanes16((load<uint64_t>(p) ^ load<uint64_t>(p + 1)) & shared);
-    return std::countr_zero(copyUp | copyUp2 | pair | neighbour | packed) / 16;
-}
-inline uint64_t escapedLanes16(const uint16_t* p, int32_t n) {
-    const uint64_t top5 = repeated<uint16_t>(FIRST_COMMAND_BYTE);
-    const uint64_t inGroup = n == LITERAL_GROUP_16 ? ~uint64_t{0} : (uint64_t{1} << (16 * n)) - 1;
-    return zeroLanes16((load<uint64_t>(p) & top5) ^ top5) & inGroup;
-}
-inline void storeGroup16(uint8_t* bytes, const uint16_t* p) { std::memcpy(bytes, p, 2 * LITERAL_GROUP_16); }
-#endif
-
-// n literals (at most LITERAL_GROUP_16) from p; without an escape among
-// them, in place with one store where the stream allows (the bytes past n
-// are overwritten next).
-template <typename Row>
-void emitLiterals16(Row& out, const uint16_t* p, int32_t n) {
-    if (escapedLanes16(p, n) == 0) {
-        if (uint8_t* bytes = out.place(2 * n, 2 * (LITERAL_GROUP_16 - n))) {
-            storeGroup16(bytes, p);
-            return;
-        }
-    }
-    for (int32_t k = 0; k < n; ++k) putLiteral16(out, p[k]);
 }
 
 template <typename Row>
@@ -440,7 +429,7 @@ void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16
         if (j + LITERAL_GROUP_16 <= width) {
             const int32_t n = literalPrefix16(cur + j, up + j, up2 + j);
             if (n > 0) {
-                emitLiterals16(out, cur + j, n);
+                emitLiterals(out, cur + j, n);
                 j += n;
                 if (n == LITERAL_GROUP_16) continue;
             }
