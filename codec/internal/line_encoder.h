@@ -249,14 +249,23 @@ inline void storeGroup(uint8_t* bytes, const uint8_t* p) { std::memcpy(bytes, p,
 #endif
 constexpr int32_t LITERAL_SCAN_REACH = 2 * LITERAL_GROUP_8;  // samples that must remain in the row for a look
 
-// Runs of literals, as photographs have them, go out a group of pixels at a
-// time: literalPrefix16() finds, in one look, how many positions from p
-// certainly take a literal (no candidate may start there, as
-// anyCandidate16() tests, and the next pixel's shared bits differ, so no
-// packed run either), and emitLiterals() writes them with one store where
-// none needs an escape. With SSE2 a group is eight pixels, else four in a
-// 64-bit word; a look reads the group and three pixels more from p, one
-// more on each side from the row above and one more from two above.
+// Photographs' pixels go out a group at a time: lookGroup16() marks, in one
+// look, each position of a group where a candidate may start (as
+// anyCandidate16() tests), where the next pixel shares the high bits (a
+// packed run goes on), and where three equal pixels start. The positions
+// before the first mark certainly take a literal, and emitLiterals() writes
+// them with one store where none needs an escape; at a position where only
+// a packed run can start, packedRunInGroup() reads its length off the marks.
+// With SSE2 a group is eight pixels, else four in a 64-bit word; a look
+// reads the group and three pixels more from p, one more on each side from
+// the row above and one more from two above.
+struct GroupMarks16 {      // bit k for the group's position k
+    uint32_t candidate;    // a candidate may start here
+    uint32_t packed;       // the next pixel shares the high bits
+    uint32_t up, up2;      // the pixel equals the one above, two above
+    uint32_t next, next2;  // ... the next pixel, the one after it
+    uint32_t left, right;  // ... the one above to the left, to the right
+};
 #ifdef QVR_SSE2
 constexpr int32_t LITERAL_GROUP_16 = 8;
 inline __m128i eightPixels(const uint16_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
@@ -266,18 +275,26 @@ inline __m128i eightEqual(const uint16_t* a, const uint16_t* b) {
 inline uint32_t laneBits(__m128i lanes) {
     return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(lanes, _mm_setzero_si128())));
 }
-inline int32_t literalPrefix16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
-    const __m128i copyUp = _mm_and_si128(eightEqual(p, above), eightEqual(p + 1, above + 1));
-    const __m128i copyUp2 = _mm_and_si128(eightEqual(p, above2), eightEqual(p + 1, above2 + 1));
-    const __m128i pair = _mm_and_si128(eightEqual(p, p + 2), eightEqual(p + 1, p + 3));
-    const __m128i neighbour = _mm_or_si128(eightEqual(p, above - 1), eightEqual(p, above + 1));
+// Two sets of lanes as bits 0..7 and 8..15.
+inline uint32_t laneBits(__m128i low, __m128i high) {
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(low, high)));
+}
+inline GroupMarks16 lookGroup16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
+    const __m128i up = eightEqual(p, above), up2 = eightEqual(p, above2);
+    const __m128i next = eightEqual(p, p + 1), next2 = eightEqual(p, p + 2);
+    const __m128i left = eightEqual(p, above - 1), right = eightEqual(p, above + 1);
+    const __m128i copyUp = _mm_and_si128(up, eightEqual(p + 1, above + 1));
+    const __m128i copyUp2 = _mm_and_si128(up2, eightEqual(p + 1, above2 + 1));
+    const __m128i pair = _mm_and_si128(next2, eightEqual(p + 1, p + 3));
+    const __m128i fill = _mm_and_si128(next, eightEqual(p + 1, p + 2));
     const __m128i shared = _mm_set1_epi16(static_cast<int16_t>(PACKED_SHARED_MASK));
-    // Two pixels that share their high bits start a packed run; this covers a fill's first two.
     const __m128i packed =
         _mm_cmpeq_epi16(_mm_and_si128(eightPixels(p), shared), _mm_and_si128(eightPixels(p + 1), shared));
-    const __m128i taken =
-        _mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(_mm_or_si128(pair, neighbour), packed));
-    return std::countr_zero(laneBits(taken) | 1u << LITERAL_GROUP_16);
+    const __m128i candidate =
+        _mm_or_si128(_mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(pair, fill)), _mm_or_si128(left, right));
+    const uint32_t taken = laneBits(candidate, packed), ups = laneBits(up, up2);
+    const uint32_t nexts = laneBits(next, next2), sides = laneBits(left, right);
+    return {taken & 0xFF, taken >> 8, ups & 0xFF, ups >> 8, nexts & 0xFF, nexts >> 8, sides & 0xFF, sides >> 8};
 }
 // Pixels of the group's first n whose low byte is a command byte.
 inline uint32_t escapedLanes(const uint16_t* p, int32_t n) {
@@ -292,14 +309,28 @@ constexpr int32_t LITERAL_GROUP_16 = 4;
 inline uint64_t fourEqual(const uint16_t* a, const uint16_t* b) {
     return zeroLanes16(load<uint64_t>(a) ^ load<uint64_t>(b));
 }
-inline int32_t literalPrefix16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
-    const uint64_t copyUp = fourEqual(p, above) & fourEqual(p + 1, above + 1);
-    const uint64_t copyUp2 = fourEqual(p, above2) & fourEqual(p + 1, above2 + 1);
-    const uint64_t pair = fourEqual(p, p + 2) & fourEqual(p + 1, p + 3);
-    const uint64_t neighbour = fourEqual(p, above - 1) | fourEqual(p, above + 1);
+// The high bit of each 16-bit lane, lane k as bit k.
+inline uint32_t laneBits(uint64_t lanes) {
+    return static_cast<uint32_t>((lanes >> 15 & 1) | (lanes >> 30 & 2) | (lanes >> 45 & 4) | (lanes >> 60 & 8));
+}
+inline GroupMarks16 lookGroup16(const uint16_t* p, const uint16_t* above, const uint16_t* above2) {
+    const uint64_t up = fourEqual(p, above), up2 = fourEqual(p, above2);
+    const uint64_t next = fourEqual(p, p + 1), next2 = fourEqual(p, p + 2);
+    const uint64_t left = fourEqual(p, above - 1), right = fourEqual(p, above + 1);
+    const uint64_t copyUp = up & fourEqual(p + 1, above + 1);
+    const uint64_t copyUp2 = up2 & fourEqual(p + 1, above2 + 1);
+    const uint64_t pair = next2 & fourEqual(p + 1, p + 3);
+    const uint64_t fill = next & fourEqual(p + 1, p + 2);
     const uint64_t shared = repeated<uint16_t>(PACKED_SHARED_MASK);
     const uint64_t packed = zeroLanes16((load<uint64_t>(p) ^ load<uint64_t>(p + 1)) & shared);
-    return std::countr_zero(copyUp | copyUp2 | pair | neighbour | packed) / 16;
+    return {laneBits(copyUp | copyUp2 | pair | fill | left | right),
+            laneBits(packed),
+            laneBits(up),
+            laneBits(up2),
+            laneBits(next),
+            laneBits(next2),
+            laneBits(left),
+            laneBits(right)};
 }
 inline uint64_t escapedLanes(const uint16_t* p, int32_t n) {
     const uint64_t top5 = repeated<uint16_t>(FIRST_COMMAND_BYTE);
@@ -308,6 +339,51 @@ inline uint64_t escapedLanes(const uint16_t* p, int32_t n) {
 }
 inline void storeGroup(uint8_t* bytes, const uint16_t* p) { std::memcpy(bytes, p, 2 * LITERAL_GROUP_16); }
 #endif
+
+// The length packedRunLength() measures from the group's position n, where
+// no candidate starts but a packed run does, read off the marks: the run
+// ends at the first pixel whose high bits differ, or before three equal
+// pixels, whichever comes first (three equal pixels all share their high
+// bits, so they end the run only before such a pixel). 0 when the marks do
+// not show the end: the run then goes on past the group.
+inline int32_t packedRunInGroup(const GroupMarks16& marks, int32_t n) {
+    const uint32_t ends = ~marks.packed >> n & ((1u << (LITERAL_GROUP_16 - n)) - 1);
+    if (ends == 0) return 0;
+    const int32_t mismatch = std::countr_zero(ends) + 1;
+    // Three equal pixels from position k: next marks k and k + 1 (seen for
+    // every k the run can end before).
+    const int32_t fill = std::countr_zero((marks.next & marks.next >> 1) >> n | 1u << LITERAL_GROUP_16);
+    return fill + 2 < mismatch ? fill : mismatch;
+}
+
+// The number of set bits from bit 0 up.
+inline int32_t runOfMarks(uint32_t bits) { return std::countr_zero(~bits); }
+
+// The command chooseCommand16() picks at a group's first position, read off
+// the marks where they show every candidate's length: each run of equal
+// pixels ends inside the group, and the row holds a group more past it, so
+// that no cap or row end shortens a run. `known` is false otherwise.
+struct GroupChoice {
+    Choice choice;
+    bool known;
+};
+inline GroupChoice chooseInGroup(const GroupMarks16& marks, int32_t r, int32_t j) {
+    const int32_t up = r >= 1 ? runOfMarks(marks.up) : 0;
+    const int32_t up2 = r >= 2 ? runOfMarks(marks.up2) : 0;
+    const int32_t same = runOfMarks(marks.next);     // a fill has one pixel more
+    const int32_t period = runOfMarks(marks.next2);  // a pair's pixels: period + 2, in whole pairs
+    GroupChoice decided;
+    decided.known =
+        (up < LITERAL_GROUP_16) & (up2 < LITERAL_GROUP_16) & (same < LITERAL_GROUP_16) & (period < LITERAL_GROUP_16);
+    Choice& choice = decided.choice;
+    choice.offer(CMD_COPY_UP, keptOrZero(up, MIN_COPY_16));
+    choice.offer(CMD_COPY_UP2, keptOrZero(up2, MIN_COPY_16));
+    choice.offer(CMD_FILL, keptOrZero(same + 1, MIN_FILL_16));
+    choice.offer(CMD_PAIR, keptOrZero(2 * (period / 2 + 1), MIN_PAIR_16));
+    choice.offer(CMD_UP_LEFT, static_cast<int32_t>((j >= 1) & (r >= 1) & (marks.left & 1)));
+    choice.offer(CMD_UP_RIGHT, static_cast<int32_t>((r >= 1) & (marks.right & 1)));
+    return decided;
+}
 
 // n literals (at most a group) from p; without an escape among them, in
 // place with one store where the stream allows (the bytes past n are
@@ -390,35 +466,60 @@ inline Choice chooseCommand16(const uint16_t* cur, const uint16_t* up, const uin
     return choice;
 }
 
-// The pixel bytes of a packed run, four at a time: up to three bytes past
-// the run are written, which the next bytes overwrite.
-constexpr int32_t PLACE_SLACK = 3;
+// The pixel bytes of a packed run, a group at a time: up to PLACE_SLACK
+// bytes past the run are written, which the next bytes overwrite. With SSE2
+// a group is eight pixels, whose bytes are computed side by side; else four,
+// through the tables.
+#ifdef QVR_SSE2
+constexpr int32_t PACK_GROUP = 8;
 inline void packRun(uint8_t* bytes, const uint16_t* pixels, int32_t n) {
-    for (int32_t k = 0; k < n; k += 4) {
+    static_assert(packedPixelByte(0x1800) == 0xC0 && packedPixelByte(0x01E0) == 0x3C && packedPixelByte(3) == 3,
+                  "pixel bits 12 11 go to 7 6, bits 8..5 to 5..2, bits 1 0 stay");
+    const __m128i top = _mm_set1_epi16(0xC0), middle = _mm_set1_epi16(0x3C), bottom = _mm_set1_epi16(3);
+    for (int32_t k = 0; k < n; k += PACK_GROUP) {
+        const __m128i p = eightPixels(pixels + k);
+        const __m128i packed = _mm_or_si128(
+            _mm_or_si128(_mm_and_si128(_mm_srli_epi16(p, 5), top), _mm_and_si128(_mm_srli_epi16(p, 3), middle)),
+            _mm_and_si128(p, bottom));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + k), _mm_packus_epi16(packed, packed));
+    }
+}
+#else
+constexpr int32_t PACK_GROUP = 4;
+inline void packRun(uint8_t* bytes, const uint16_t* pixels, int32_t n) {
+    for (int32_t k = 0; k < n; k += PACK_GROUP) {
         bytes[k] = packedByteOf(pixels[k]);
         bytes[k + 1] = packedByteOf(pixels[k + 1]);
         bytes[k + 2] = packedByteOf(pixels[k + 2]);
         bytes[k + 3] = packedByteOf(pixels[k + 3]);
     }
 }
+#endif
+constexpr int32_t PLACE_SLACK = PACK_GROUP - 1;
+static_assert(PLACE_SLACK < WRITER_SPARE_SAMPLES, "a group read past a run's end stays in the ring");
+
+// A packed run of n pixels from p when n is at least two, else one literal.
+template <typename Row>
+int32_t emitPackedRun(Row& out, const uint16_t* p, int32_t n) {
+    if (n < MIN_PACKED_16) {
+        putLiteral(out, p[0]);
+        return 1;
+    }
+    out.putByte(CMD_PACKED);
+    out.putByte(n - PACKED_BIAS_16);
+    out.putByte(packedSharedByte(p[0]));
+    if (uint8_t* bytes = out.place(n, PLACE_SLACK)) {
+        packRun(bytes, p, n);
+    } else {
+        for (int32_t k = 0; k < n; ++k) out.putByte(packedByteOf(p[k]));
+    }
+    return n;
+}
 
 // A packed run when at least two pixels share their high bits, else one literal.
 template <typename Row>
 int32_t emitPackedOrLiteral16(Row& out, const uint16_t* cur, int32_t j, int32_t width) {
-    const int32_t n = packedRunLength(cur + j, minOf(width - j, CAP_PACKED_16));
-    if (n >= MIN_PACKED_16) {
-        out.putByte(CMD_PACKED);
-        out.putByte(n - PACKED_BIAS_16);
-        out.putByte(packedSharedByte(cur[j]));
-        if (uint8_t* bytes = out.place(n, PLACE_SLACK)) {
-            packRun(bytes, cur + j, n);
-        } else {
-            for (int32_t k = 0; k < n; ++k) out.putByte(packedByteOf(cur[j + k]));
-        }
-        return n;
-    }
-    putLiteral(out, cur[j]);
-    return 1;
+    return emitPackedRun(out, cur + j, packedRunLength(cur + j, minOf(width - j, CAP_PACKED_16)));
 }
 
 template <typename Row>
@@ -427,11 +528,26 @@ void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16
     while (j < width) {
         // A group's look stays in the ring, and its store in the row's room, from here.
         if (j + LITERAL_GROUP_16 <= width) {
-            const int32_t n = literalPrefix16(cur + j, up + j, up2 + j);
-            if (n > 0) {
+            const GroupMarks16 marks = lookGroup16(cur + j, up + j, up2 + j);
+            const int32_t n = std::countr_zero(marks.candidate | marks.packed | 1u << LITERAL_GROUP_16);
+            if (n > 0) {  // then a look from the first position that takes no literal
                 emitLiterals(out, cur + j, n);
                 j += n;
-                if (n == LITERAL_GROUP_16) continue;
+                continue;
+            }
+            if (j + 2 * LITERAL_GROUP_16 <= width) {
+                const GroupChoice decided = chooseInGroup(marks, r, j);
+                if (decided.known) {
+                    const Choice& chosen = decided.choice;
+                    if (chosen.command >= 0) {
+                        j += emitCommand(out, cur, j, chosen.command, chosen.length);
+                        continue;
+                    }
+                    if (const int32_t run = packedRunInGroup(marks, 0)) {
+                        j += emitPackedRun(out, cur + j, run);
+                        continue;
+                    }
+                }
             }
         }
         const Choice chosen = chooseCommand16(cur, up, up2, r, j, width);
