@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "codec/internal/measure.h"
 #include "codec/internal/callback_stream.h"
+#include "codec/internal/line_encoder.h"
 #include "codec/writer.h"
 #include "streams/image_io.h"
 #include "test_support.h"
@@ -253,6 +255,62 @@ TEST(Encode16, CommandsInsideLiteralStretchesAreFound) {
             Bytes fast;
             ASSERT_EQ(saveQvrMemory(image, fast), "") << what;
             EXPECT_EQ(Bytes(fast.begin() + 48, fast.end()), whole) << what;
+        }
+    }
+}
+
+// The colour encoder decides most commands off one look at a group of
+// pixels. Measured one position at a time instead (every candidate, then a
+// packed run or a literal), rows rich in short commands, ties and runs that
+// cross groups must come out the same, in memory and byte by byte.
+TEST(Encode16, GroupDecisionsMatchMeasuringEachPosition) {
+    struct ByteSink {
+        Bytes bytes;
+        void putByte(int32_t value) { bytes.push_back(static_cast<uint8_t>(value)); }
+        void putWord(int32_t value) { putByte(value & 0xFF), putByte(value >> 8); }
+        uint8_t* place(int32_t, int32_t) { return nullptr; }
+    };
+    auto measuredRow = [](const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t width) {
+        ByteSink out;
+        for (int32_t j = 0; j < width;) {
+            const Choice chosen = chooseCommand16(cur, up, up2, r, j, width);
+            j += chosen.command >= 0 ? emitCommand(out, cur, j, chosen.command, chosen.length)
+                                     : emitPackedOrLiteral16(out, cur, j, width);
+        }
+        return out.bytes;
+    };
+    // A few values, two of them sharing their high bits with the first, one escaped.
+    const uint16_t values[] = {0x1234, 0x1235, 0x1335, 0x9AF9, 0x4321, 0x0000};
+    uint32_t seed = 2024;
+    auto next = [&seed](uint32_t n) { return seed = seed * 1103515245u + 12345u, (seed >> 16) % n; };
+    auto ring = std::make_unique<WriterPixelRing>();
+    std::vector<uint8_t> memory(4096);
+    for (int32_t trial = 0; trial < 90; ++trial) {
+        const int32_t width = 2 + static_cast<int32_t>(next(120));
+        ring->clearFor(width, WRITER_SPARE_SAMPLES);
+        for (int32_t r = 0; r < 5; ++r) {
+            uint16_t* cur = ring->slot(r);
+            const uint16_t* up = ring->slot(r - 1);
+            const uint16_t* up2 = ring->slot(r - 2);
+            for (int32_t i = 0; i < width; ++i) {
+                // Short commands of every kind; in every third trial long runs of one kind a row.
+                const uint32_t pick =
+                    trial % 3 == 0 ? (next(4) != 0 ? 6 + static_cast<uint32_t>(r) % 4 : 10) : next(10);
+                cur[i] = pick < 3 && r > 0                   ? up[i + static_cast<int32_t>(pick) - 1]
+                         : (pick < 5 || pick == 6) && i > 0  ? cur[i - 1]
+                         : (pick == 5 || pick == 7) && i > 1 ? cur[i - 2]
+                         : pick == 8 && r > 0                ? up[i]
+                         : pick == 9 && r > 1                ? up2[i]
+                                                             : values[next(6)];
+            }
+            const Bytes want = measuredRow(cur, up, up2, r, width);
+            const std::string what = "trial " + std::to_string(trial) + " row " + std::to_string(r);
+            ByteSink sink;
+            encodeRow16(sink, cur, up, up2, r, width);
+            EXPECT_EQ(sink.bytes, want) << what;
+            RowBytes inPlace{memory.data()};
+            encodeRow16(inPlace, cur, up, up2, r, width);
+            EXPECT_EQ(Bytes(memory.data(), inPlace.cursor), want) << what;
         }
     }
 }

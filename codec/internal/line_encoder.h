@@ -250,17 +250,20 @@ inline void storeGroup(uint8_t* bytes, const uint8_t* p) { std::memcpy(bytes, p,
 constexpr int32_t LITERAL_SCAN_REACH = 2 * LITERAL_GROUP_8;  // samples that must remain in the row for a look
 
 // Photographs' pixels go out a group at a time: lookGroup16() marks, in one
-// look, each position of a group where a candidate may start (as
-// anyCandidate16() tests), where the next pixel shares the high bits (a
-// packed run goes on), and where three equal pixels start. The positions
-// before the first mark certainly take a literal, and emitLiterals() writes
-// them with one store where none needs an escape; at a position where only
-// a packed run can start, packedRunInGroup() reads its length off the marks.
-// With SSE2 a group is eight pixels, else four in a 64-bit word; a look
-// reads the group and three pixels more from p, one more on each side from
-// the row above and one more from two above.
+// look, each position of a group where the pixel equals the one above, two
+// above, above to the left or right, the next or the one after it, where
+// a copy or pair may start (as anyCandidate16() tests), and where the next
+// pixel shares the high bits (a packed run, or a fill, goes on). The
+// positions before the first copy, pair, neighbour or shared bits certainly
+// take a literal, and emitLiterals() writes them with one store where none
+// needs an escape. At the group's first position, when no run of equal
+// pixels reaches the group's end, chooseInGroup() reads off the marks the
+// command chooseCommand16() would measure, and packedRunInGroup() the
+// packed run. With SSE2 a group is eight pixels, else four in a 64-bit
+// word; a look reads the group and three pixels more from p, one more on
+// each side from the row above and one more from two above.
 struct GroupMarks16 {      // bit k for the group's position k
-    uint32_t candidate;    // a candidate may start here
+    uint32_t candidate;    // a copy, pair or neighbour may start here
     uint32_t packed;       // the next pixel shares the high bits
     uint32_t up, up2;      // the pixel equals the one above, two above
     uint32_t next, next2;  // ... the next pixel, the one after it
@@ -286,12 +289,11 @@ inline GroupMarks16 lookGroup16(const uint16_t* p, const uint16_t* above, const 
     const __m128i copyUp = _mm_and_si128(up, eightEqual(p + 1, above + 1));
     const __m128i copyUp2 = _mm_and_si128(up2, eightEqual(p + 1, above2 + 1));
     const __m128i pair = _mm_and_si128(next2, eightEqual(p + 1, p + 3));
-    const __m128i fill = _mm_and_si128(next, eightEqual(p + 1, p + 2));
     const __m128i shared = _mm_set1_epi16(static_cast<int16_t>(PACKED_SHARED_MASK));
     const __m128i packed =
         _mm_cmpeq_epi16(_mm_and_si128(eightPixels(p), shared), _mm_and_si128(eightPixels(p + 1), shared));
     const __m128i candidate =
-        _mm_or_si128(_mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(pair, fill)), _mm_or_si128(left, right));
+        _mm_or_si128(_mm_or_si128(_mm_or_si128(copyUp, copyUp2), pair), _mm_or_si128(left, right));
     const uint32_t taken = laneBits(candidate, packed), ups = laneBits(up, up2);
     const uint32_t nexts = laneBits(next, next2), sides = laneBits(left, right);
     return {taken & 0xFF, taken >> 8, ups & 0xFF, ups >> 8, nexts & 0xFF, nexts >> 8, sides & 0xFF, sides >> 8};
@@ -320,10 +322,9 @@ inline GroupMarks16 lookGroup16(const uint16_t* p, const uint16_t* above, const 
     const uint64_t copyUp = up & fourEqual(p + 1, above + 1);
     const uint64_t copyUp2 = up2 & fourEqual(p + 1, above2 + 1);
     const uint64_t pair = next2 & fourEqual(p + 1, p + 3);
-    const uint64_t fill = next & fourEqual(p + 1, p + 2);
     const uint64_t shared = repeated<uint16_t>(PACKED_SHARED_MASK);
     const uint64_t packed = zeroLanes16((load<uint64_t>(p) ^ load<uint64_t>(p + 1)) & shared);
-    return {laneBits(copyUp | copyUp2 | pair | fill | left | right),
+    return {laneBits(copyUp | copyUp2 | pair | left | right),
             laneBits(packed),
             laneBits(up),
             laneBits(up2),
