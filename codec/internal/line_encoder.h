@@ -256,10 +256,10 @@ constexpr int32_t LITERAL_SCAN_REACH = 2 * LITERAL_GROUP_8;  // samples that mus
 // pixel shares the high bits (a packed run, or a fill, goes on). The
 // positions before the first copy, pair, neighbour or shared bits certainly
 // take a literal, and emitLiterals() writes them with one store where none
-// needs an escape. At the group's first position, when no run of equal
-// pixels reaches the group's end, chooseInGroup() reads off the marks the
-// command chooseCommand16() would measure, and packedRunInGroup() the
-// packed run. With SSE2 a group is eight pixels, else four in a 64-bit
+// needs an escape. At the first position that takes no literal, when no
+// run of equal pixels reaches the group's end, chooseInGroup() reads off
+// the marks the command chooseCommand16() would measure, and
+// packedRunInGroup() the packed run. With SSE2 a group is eight pixels, else four in a 64-bit
 // word; a look reads the group and three pixels more from p, one more on
 // each side from the row above and one more from two above.
 struct GroupMarks16 {      // bit k for the group's position k
@@ -341,41 +341,47 @@ inline uint64_t escapedLanes(const uint16_t* p, int32_t n) {
 inline void storeGroup(uint8_t* bytes, const uint16_t* p) { std::memcpy(bytes, p, 2 * LITERAL_GROUP_16); }
 #endif
 
-// The length packedRunLength() measures from the group's position n, where
-// no candidate starts but a packed run does, read off the marks: the run
+// The marks from the group's position n on, as bits 0 and up.
+inline GroupMarks16 marksFrom(const GroupMarks16& m, int32_t n) {
+    return {m.candidate >> n, m.packed >> n, m.up >> n,   m.up2 >> n,
+            m.next >> n,      m.next2 >> n,  m.left >> n, m.right >> n};
+}
+
+// The length packedRunLength() measures from position 0 of the marks, where
+// no other command starts, read off the first `shown` positions: the run
 // ends at the first pixel whose high bits differ, or before three equal
 // pixels, whichever comes first (three equal pixels all share their high
 // bits, so they end the run only before such a pixel). 0 when the marks do
-// not show the end: the run then goes on past the group.
-inline int32_t packedRunInGroup(const GroupMarks16& marks, int32_t n) {
-    const uint32_t ends = ~marks.packed >> n & ((1u << (LITERAL_GROUP_16 - n)) - 1);
+// not show the end: the run then goes on past them.
+inline int32_t packedRunInGroup(const GroupMarks16& marks, int32_t shown) {
+    const uint32_t ends = ~marks.packed & ((1u << shown) - 1);
     if (ends == 0) return 0;
     const int32_t mismatch = std::countr_zero(ends) + 1;
     // Three equal pixels from position k: next marks k and k + 1 (seen for
     // every k the run can end before).
-    const int32_t fill = std::countr_zero((marks.next & marks.next >> 1) >> n | 1u << LITERAL_GROUP_16);
+    const int32_t fill = std::countr_zero((marks.next & marks.next >> 1) | 1u << LITERAL_GROUP_16);
     return fill + 2 < mismatch ? fill : mismatch;
 }
 
 // The number of set bits from bit 0 up.
 inline int32_t runOfMarks(uint32_t bits) { return std::countr_zero(~bits); }
 
-// The command chooseCommand16() picks at a group's first position, read off
-// the marks where they show every candidate's length: each run of equal
-// pixels ends inside the group, and the row holds a group more past it, so
-// that no cap or row end shortens a run. `known` is false otherwise.
+// The command chooseCommand16() picks at position 0 of the marks, read off
+// the first `shown` positions where they show every candidate's length:
+// each run of equal pixels ends among them, and the row holds a group more
+// past them, so that no cap or row end shortens a run. `known` is false
+// otherwise.
 struct GroupChoice {
     Choice choice;
     bool known;
 };
-inline GroupChoice chooseInGroup(const GroupMarks16& marks, int32_t r, int32_t j) {
+inline GroupChoice chooseInGroup(const GroupMarks16& marks, int32_t r, int32_t j, int32_t shown) {
     const int32_t up = r >= 1 ? runOfMarks(marks.up) : 0;
     const int32_t up2 = r >= 2 ? runOfMarks(marks.up2) : 0;
     const int32_t same = runOfMarks(marks.next);     // a fill has one pixel more
     const int32_t period = runOfMarks(marks.next2);  // a pair's pixels: period + 2, in whole pairs
     GroupChoice decided;
-    decided.known =
-        (up < LITERAL_GROUP_16) & (up2 < LITERAL_GROUP_16) & (same < LITERAL_GROUP_16) & (period < LITERAL_GROUP_16);
+    decided.known = (up < shown) & (up2 < shown) & (same < shown) & (period < shown);
     Choice& choice = decided.choice;
     choice.offer(CMD_COPY_UP, keptOrZero(up, MIN_COPY_16));
     choice.offer(CMD_COPY_UP2, keptOrZero(up2, MIN_COPY_16));
@@ -529,22 +535,28 @@ void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16
     while (j < width) {
         // A group's look stays in the ring, and its store in the row's room, from here.
         if (j + LITERAL_GROUP_16 <= width) {
-            const GroupMarks16 marks = lookGroup16(cur + j, up + j, up2 + j);
+            // From the group's first position that takes no literal, its
+            // other positions show the candidates; a group more in the row
+            // keeps caps and the row's end beyond their reach.
+            const bool groupAhead = j + 2 * LITERAL_GROUP_16 <= width;
+            GroupMarks16 marks = lookGroup16(cur + j, up + j, up2 + j);
             const int32_t n = std::countr_zero(marks.candidate | marks.packed | 1u << LITERAL_GROUP_16);
-            if (n > 0) {  // then a look from the first position that takes no literal
+            if (n > 0) {
                 emitLiterals(out, cur + j, n);
                 j += n;
-                continue;
+                if (n == LITERAL_GROUP_16) continue;
+                marks = marksFrom(marks, n);
             }
-            if (j + 2 * LITERAL_GROUP_16 <= width) {
-                const GroupChoice decided = chooseInGroup(marks, r, j);
+            if (groupAhead) {
+                const int32_t shown = LITERAL_GROUP_16 - n;
+                const GroupChoice decided = chooseInGroup(marks, r, j, shown);
                 if (decided.known) {
                     const Choice& chosen = decided.choice;
                     if (chosen.command >= 0) {
                         j += emitCommand(out, cur, j, chosen.command, chosen.length);
                         continue;
                     }
-                    if (const int32_t run = packedRunInGroup(marks, 0)) {
+                    if (const int32_t run = packedRunInGroup(marks, shown)) {
                         j += emitPackedRun(out, cur + j, run);
                         continue;
                     }
