@@ -259,39 +259,66 @@ TEST(Encode16, CommandsInsideLiteralStretchesAreFound) {
     }
 }
 
-// The colour encoder decides most commands off one look at a group of
-// pixels. Measured one position at a time instead (every candidate, then a
-// packed run or a literal), rows rich in short commands, ties and runs that
-// cross groups must come out the same, in memory and byte by byte.
-TEST(Encode16, GroupDecisionsMatchMeasuringEachPosition) {
-    struct ByteSink {
-        Bytes bytes;
-        void putByte(int32_t value) { bytes.push_back(static_cast<uint8_t>(value)); }
-        void putWord(int32_t value) { putByte(value & 0xFF), putByte(value >> 8); }
-        uint8_t* place(int32_t, int32_t) { return nullptr; }
-    };
-    auto measuredRow = [](const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t width) {
-        ByteSink out;
-        for (int32_t j = 0; j < width;) {
-            const Choice chosen = chooseCommand16(cur, up, up2, r, j, width);
-            j += chosen.command >= 0 ? emitCommand(out, cur, j, chosen.command, chosen.length)
-                                     : emitPackedOrLiteral16(out, cur, j, width);
+// Both encoders decide most commands off one look at a group of samples.
+// Measured one position at a time instead (every candidate, then a literal,
+// or for pixels a packed run), rows rich in short commands, ties and runs
+// that cross groups must come out the same, in memory and byte by byte.
+struct ByteSink {
+    Bytes bytes;
+    void putByte(int32_t value) { bytes.push_back(static_cast<uint8_t>(value)); }
+    void putWord(int32_t value) { putByte(value & 0xFF), putByte(value >> 8); }
+    uint8_t* place(int32_t, int32_t) { return nullptr; }
+};
+Bytes measuredRow(const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t width) {
+    ByteSink out;
+    for (int32_t i = 0; i < width;) {
+        const Choice chosen = chooseCommand8(cur, up, up2, r, i, width);
+        if (chosen.command >= 0) {
+            i += emitCommand(out, cur, i, chosen.command, chosen.length);
+        } else {
+            putLiteral(out, cur[i]);
+            ++i;
         }
-        return out.bytes;
-    };
-    // A few values, two of them sharing their high bits with the first, one escaped.
-    const uint16_t values[] = {0x1234, 0x1235, 0x1335, 0x9AF9, 0x4321, 0x0000};
+    }
+    return out.bytes;
+}
+Bytes measuredRow(const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t width) {
+    ByteSink out;
+    for (int32_t j = 0; j < width;) {
+        const Choice chosen = chooseCommand16(cur, up, up2, r, j, width);
+        j += chosen.command >= 0 ? emitCommand(out, cur, j, chosen.command, chosen.length)
+                                 : emitPackedOrLiteral16(out, cur, j, width);
+    }
+    return out.bytes;
+}
+void encodeRow(ByteSink& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t width) {
+    encodeRow8(out, cur, up, up2, r, width);
+}
+void encodeRow(ByteSink& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t width) {
+    encodeRow16(out, cur, up, up2, r, width);
+}
+void encodeRow(RowBytes& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t width) {
+    encodeRow8(out, cur, up, up2, r, width);
+}
+void encodeRow(RowBytes& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t width) {
+    encodeRow16(out, cur, up, up2, r, width);
+}
+
+// Six values: for pixels two share their high bits with the first and one
+// is escaped; for samples two are escaped.
+template <typename Sample, typename Ring>
+void expectGroupDecisionsMatchMeasuring(const Sample (&values)[6]) {
     uint32_t seed = 2024;
     auto next = [&seed](uint32_t n) { return seed = seed * 1103515245u + 12345u, (seed >> 16) % n; };
-    auto ring = std::make_unique<WriterPixelRing>();
+    auto ring = std::make_unique<Ring>();
     std::vector<uint8_t> memory(4096);
     for (int32_t trial = 0; trial < 90; ++trial) {
         const int32_t width = 2 + static_cast<int32_t>(next(120));
         ring->clearFor(width, WRITER_SPARE_SAMPLES);
         for (int32_t r = 0; r < 5; ++r) {
-            uint16_t* cur = ring->slot(r);
-            const uint16_t* up = ring->slot(r - 1);
-            const uint16_t* up2 = ring->slot(r - 2);
+            Sample* cur = ring->slot(r);
+            const Sample* up = ring->slot(r - 1);
+            const Sample* up2 = ring->slot(r - 2);
             for (int32_t i = 0; i < width; ++i) {
                 // Short commands of every kind; in every third trial long runs of one kind a row.
                 const uint32_t pick =
@@ -306,13 +333,21 @@ TEST(Encode16, GroupDecisionsMatchMeasuringEachPosition) {
             const Bytes want = measuredRow(cur, up, up2, r, width);
             const std::string what = "trial " + std::to_string(trial) + " row " + std::to_string(r);
             ByteSink sink;
-            encodeRow16(sink, cur, up, up2, r, width);
+            encodeRow(sink, cur, up, up2, r, width);
             EXPECT_EQ(sink.bytes, want) << what;
             RowBytes inPlace{memory.data()};
-            encodeRow16(inPlace, cur, up, up2, r, width);
+            encodeRow(inPlace, cur, up, up2, r, width);
             EXPECT_EQ(Bytes(memory.data(), inPlace.cursor), want) << what;
         }
     }
+}
+
+TEST(Encode8, GroupDecisionsMatchMeasuringEachPosition) {
+    expectGroupDecisionsMatchMeasuring<uint8_t, WriterByteRing>({0x12, 0x34, 0xF9, 0xFF, 0x00, 0x35});
+}
+
+TEST(Encode16, GroupDecisionsMatchMeasuringEachPosition) {
+    expectGroupDecisionsMatchMeasuring<uint16_t, WriterPixelRing>({0x1234, 0x1235, 0x1335, 0x9AF9, 0x4321, 0x0000});
 }
 
 TEST(Encode16, ConversionDropsLowBits) {
