@@ -192,36 +192,30 @@ int32_t emitCommand(Row& out, const Sample* cur, int32_t i, int32_t command, int
     return length;
 }
 
-// The alpha plane of a photograph goes out a group of positions at a time:
-// lookGroup8() marks, in one look, each position of a group where the
-// sample equals the one above, two above, the next or the one after it,
-// and where a candidate may start (its first samples match, as
-// chooseCommand8() tests). The positions before the first candidate
-// certainly take a literal, and emitLiterals() writes them with one store
-// where none is a command byte. At the first position that takes no
-// literal, chooseRunInGroup() reads off the marks what chooseCommand8()
-// would measure. With SSE2 a group is sixteen positions, else eight in a
-// 64-bit word; a look reads the group and three samples more from p and
-// two more from each row above.
-struct GroupMarks8 {  // bit k for the group's position k
-    uint32_t candidate;
-    uint32_t up, up2, next, next2;
-};
+// The literals of a photograph's alpha plane go out a group of positions at
+// a time: literalPrefix8() finds, in one look, how many positions from p
+// certainly start no candidate (each candidate needs its first samples to
+// match, as chooseCommand8() tests), and emitLiterals() writes them with one
+// store where none is a command byte. With SSE2 a group is sixteen
+// positions, else eight in a 64-bit word; a look reads the group and three
+// samples more from p and two more from each row above.
 #ifdef QVR_SSE2
 constexpr int32_t LITERAL_GROUP_8 = 16;
 inline __m128i sixteen(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-inline uint32_t byteLaneBits(__m128i lanes) { return static_cast<uint32_t>(_mm_movemask_epi8(lanes)); }
-inline GroupMarks8 lookGroup8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
+inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
     const __m128i c0 = sixteen(p), c1 = sixteen(p + 1), c2 = sixteen(p + 2), c3 = sixteen(p + 3);
-    const __m128i up = _mm_cmpeq_epi8(c0, sixteen(above)), up2 = _mm_cmpeq_epi8(c0, sixteen(above2));
-    const __m128i next = _mm_cmpeq_epi8(c0, c1), next2 = _mm_cmpeq_epi8(c0, c2);
-    const __m128i copyUp = _mm_and_si128(_mm_and_si128(up, _mm_cmpeq_epi8(c1, sixteen(above + 1))),
-                                         _mm_cmpeq_epi8(c2, sixteen(above + 2)));
-    const __m128i copyUp2 = _mm_and_si128(_mm_and_si128(up2, _mm_cmpeq_epi8(c1, sixteen(above2 + 1))),
-                                          _mm_cmpeq_epi8(c2, sixteen(above2 + 2)));
-    const __m128i pair = _mm_and_si128(next2, _mm_cmpeq_epi8(c1, c3));  // also where a fill starts
-    const __m128i candidate = _mm_or_si128(_mm_or_si128(copyUp, copyUp2), pair);
-    return {byteLaneBits(candidate), byteLaneBits(up), byteLaneBits(up2), byteLaneBits(next), byteLaneBits(next2)};
+    const __m128i copyUp =
+        _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, sixteen(above)), _mm_cmpeq_epi8(c1, sixteen(above + 1))),
+                      _mm_cmpeq_epi8(c2, sixteen(above + 2)));
+    const __m128i copyUp2 =
+        _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, sixteen(above2)), _mm_cmpeq_epi8(c1, sixteen(above2 + 1))),
+                      _mm_cmpeq_epi8(c2, sixteen(above2 + 2)));
+    const __m128i sameAs2 = _mm_cmpeq_epi8(c0, c2);
+    const __m128i fill = _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(c0, c1), sameAs2), _mm_cmpeq_epi8(c0, c3));
+    const __m128i pair = _mm_and_si128(sameAs2, _mm_cmpeq_epi8(c1, c3));
+    const auto lanes =
+        static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(fill, pair))));
+    return lanes ? std::countr_zero(lanes) : LITERAL_GROUP_8;
 }
 // Lanes of the group's first n samples that are command bytes (0xF8 and above).
 inline uint32_t escapedLanes(const uint8_t* p, int32_t n) {
@@ -235,21 +229,17 @@ inline void storeGroup(uint8_t* bytes, const uint8_t* p) {
 }
 #else
 constexpr int32_t LITERAL_GROUP_8 = 8;
-// The high bit of each byte lane, lane k as bit k.
-inline uint32_t byteLaneBits(uint64_t lanes) {
-    return static_cast<uint32_t>(((lanes & LANE_HIGH_BITS) >> 7) * 0x0102040810204080ull >> 56);
-}
-inline GroupMarks8 lookGroup8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
+inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
     const uint64_t c0 = load<uint64_t>(p), c1 = load<uint64_t>(p + 1);
     const uint64_t c2 = load<uint64_t>(p + 2), c3 = load<uint64_t>(p + 3);
-    const uint64_t up = zeroBytes(c0 ^ load<uint64_t>(above)), up2 = zeroBytes(c0 ^ load<uint64_t>(above2));
-    const uint64_t next = zeroBytes(c0 ^ c1), next2 = zeroBytes(c0 ^ c2);
-    const uint64_t copyUp = up & zeroBytes(c1 ^ load<uint64_t>(above + 1)) & zeroBytes(c2 ^ load<uint64_t>(above + 2));
-    const uint64_t copyUp2 =
-        up2 & zeroBytes(c1 ^ load<uint64_t>(above2 + 1)) & zeroBytes(c2 ^ load<uint64_t>(above2 + 2));
-    const uint64_t pair = next2 & zeroBytes(c1 ^ c3);  // also where a fill starts
-    return {byteLaneBits(copyUp | copyUp2 | pair), byteLaneBits(up), byteLaneBits(up2), byteLaneBits(next),
-            byteLaneBits(next2)};
+    const uint64_t copyUp = zeroBytes(c0 ^ load<uint64_t>(above)) & zeroBytes(c1 ^ load<uint64_t>(above + 1)) &
+                            zeroBytes(c2 ^ load<uint64_t>(above + 2));
+    const uint64_t copyUp2 = zeroBytes(c0 ^ load<uint64_t>(above2)) & zeroBytes(c1 ^ load<uint64_t>(above2 + 1)) &
+                             zeroBytes(c2 ^ load<uint64_t>(above2 + 2));
+    const uint64_t sameAs2 = zeroBytes(c0 ^ c2);
+    const uint64_t fill = zeroBytes(c0 ^ c1) & sameAs2 & zeroBytes(c0 ^ c3);
+    const uint64_t pair = sameAs2 & zeroBytes(c1 ^ c3);
+    return firstLane(copyUp | copyUp2 | fill | pair);
 }
 inline uint64_t escapedLanes(const uint8_t* p, int32_t n) {
     const uint64_t inGroup = n == LITERAL_GROUP_8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
@@ -385,38 +375,20 @@ struct GroupChoice {
     Choice choice;
     bool known;
 };
-template <typename Sample>
-struct CommandMinimums;
-template <>
-struct CommandMinimums<uint8_t> {
-    static constexpr int32_t COPY = MIN_COPY_8, FILL = MIN_FILL_8, PAIR = MIN_PAIR_8;
-};
-template <>
-struct CommandMinimums<uint16_t> {
-    static constexpr int32_t COPY = MIN_COPY_16, FILL = MIN_FILL_16, PAIR = MIN_PAIR_16;
-};
-// The candidates both encoders share: copies, fill and pair.
-template <typename Sample, typename Marks>
-GroupChoice chooseRunInGroup(const Marks& marks, int32_t r, int32_t shown) {
-    using Minimums = CommandMinimums<Sample>;
+inline GroupChoice chooseInGroup(const GroupMarks16& marks, int32_t r, int32_t j, int32_t shown) {
     const int32_t up = r >= 1 ? runOfMarks(marks.up) : 0;
     const int32_t up2 = r >= 2 ? runOfMarks(marks.up2) : 0;
-    const int32_t same = runOfMarks(marks.next);     // a fill has one sample more
-    const int32_t period = runOfMarks(marks.next2);  // a pair's samples: period + 2, in whole pairs
+    const int32_t same = runOfMarks(marks.next);     // a fill has one pixel more
+    const int32_t period = runOfMarks(marks.next2);  // a pair's pixels: period + 2, in whole pairs
     GroupChoice decided;
     decided.known = (up < shown) & (up2 < shown) & (same < shown) & (period < shown);
     Choice& choice = decided.choice;
-    choice.offer(CMD_COPY_UP, keptOrZero(up, Minimums::COPY));
-    choice.offer(CMD_COPY_UP2, keptOrZero(up2, Minimums::COPY));
-    choice.offer(CMD_FILL, keptOrZero(same + 1, Minimums::FILL));
-    choice.offer(CMD_PAIR, keptOrZero(2 * (period / 2 + 1), Minimums::PAIR));
-    return decided;
-}
-// The colour plane's adds the pixels above to the left and right.
-inline GroupChoice chooseInGroup(const GroupMarks16& marks, int32_t r, int32_t j, int32_t shown) {
-    GroupChoice decided = chooseRunInGroup<uint16_t>(marks, r, shown);
-    decided.choice.offer(CMD_UP_LEFT, static_cast<int32_t>((j >= 1) & (r >= 1) & (marks.left & 1)));
-    decided.choice.offer(CMD_UP_RIGHT, static_cast<int32_t>((r >= 1) & (marks.right & 1)));
+    choice.offer(CMD_COPY_UP, keptOrZero(up, MIN_COPY_16));
+    choice.offer(CMD_COPY_UP2, keptOrZero(up2, MIN_COPY_16));
+    choice.offer(CMD_FILL, keptOrZero(same + 1, MIN_FILL_16));
+    choice.offer(CMD_PAIR, keptOrZero(2 * (period / 2 + 1), MIN_PAIR_16));
+    choice.offer(CMD_UP_LEFT, static_cast<int32_t>((j >= 1) & (r >= 1) & (marks.left & 1)));
+    choice.offer(CMD_UP_RIGHT, static_cast<int32_t>((r >= 1) & (marks.right & 1)));
     return decided;
 }
 
@@ -441,26 +413,12 @@ template <typename Row>
 void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t width) {
     int32_t i = 0;
     while (i < width) {
-        if (i + LITERAL_SCAN_REACH <=
-            width) {  // the row's room leaves a group's slack here, and caps stay out of reach
-            GroupMarks8 marks = lookGroup8(cur + i, up + i, up2 + i);
-            const int32_t n = std::countr_zero(marks.candidate | 1u << LITERAL_GROUP_8);
+        if (i + LITERAL_SCAN_REACH <= width) {  // the row's room leaves a group's slack here
+            const int32_t n = literalPrefix8(cur + i, up + i, up2 + i);
             if (n > 0) {
                 emitLiterals(out, cur + i, n);
                 i += n;
                 if (n == LITERAL_GROUP_8) continue;
-                marks = {marks.candidate >> n, marks.up >> n, marks.up2 >> n, marks.next >> n, marks.next2 >> n};
-            }
-            const GroupChoice decided = chooseRunInGroup<uint8_t>(marks, r, LITERAL_GROUP_8 - n);
-            if (decided.known) {
-                const Choice& chosen = decided.choice;
-                if (chosen.command >= 0) {
-                    i += emitCommand(out, cur, i, chosen.command, chosen.length);
-                } else {
-                    putLiteral(out, cur[i]);
-                    ++i;
-                }
-                continue;
             }
         }
         const Choice chosen = chooseCommand8(cur, up, up2, r, i, width);
