@@ -251,15 +251,15 @@ constexpr int32_t LITERAL_SCAN_REACH = 2 * LITERAL_GROUP_8;  // samples that mus
 
 // Photographs' pixels go out a group at a time: lookGroup16() marks, in one
 // look, each position of a group where the pixel equals the one above, two
-// above, above to the left or right, the next or the one after it, where
-// a copy or pair may start (as anyCandidate16() tests), and where the next
-// pixel shares the high bits (a packed run, or a fill, goes on). The
-// positions before the first copy, pair, neighbour or shared bits certainly
-// take a literal, and emitLiterals() writes them with one store where none
-// needs an escape. At the first position that takes no literal, when no
-// run of equal pixels reaches the group's end, chooseInGroup() reads off
-// the marks the command chooseCommand16() would measure, and
-// packedRunInGroup() the packed run. With SSE2 a group is eight pixels, else four in a 64-bit
+// above, above to the left or right, the next or the one after it, where a
+// copy, pair or neighbour may start (as anyCandidate16() tests), and where
+// the next pixel shares the high bits (a packed run, or a fill, goes on).
+// The positions before the first such start or shared bits certainly take
+// a literal, and emitLiterals() writes them with one store where none needs
+// an escape. At the first position that takes no literal, when no run of
+// equal pixels reaches the group's end, chooseInGroup() reads off the marks
+// the command chooseCommand16() would measure, and packedRunInGroup() the
+// packed run. With SSE2 a group is eight pixels, else four in a 64-bit
 // word; a look reads the group and three pixels more from p, one more on
 // each side from the row above and one more from two above.
 struct GroupMarks16 {      // bit k for the group's position k
