@@ -292,17 +292,12 @@ Bytes measuredRow(const uint16_t* cur, const uint16_t* up, const uint16_t* up2, 
     }
     return out.bytes;
 }
-void encodeRow(ByteSink& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t width) {
-    encodeRow8(out, cur, up, up2, r, width);
-}
-void encodeRow(ByteSink& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t width) {
-    encodeRow16(out, cur, up, up2, r, width);
-}
-void encodeRow(RowBytes& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t width) {
-    encodeRow8(out, cur, up, up2, r, width);
-}
-void encodeRow(RowBytes& out, const uint16_t* cur, const uint16_t* up, const uint16_t* up2, int32_t r, int32_t width) {
-    encodeRow16(out, cur, up, up2, r, width);
+template <typename Row, typename Sample>
+void encodeRow(Row& out, const Sample* cur, const Sample* up, const Sample* up2, int32_t r, int32_t width) {
+    if constexpr (sizeof(Sample) == 1)
+        encodeRow8(out, cur, up, up2, r, width);
+    else
+        encodeRow16(out, cur, up, up2, r, width);
 }
 
 // Six values: for pixels two share their high bits with the first and one
