@@ -309,16 +309,20 @@ void expectGroupDecisionsMatchMeasuring(const Sample (&values)[6]) {
     auto ring = std::make_unique<Ring>();
     std::vector<uint8_t> memory(4096);
     for (int32_t trial = 0; trial < 90; ++trial) {
-        const int32_t width = 2 + static_cast<int32_t>(next(120));
+        // Every fifth trial is wide, with runs long enough to meet a command's cap.
+        const bool wide = trial % 5 == 0;
+        const int32_t width = static_cast<int32_t>(wide ? 260 + next(600) : 2 + next(120));
         ring->clearFor(width, WRITER_SPARE_SAMPLES);
         for (int32_t r = 0; r < 5; ++r) {
             Sample* cur = ring->slot(r);
             const Sample* up = ring->slot(r - 1);
             const Sample* up2 = ring->slot(r - 2);
             for (int32_t i = 0; i < width; ++i) {
-                // Short commands of every kind; in every third trial long runs of one kind a row.
-                const uint32_t pick =
-                    trial % 3 == 0 ? (next(4) != 0 ? 6 + static_cast<uint32_t>(r) % 4 : 10) : next(10);
+                // Short commands of every kind; in every third trial, and every
+                // wide one, long runs of one kind a row.
+                const uint32_t pick = trial % 3 == 0 || wide
+                                          ? (next(wide ? 400 : 4) != 0 ? 6 + static_cast<uint32_t>(r) % 4 : 10)
+                                          : next(10);
                 cur[i] = pick < 3 && r > 0                   ? up[i + static_cast<int32_t>(pick) - 1]
                          : (pick < 5 || pick == 6) && i > 0  ? cur[i - 1]
                          : (pick == 5 || pick == 7) && i > 1 ? cur[i - 2]

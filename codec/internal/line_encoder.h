@@ -256,12 +256,12 @@ constexpr int32_t LITERAL_SCAN_REACH = 2 * LITERAL_GROUP_8;  // samples that mus
 // the next pixel shares the high bits (a packed run, or a fill, goes on).
 // The positions before the first such start or shared bits certainly take
 // a literal, and emitLiterals() writes them with one store where none needs
-// an escape. At the first position that takes no literal, when no run of
-// equal pixels reaches the group's end, chooseInGroup() reads off the marks
-// the command chooseCommand16() would measure, and packedRunInGroup() the
-// packed run. With SSE2 a group is eight pixels, else four in a 64-bit
-// word; a look reads the group and three pixels more from p, one more on
-// each side from the row above and one more from two above.
+// an escape. At the first position that takes no literal, chooseInGroup()
+// reads off the marks the command chooseCommand16() would measure, and
+// packedRunInGroup() the packed run; only runs that reach the group's end
+// are measured on the row. With SSE2 a group is eight pixels, else four
+// in a 64-bit word; a look reads the group and three pixels more from p,
+// one more on each side from the row above and one more from two above.
 struct GroupMarks16 {      // bit k for the group's position k
     uint32_t candidate;    // a copy, pair or neighbour may start here
     uint32_t packed;       // the next pixel shares the high bits
@@ -366,30 +366,55 @@ inline int32_t packedRunInGroup(const GroupMarks16& marks, int32_t shown) {
 // The number of set bits from bit 0 up.
 inline int32_t runOfMarks(uint32_t bits) { return std::countr_zero(~bits); }
 
-// The command chooseCommand16() picks at position 0 of the marks, read off
-// the first `shown` positions where they show every candidate's length:
-// each run of equal pixels ends among them, and the row holds a group more
-// past them, so that no cap or row end shortens a run. `known` is false
-// otherwise.
-struct GroupChoice {
-    Choice choice;
-    bool known;
+// The command chooseCommand16() picks at position j of row r, which is
+// position 0 of the marks, shown for the first `shown` positions. A run of
+// equal pixels that ends among them gives its candidate's length; one that
+// reaches past them is measured on the row, as chooseCommand16() measures
+// it. The row holds a group more past the shown positions, so every
+// candidate has room for its minimum.
+struct GroupRows16 {
+    const uint16_t *cur, *up, *up2;
+    int32_t r, width;
 };
-inline GroupChoice chooseInGroup(const GroupMarks16& marks, int32_t r, int32_t j, int32_t shown) {
-    const int32_t up = r >= 1 ? runOfMarks(marks.up) : 0;
-    const int32_t up2 = r >= 2 ? runOfMarks(marks.up2) : 0;
-    const int32_t same = runOfMarks(marks.next);     // a fill has one pixel more
-    const int32_t period = runOfMarks(marks.next2);  // a pair's pixels: period + 2, in whole pairs
-    GroupChoice decided;
-    decided.known = (up < shown) & (up2 < shown) & (same < shown) & (period < shown);
-    Choice& choice = decided.choice;
-    choice.offer(CMD_COPY_UP, keptOrZero(up, MIN_COPY_16));
-    choice.offer(CMD_COPY_UP2, keptOrZero(up2, MIN_COPY_16));
-    choice.offer(CMD_FILL, keptOrZero(same + 1, MIN_FILL_16));
-    choice.offer(CMD_PAIR, keptOrZero(2 * (period / 2 + 1), MIN_PAIR_16));
+struct GroupRuns16 {
+    int32_t up, up2;  // copies' lengths
+    int32_t same;     // pixels equal to the next: a fill has one more
+    int32_t period;   // pixels equal to the one after next: a pair's are period + 2, in whole pairs
+};
+inline Choice chooseFromRuns(const GroupRuns16& runs, const GroupMarks16& marks, int32_t r, int32_t j) {
+    Choice choice;
+    choice.offer(CMD_COPY_UP, keptOrZero(runs.up, MIN_COPY_16));
+    choice.offer(CMD_COPY_UP2, keptOrZero(runs.up2, MIN_COPY_16));
+    choice.offer(CMD_FILL, keptOrZero(runs.same + 1, MIN_FILL_16));
+    choice.offer(CMD_PAIR, keptOrZero(2 * (runs.period / 2 + 1), MIN_PAIR_16));
     choice.offer(CMD_UP_LEFT, static_cast<int32_t>((j >= 1) & (r >= 1) & (marks.left & 1)));
     choice.offer(CMD_UP_RIGHT, static_cast<int32_t>((r >= 1) & (marks.right & 1)));
-    return decided;
+    return choice;
+}
+// The runs that reach past the shown positions, measured on the row, each up
+// to its cap; a copy or fill at its cap ends the measuring, as in
+// chooseCommand16(). Apart from the usual path, which keeps its marks in
+// registers.
+[[gnu::noinline]] inline GroupRuns16 measureLongRuns(GroupRuns16 runs, const GroupRows16& rows, int32_t j,
+                                                     int32_t shown) {
+    const uint16_t* p = rows.cur + j;
+    const int32_t rem = rows.width - j;
+    const int32_t copyCap = minOf(rem, CAP_COPY_16), fillCap = minOf(rem, CAP_FILL_16);
+    if (runs.up >= shown) runs.up = matchLength(p, rows.up + j, 2 * copyCap) / 2;
+    if (runs.up2 >= shown) runs.up2 = matchLength(p, rows.up2 + j, 2 * copyCap) / 2;
+    if (runs.up >= copyCap || runs.up2 >= copyCap) return {runs.up, runs.up2, 0, 0};
+    if (runs.same >= shown) runs.same = runLength16(p, fillCap) - 1;
+    if (runs.same + 1 >= fillCap) return {runs.up, runs.up2, runs.same, 0};
+    if (runs.period >= shown) runs.period = 2 * runLength32(p, minOf(rem, CAP_PAIR_16) / 2) - 2;
+    return runs;
+}
+inline Choice chooseInGroup(const GroupMarks16& marks, const GroupRows16& rows, int32_t j, int32_t shown) {
+    const int32_t r = rows.r;
+    GroupRuns16 runs = {r >= 1 ? runOfMarks(marks.up) : 0, r >= 2 ? runOfMarks(marks.up2) : 0, runOfMarks(marks.next),
+                        runOfMarks(marks.next2)};
+    if ((runs.up >= shown) | (runs.up2 >= shown) | (runs.same >= shown) | (runs.period >= shown)) [[unlikely]]
+        runs = measureLongRuns(runs, rows, j, shown);
+    return chooseFromRuns(runs, marks, r, j);
 }
 
 // n literals (at most a group) from p; without an escape among them, in
@@ -537,7 +562,7 @@ void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16
         if (j + LITERAL_GROUP_16 <= width) {
             // From the group's first position that takes no literal, its
             // other positions show the candidates; a group more in the row
-            // keeps caps and the row's end beyond their reach.
+            // leaves room for each candidate's minimum.
             const bool groupAhead = j + 2 * LITERAL_GROUP_16 <= width;
             GroupMarks16 marks = lookGroup16(cur + j, up + j, up2 + j);
             const int32_t n = std::countr_zero(marks.candidate | marks.packed | 1u << LITERAL_GROUP_16);
@@ -549,18 +574,15 @@ void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16
             }
             if (groupAhead) {
                 const int32_t shown = LITERAL_GROUP_16 - n;
-                const GroupChoice decided = chooseInGroup(marks, r, j, shown);
-                if (decided.known) {
-                    const Choice& chosen = decided.choice;
-                    if (chosen.command >= 0) {
-                        j += emitCommand(out, cur, j, chosen.command, chosen.length);
-                        continue;
-                    }
-                    if (const int32_t run = packedRunInGroup(marks, shown)) {
-                        j += emitPackedRun(out, cur + j, run);
-                        continue;
-                    }
+                const Choice chosen = chooseInGroup(marks, {cur, up, up2, r, width}, j, shown);
+                if (chosen.command >= 0) {
+                    j += emitCommand(out, cur, j, chosen.command, chosen.length);
+                    continue;
                 }
+                int32_t run = packedRunInGroup(marks, shown);
+                if (run == 0) run = packedRunLength(cur + j, minOf(width - j, CAP_PACKED_16));
+                j += emitPackedRun(out, cur + j, run);
+                continue;
             }
         }
         const Choice chosen = chooseCommand16(cur, up, up2, r, j, width);
