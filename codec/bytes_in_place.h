@@ -11,6 +11,25 @@
 
 namespace qvr {
 
+// n bytes from the cursor, with `slack` more readable after them before the
+// limit; nullptr when fewer remain.
+inline const uint8_t* takeBytes(const uint8_t*& cursor, const uint8_t* limit, int32_t n, int32_t slack) {
+    if (n + slack > limit - cursor) return nullptr;
+    const uint8_t* bytes = cursor;
+    cursor += n;
+    return bytes;
+}
+
+// The bytes in place as a plain value, which a row's decoder keeps in
+// registers (a stream's own cursor is a member, stored and loaded again at
+// every command) and hands back with resume() before it asks the stream for
+// anything else. Empty for a stream without bytes in place.
+struct BytesView {
+    const uint8_t* cursor = nullptr;
+    const uint8_t* limit = nullptr;
+    const uint8_t* take(int32_t n, int32_t slack) { return takeBytes(cursor, limit, n, slack); }
+};
+
 template <typename Stream>
 class BytesInPlace {
 public:
@@ -29,12 +48,9 @@ public:
     }
     // n bytes in place, with `slack` more readable after them; nullptr when
     // fewer remain (the coder then reads them one by one).
-    const uint8_t* take(int32_t n, int32_t slack) {
-        if (n + slack > limit_ - cursor_) return nullptr;
-        const uint8_t* bytes = cursor_;
-        cursor_ += n;
-        return bytes;
-    }
+    const uint8_t* take(int32_t n, int32_t slack) { return takeBytes(cursor_, limit_, n, slack); }
+    BytesView view() const { return {cursor_, limit_}; }
+    void resume(const BytesView& bytes) { cursor_ = bytes.cursor; }
 
 protected:
     const uint8_t* cursor_ = nullptr;  // the next byte

@@ -238,7 +238,9 @@ public:
 
     using BytesInPlace::readByte;  // the block's bytes first, past them the host's
     using BytesInPlace::readWord;
+    using BytesInPlace::resume;
     using BytesInPlace::take;
+    using BytesInPlace::view;
     int32_t read(void* buffer, int32_t count) {
         return throughHost([&] { return procs.read(procs.userData, buffer, count); });
     }

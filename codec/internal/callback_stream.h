@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "codec/bytes_in_place.h"
 #include "codec/internal/pixels.h"
 #include "codec/stream.h"
 
@@ -53,6 +54,8 @@ struct CallbackStream {
     int32_t readWord() { return qvr::readWord(procs); }
     // Never a run of bytes in place: every byte is a call of its own.
     const uint8_t* take(int32_t, int32_t) { return nullptr; }
+    BytesView view() const { return {}; }
+    void resume(const BytesView&) {}
     int32_t read(void* buffer, int32_t count) { return procs.read(procs.userData, buffer, count); }
     int32_t write(const void* buffer, int32_t count) { return procs.write(procs.userData, buffer, count); }
     // A row's commands go out through the stream itself, byte by byte.

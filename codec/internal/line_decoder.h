@@ -5,7 +5,8 @@
 //
 // A stream type provides readByte() and readWord() (-1 bits for missing
 // bytes), take(n, slack) (n bytes in place with slack more readable after
-// them, or nullptr: then byte by byte), read(), seek(), progress(),
+// them, or nullptr: then byte by byte), view() and resume() (the bytes in
+// place as a BytesView, and the cursor back), read(), seek(), progress(),
 // putSlotRow() for 8-bit rows with HANDS_OUT_RING_ROWS (see decodePlane8)
 // and, for the colour plane, an RgbStage with startRgb() and putRgbRow(),
 // which takes a row of 5-6-5 pixels and the row above it.
@@ -22,6 +23,7 @@
 
 #include <cstring>
 
+#include "codec/bytes_in_place.h"
 #include "codec/format.h"
 #include "codec/internal/measure.h"
 #include "codec/internal/pixels.h"
@@ -151,25 +153,40 @@ int32_t commandInMemory8(Stream& in, const uint8_t* b, uint8_t* out, const uint8
     }
 }
 
+// The commands of an 8-bit row from position i whose bytes lie in `bytes`
+// (a view the compiler keeps in registers), up to the row's end or the first
+// command that may reach past them. Returns the position reached.
+inline int32_t decodeInPlace8(BytesView& bytes, uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t i,
+                              int32_t width) {
+    while (i < width) {
+        if (i + LITERAL_RUN_GROUP <= width) {
+            if (const uint8_t* ahead = bytes.take(0, LITERAL_RUN_GROUP)) {  // a look, nothing taken
+                const int32_t n = copyLiterals(cur + i, ahead);
+                bytes.take(n, LITERAL_RUN_GROUP - n);
+                i += n;
+                if (n == LITERAL_RUN_GROUP) continue;
+            }
+        }
+        const uint8_t* b = bytes.take(0, LONGEST_COMMAND_8);  // a look, nothing taken
+        if (!b) break;
+        i += commandInMemory8(bytes, b, cur + i, up + i, up2 + i);
+    }
+    return i;
+}
+
 // Decodes one row of an 8-bit plane from the current position into `cur`,
 // with the two rows above it in `up` and `up2`. Returns the samples decoded:
 // the width, or more when the row's last command ran past it.
 template <typename Stream>
 int32_t decodeRow8(Stream& in, uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t width) {
     int32_t i = 0;
-    while (i < width) {
-        if (i + LITERAL_RUN_GROUP <= width) {
-            if (const uint8_t* ahead = in.take(0, LITERAL_RUN_GROUP)) {  // a look, nothing taken
-                const int32_t n = copyLiterals(cur + i, ahead);
-                in.take(n, LITERAL_RUN_GROUP - n);
-                i += n;
-                if (n == LITERAL_RUN_GROUP) continue;
-            }
-        }
-        if (const uint8_t* b = in.take(0, LONGEST_COMMAND_8)) {  // a look, nothing taken
-            i += commandInMemory8(in, b, cur + i, up + i, up2 + i);
-            continue;
-        }
+    for (;;) {
+        BytesView inPlace = in.view();
+        i = decodeInPlace8(inPlace, cur, up, up2, i, width);
+        in.resume(inPlace);
+        if (i >= width) break;
+        // One command byte by byte: from a stream without bytes in place, or
+        // near their end.
         const int32_t c = in.readByte();
         if (isLiteral(c)) {  // the usual literal
             cur[i++] = static_cast<uint8_t>(c);
@@ -290,7 +307,8 @@ static_assert(PACKED_BIAS_16 == 1);
 static_assert(CMD_UP_RIGHT + 1 == CMD_UP_LEFT && (CMD_UP_RIGHT & 1) == 0, "the low bit picks the side");
 static_assert(CMD_ESCAPE == 0xF8 && CMD_PACKED == 0xF9 && CMD_PAIR == 0xFC, "the commands the usual path leaves");
 template <typename Stream>
-int32_t commandInMemory16(Stream& in, uint16_t* out, const uint16_t* above, const uint16_t* above2) {
+[[gnu::always_inline]] inline int32_t commandInMemory16(Stream& in, uint16_t* out, const uint16_t* above,
+                                                        const uint16_t* above2) {
     const uint8_t* b = in.take(0, USUAL_LOOK);  // a look, nothing taken
     if (!b) return 0;
     const int32_t c = b[0];
