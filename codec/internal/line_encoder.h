@@ -171,7 +171,8 @@ void putSample(Row& out, uint16_t sample) {
 
 // Emits `command` for the samples from position i and returns how many it covers.
 template <typename Row, typename Sample>
-int32_t emitCommand(Row& out, const Sample* cur, int32_t i, int32_t command, int32_t length) {
+[[gnu::always_inline]] inline int32_t emitCommand(Row& out, const Sample* cur, int32_t i, int32_t command,
+                                                  int32_t length) {
     using Biases = CommandBiases<Sample>;
     out.putByte(command);
     switch (command) {
@@ -533,7 +534,7 @@ static_assert(PLACE_SLACK < WRITER_SPARE_SAMPLES, "a group read past a run's end
 
 // A packed run of n pixels from p when n is at least two, else one literal.
 template <typename Row>
-int32_t emitPackedRun(Row& out, const uint16_t* p, int32_t n) {
+[[gnu::always_inline]] inline int32_t emitPackedRun(Row& out, const uint16_t* p, int32_t n) {
     if (n < MIN_PACKED_16) {
         putLiteral(out, p[0]);
         return 1;
