@@ -395,10 +395,9 @@ inline Choice chooseFromRuns(const GroupRuns16& runs, const GroupMarks16& marks,
 // The runs that reach past the shown positions, measured on the row, each up
 // to its cap; a copy or fill at its cap ends the measuring, as in
 // chooseCommand16(). Apart from the usual path, which keeps its marks in
-// registers; static, so that each file has its own copy (the tests' second
-// copy of the module makes every symbol of its own local).
-[[gnu::noinline]] static inline GroupRuns16 measureLongRuns(GroupRuns16 runs, const GroupRows16& rows, int32_t j,
-                                                            int32_t shown) {
+// registers.
+[[gnu::noinline]] inline GroupRuns16 measureLongRuns(GroupRuns16 runs, const GroupRows16& rows, int32_t j,
+                                                     int32_t shown) {
     const uint16_t* p = rows.cur + j;
     const int32_t rem = rows.width - j;
     const int32_t copyCap = minOf(rem, CAP_COPY_16), fillCap = minOf(rem, CAP_FILL_16);
