@@ -64,6 +64,14 @@ struct Choice {
 };
 inline int32_t keptOrZero(int32_t length, int32_t minimum) { return length >= minimum ? length : 0; }
 
+// The 16-bit candidates' lengths from p, each at most cap pixels: a copy of
+// `from`, a fill, a pair in whole pairs.
+inline int32_t copyLength16(const uint16_t* p, const uint16_t* from, int32_t cap) {
+    return matchLength(p, from, 2 * cap) / 2;
+}
+inline int32_t fillLength16(const uint16_t* p, int32_t cap) { return runLength16(p, cap); }
+inline int32_t pairLength16(const uint16_t* p, int32_t cap) { return 2 * runLength32(p, cap / 2); }
+
 // True unless every candidate certainly falls short of its minimum at `p`:
 // a quick whole-word look that lets the usual literal skip the measuring.
 inline bool anyCandidate8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
@@ -401,12 +409,12 @@ inline Choice chooseFromRuns(const GroupRuns16& runs, const GroupMarks16& marks,
     const uint16_t* p = rows.cur + j;
     const int32_t rem = rows.width - j;
     const int32_t copyCap = minOf(rem, CAP_COPY_16), fillCap = minOf(rem, CAP_FILL_16);
-    if (runs.up >= shown) runs.up = matchLength(p, rows.up + j, 2 * copyCap) / 2;
-    if (runs.up2 >= shown) runs.up2 = matchLength(p, rows.up2 + j, 2 * copyCap) / 2;
+    if (runs.up >= shown) runs.up = copyLength16(p, rows.up + j, copyCap);
+    if (runs.up2 >= shown) runs.up2 = copyLength16(p, rows.up2 + j, copyCap);
     if (runs.up >= copyCap || runs.up2 >= copyCap) return {runs.up, runs.up2, 0, 0};
-    if (runs.same >= shown) runs.same = runLength16(p, fillCap) - 1;
+    if (runs.same >= shown) runs.same = fillLength16(p, fillCap) - 1;
     if (runs.same + 1 >= fillCap) return {runs.up, runs.up2, runs.same, 0};
-    if (runs.period >= shown) runs.period = 2 * runLength32(p, minOf(rem, CAP_PAIR_16) / 2) - 2;
+    if (runs.period >= shown) runs.period = pairLength16(p, minOf(rem, CAP_PAIR_16)) - 2;
     return runs;
 }
 inline Choice chooseInGroup(const GroupMarks16& marks, const GroupRows16& rows, int32_t j, int32_t shown) {
@@ -470,25 +478,25 @@ inline Choice chooseCommand16(const uint16_t* cur, const uint16_t* up, const uin
     const uint32_t first2 = static_cast<uint32_t>(here);
     if ((rem >= MIN_COPY_16) & (r >= 1) & (load<uint32_t>(up + j) == first2)) {
         const int32_t cap = minOf(rem, CAP_COPY_16);
-        const int32_t length = keptOrZero(matchLength(p, up + j, 2 * cap) / 2, MIN_COPY_16);
+        const int32_t length = keptOrZero(copyLength16(p, up + j, cap), MIN_COPY_16);
         choice.offer(CMD_COPY_UP, length);
         capped = length >= cap;
     }
     if (!capped && ((rem >= MIN_COPY_16) & (r >= 2) & (load<uint32_t>(up2 + j) == first2))) {
         const int32_t cap = minOf(rem, CAP_COPY_16);
-        const int32_t length = keptOrZero(matchLength(p, up2 + j, 2 * cap) / 2, MIN_COPY_16);
+        const int32_t length = keptOrZero(copyLength16(p, up2 + j, cap), MIN_COPY_16);
         choice.offer(CMD_COPY_UP2, length);
         capped = length >= cap;
     }
     if (!capped && ((rem >= MIN_FILL_16) & (((here ^ (here >> 16)) & 0xFFFFFFFF) == 0))) {
         const int32_t cap = minOf(rem, CAP_FILL_16);
-        const int32_t length = keptOrZero(runLength16(p, cap), MIN_FILL_16);
+        const int32_t length = keptOrZero(fillLength16(p, cap), MIN_FILL_16);
         choice.offer(CMD_FILL, length);
         capped = length >= cap;
     }
     if (!capped && ((rem >= MIN_PAIR_16) & (static_cast<uint32_t>(here >> 32) == first2))) {
         const int32_t cap = minOf(rem, CAP_PAIR_16);
-        const int32_t length = keptOrZero(2 * runLength32(p, cap / 2), MIN_PAIR_16);
+        const int32_t length = keptOrZero(pairLength16(p, cap), MIN_PAIR_16);
         choice.offer(CMD_PAIR, length);
         capped = length >= cap;
     }
@@ -551,7 +559,7 @@ template <typename Row>
 
 // A packed run when at least two pixels share their high bits, else one literal.
 template <typename Row>
-int32_t emitPackedOrLiteral16(Row& out, const uint16_t* cur, int32_t j, int32_t width) {
+[[gnu::always_inline]] inline int32_t emitPackedOrLiteral16(Row& out, const uint16_t* cur, int32_t j, int32_t width) {
     return emitPackedRun(out, cur + j, packedRunLength(cur + j, minOf(width - j, CAP_PACKED_16)));
 }
 
@@ -580,9 +588,8 @@ void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16
                     j += emitCommand(out, cur, j, chosen.command, chosen.length);
                     continue;
                 }
-                int32_t run = packedRunInGroup(marks, shown);
-                if (run == 0) run = packedRunLength(cur + j, minOf(width - j, CAP_PACKED_16));
-                j += emitPackedRun(out, cur + j, run);
+                const int32_t run = packedRunInGroup(marks, shown);
+                j += run ? emitPackedRun(out, cur + j, run) : emitPackedOrLiteral16(out, cur, j, width);
                 continue;
             }
         }
