@@ -259,8 +259,8 @@ TEST(Encode16, CommandsInsideLiteralStretchesAreFound) {
     }
 }
 
-// Both encoders count a group's literals off one look at it, and the colour
-// encoder reads most commands off the same look. Measured one position at a
+// The encoders count a group's literals off one look at it, and the colour
+// and alpha encoders read most commands off the same look. Measured one position at a
 // time instead (every candidate, then a literal, or for pixels a packed
 // run), rows rich in short commands, ties and runs that cross groups must
 // come out the same, in memory and byte by byte.
@@ -292,12 +292,20 @@ Bytes measuredRow(const uint16_t* cur, const uint16_t* up, const uint16_t* up2, 
     }
     return out.bytes;
 }
+// Samples have two encoders: index rows' and alpha rows'.
+template <typename Sample>
+constexpr int32_t ROW_ENCODERS = sizeof(Sample) == 1 ? 2 : 1;
 template <typename Row, typename Sample>
-void encodeRow(Row& out, const Sample* cur, const Sample* up, const Sample* up2, int32_t r, int32_t width) {
-    if constexpr (sizeof(Sample) == 1)
-        encodeRow8(out, cur, up, up2, r, width);
-    else
+void encodeRow(Row& out, const Sample* cur, const Sample* up, const Sample* up2, int32_t r, int32_t width,
+               int32_t encoder) {
+    if constexpr (sizeof(Sample) == 1) {
+        if (encoder == 0)
+            encodeRow8(out, cur, up, up2, r, width);
+        else
+            encodeAlphaRow8(out, cur, up, up2, r, width);
+    } else {
         encodeRow16(out, cur, up, up2, r, width);
+    }
 }
 
 // Six values: for pixels two share their high bits with the first and one
@@ -331,13 +339,16 @@ void expectGroupDecisionsMatchMeasuring(const Sample (&values)[6]) {
                                                              : values[next(6)];
             }
             const Bytes want = measuredRow(cur, up, up2, r, width);
-            const std::string what = "trial " + std::to_string(trial) + " row " + std::to_string(r);
-            ByteSink sink;
-            encodeRow(sink, cur, up, up2, r, width);
-            EXPECT_EQ(sink.bytes, want) << what;
-            RowBytes inPlace{memory.data()};
-            encodeRow(inPlace, cur, up, up2, r, width);
-            EXPECT_EQ(Bytes(memory.data(), inPlace.cursor), want) << what;
+            for (int32_t encoder = 0; encoder < ROW_ENCODERS<Sample>; ++encoder) {
+                const std::string what = "trial " + std::to_string(trial) + " row " + std::to_string(r) + " encoder " +
+                                         std::to_string(encoder);
+                ByteSink sink;
+                encodeRow(sink, cur, up, up2, r, width, encoder);
+                EXPECT_EQ(sink.bytes, want) << what;
+                RowBytes inPlace{memory.data()};
+                encodeRow(inPlace, cur, up, up2, r, width, encoder);
+                EXPECT_EQ(Bytes(memory.data(), inPlace.cursor), want) << what;
+            }
         }
     }
 }

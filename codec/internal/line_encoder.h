@@ -201,13 +201,21 @@ template <typename Row, typename Sample>
     return length;
 }
 
-// The literals of a photograph's alpha plane go out a group of positions at
-// a time: literalPrefix8() finds, in one look, how many positions from p
-// certainly start no candidate (each candidate needs its first samples to
-// match, as chooseCommand8() tests), and emitLiterals() writes them with one
-// store where none is a command byte. With SSE2 a group is sixteen
-// positions, else eight in a 64-bit word; a look reads the group and three
-// samples more from p and two more from each row above.
+// An 8-bit plane's literals go out a group of positions at a time:
+// literalPrefix8() finds, in one look, how many positions from p certainly
+// start no candidate (each candidate needs its first samples to match, as
+// chooseCommand8() tests), and emitLiterals() writes them with one store
+// where none is a command byte. The alpha plane's look, lookGroup8(), also
+// keeps for each position whether the sample equals the one above, two
+// above, the next and the one after it, and a command whose runs all end
+// inside the group is read off these marks, as the colour encoder does
+// (below). Index rows keep the lean look: built on the other, they ran a
+// third slower. With SSE2 a group is sixteen positions, else eight in a
+// 64-bit word; a look reads the group and three samples more from p and two
+// more from each row above.
+struct GroupMarks8 {                // bit k for the group's position k: the sample equals
+    uint32_t up, up2, next, next2;  // the one above, two above, the next, the one after it
+};
 #ifdef QVR_SSE2
 constexpr int32_t LITERAL_GROUP_8 = 16;
 inline __m128i sixteen(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
@@ -225,6 +233,25 @@ inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint
     const auto lanes =
         static_cast<uint32_t>(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(fill, pair))));
     return lanes ? std::countr_zero(lanes) : LITERAL_GROUP_8;
+}
+using Lanes8 = __m128i;
+inline uint32_t bitsOf(Lanes8 lanes) { return static_cast<uint32_t>(_mm_movemask_epi8(lanes)); }
+struct GroupLook8 {
+    uint32_t candidate;           // bit k: a command may start at position k
+    Lanes8 up, up2, next, next2;  // the lanes of GroupMarks8, turned into bits only when a command follows
+};
+inline GroupLook8 lookGroup8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
+    const __m128i c0 = sixteen(p), c1 = sixteen(p + 1), c2 = sixteen(p + 2), c3 = sixteen(p + 3);
+    const __m128i up = _mm_cmpeq_epi8(c0, sixteen(above)), up2 = _mm_cmpeq_epi8(c0, sixteen(above2));
+    const __m128i next = _mm_cmpeq_epi8(c0, c1), next2 = _mm_cmpeq_epi8(c0, c2);
+    const __m128i copyUp = _mm_and_si128(
+        up, _mm_and_si128(_mm_cmpeq_epi8(c1, sixteen(above + 1)), _mm_cmpeq_epi8(c2, sixteen(above + 2))));
+    const __m128i copyUp2 = _mm_and_si128(
+        up2, _mm_and_si128(_mm_cmpeq_epi8(c1, sixteen(above2 + 1)), _mm_cmpeq_epi8(c2, sixteen(above2 + 2))));
+    const __m128i fill = _mm_and_si128(_mm_and_si128(next, next2), _mm_cmpeq_epi8(c0, c3));
+    const __m128i pair = _mm_and_si128(next2, _mm_cmpeq_epi8(c1, c3));
+    const __m128i candidate = _mm_or_si128(_mm_or_si128(copyUp, copyUp2), _mm_or_si128(fill, pair));
+    return {bitsOf(candidate), up, up2, next, next2};
 }
 // Lanes of the group's first n samples that are command bytes (0xF8 and above).
 inline uint32_t escapedLanes(const uint8_t* p, int32_t n) {
@@ -249,6 +276,25 @@ inline int32_t literalPrefix8(const uint8_t* p, const uint8_t* above, const uint
     const uint64_t fill = zeroBytes(c0 ^ c1) & sameAs2 & zeroBytes(c0 ^ c3);
     const uint64_t pair = sameAs2 & zeroBytes(c1 ^ c3);
     return firstLane(copyUp | copyUp2 | fill | pair);
+}
+using Lanes8 = uint64_t;
+// The high bit of each byte lane, lane k as bit k.
+inline uint32_t bitsOf(Lanes8 lanes) { return static_cast<uint32_t>(((lanes >> 7) * 0x0102040810204080ull) >> 56); }
+struct GroupLook8 {
+    uint32_t candidate;
+    Lanes8 up, up2, next, next2;  // as for SSE2
+};
+inline GroupLook8 lookGroup8(const uint8_t* p, const uint8_t* above, const uint8_t* above2) {
+    const uint64_t c0 = load<uint64_t>(p), c1 = load<uint64_t>(p + 1);
+    const uint64_t c2 = load<uint64_t>(p + 2), c3 = load<uint64_t>(p + 3);
+    const uint64_t up = zeroBytes(c0 ^ load<uint64_t>(above)), up2 = zeroBytes(c0 ^ load<uint64_t>(above2));
+    const uint64_t next = zeroBytes(c0 ^ c1), next2 = zeroBytes(c0 ^ c2);
+    const uint64_t copyUp = up & zeroBytes(c1 ^ load<uint64_t>(above + 1)) & zeroBytes(c2 ^ load<uint64_t>(above + 2));
+    const uint64_t copyUp2 =
+        up2 & zeroBytes(c1 ^ load<uint64_t>(above2 + 1)) & zeroBytes(c2 ^ load<uint64_t>(above2 + 2));
+    const uint64_t fill = next & next2 & zeroBytes(c0 ^ c3);
+    const uint64_t pair = next2 & zeroBytes(c1 ^ c3);
+    return {bitsOf(copyUp | copyUp2 | fill | pair), up, up2, next, next2};
 }
 inline uint64_t escapedLanes(const uint8_t* p, int32_t n) {
     const uint64_t inGroup = n == LITERAL_GROUP_8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
@@ -443,6 +489,53 @@ void emitLiterals(Row& out, const Sample* p, int32_t n) {
     for (int32_t k = 0; k < n; ++k) putLiteral(out, p[k]);
 }
 
+// The 8-bit command at position i, which is position 0 of the marks, shown
+// for the first `shown` positions: read off them when every run ends among
+// them, else measured on the row.
+inline Choice chooseInGroup8(const GroupMarks8& marks, const uint8_t* cur, const uint8_t* up, const uint8_t* up2,
+                             int32_t r, int32_t i, int32_t width, int32_t shown) {
+    const int32_t upRun = r >= 1 ? runOfMarks(marks.up) : 0, up2Run = r >= 2 ? runOfMarks(marks.up2) : 0;
+    const int32_t same = runOfMarks(marks.next), period = runOfMarks(marks.next2);
+    if ((upRun >= shown) | (up2Run >= shown) | (same >= shown) | (period >= shown))
+        return chooseCommand8(cur, up, up2, r, i, width);
+    Choice choice;
+    choice.offer(CMD_COPY_UP, keptOrZero(upRun, MIN_COPY_8));
+    choice.offer(CMD_COPY_UP2, keptOrZero(up2Run, MIN_COPY_8));
+    choice.offer(CMD_FILL, keptOrZero(same + 1, MIN_FILL_8));
+    choice.offer(CMD_PAIR, keptOrZero(2 * (period / 2 + 1), MIN_PAIR_8));
+    return choice;
+}
+
+// An alpha plane's row: a short command after a group's literals is read off
+// the group's marks. (Index rows measure each, which their long runs favour.)
+template <typename Row>
+void encodeAlphaRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t width) {
+    int32_t i = 0;
+    while (i < width) {
+        Choice chosen;
+        if (i + LITERAL_SCAN_REACH <= width) {  // the row's room leaves a group's slack, and a group more
+            const GroupLook8 look = lookGroup8(cur + i, up + i, up2 + i);
+            const int32_t n = look.candidate ? std::countr_zero(look.candidate) : LITERAL_GROUP_8;
+            if (n > 0) {
+                emitLiterals(out, cur + i, n);
+                i += n;
+                if (n == LITERAL_GROUP_8) continue;
+            }
+            const GroupMarks8 rest = {bitsOf(look.up) >> n, bitsOf(look.up2) >> n, bitsOf(look.next) >> n,
+                                      bitsOf(look.next2) >> n};
+            chosen = chooseInGroup8(rest, cur, up, up2, r, i, width, LITERAL_GROUP_8 - n);
+        } else {
+            chosen = chooseCommand8(cur, up, up2, r, i, width);
+        }
+        if (chosen.command >= 0) {
+            i += emitCommand(out, cur, i, chosen.command, chosen.length);
+            continue;
+        }
+        putLiteral(out, cur[i]);
+        ++i;
+    }
+}
+
 template <typename Row>
 void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t width) {
     int32_t i = 0;
@@ -609,7 +702,10 @@ template <typename Stream>
         uint8_t* cur = ring.slot(r);
         out.getSlotRow(cur, kind, r, ctx.width);
         auto row = out.rowOutput(static_cast<int32_t>(MOST_BYTES_PER_SAMPLE_8) * ctx.width + PLACE_SLACK);
-        encodeRow8(row, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
+        if (kind == ROW_KIND_ALPHA)
+            encodeAlphaRow8(row, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
+        else
+            encodeRow8(row, cur, ring.slot(r - 1), ring.slot(r - 2), r, ctx.width);
         out.endRow(row);
         out.progress(r + 1, ctx.height);
     }
