@@ -260,10 +260,10 @@ TEST(Encode16, CommandsInsideLiteralStretchesAreFound) {
 }
 
 // The encoders count a group's literals off one look at it, and the colour
-// and alpha encoders read most commands off the same look. Measured one position at a
-// time instead (every candidate, then a literal, or for pixels a packed
-// run), rows rich in short commands, ties and runs that cross groups must
-// come out the same, in memory and byte by byte.
+// and alpha encoders read most commands off the same look. Measured one
+// position at a time instead (every candidate, then a literal, or for pixels
+// a packed run), rows rich in short commands, ties and runs that cross
+// groups must come out the same, in memory and byte by byte.
 struct ByteSink {
     Bytes bytes;
     void putByte(int32_t value) { bytes.push_back(static_cast<uint8_t>(value)); }
