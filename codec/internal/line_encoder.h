@@ -209,10 +209,10 @@ template <typename Row, typename Sample>
 // keeps for each position whether the sample equals the one above, two
 // above, the next and the one after it, and a command whose runs all end
 // inside the group is read off these marks, as the colour encoder does
-// (below). Index rows keep the lean look: built on the other, they ran a
-// third slower. With SSE2 a group is sixteen positions, else eight in a
-// 64-bit word; a look reads the group and three samples more from p and two
-// more from each row above.
+// (below). Index rows keep literalPrefix8() as it is: written as a use of
+// lookGroup8(), it made them a third slower. With SSE2 a group is sixteen
+// positions, else eight in a 64-bit word; a look reads the group and three
+// samples more from p and two more from each row above.
 struct GroupMarks8 {                // bit k for the group's position k: the sample equals
     uint32_t up, up2, next, next2;  // the one above, two above, the next, the one after it
 };
@@ -491,7 +491,8 @@ void emitLiterals(Row& out, const Sample* p, int32_t n) {
 
 // The 8-bit command at position i, which is position 0 of the marks, shown
 // for the first `shown` positions: read off them when every run ends among
-// them, else measured on the row.
+// them, else measured on the row. The row holds a group more past the shown
+// positions, so no run read off the marks meets a minimum's room or a cap.
 inline Choice chooseInGroup8(const GroupMarks8& marks, const uint8_t* cur, const uint8_t* up, const uint8_t* up2,
                              int32_t r, int32_t i, int32_t width, int32_t shown) {
     const int32_t upRun = r >= 1 ? runOfMarks(marks.up) : 0, up2Run = r >= 2 ? runOfMarks(marks.up2) : 0;
