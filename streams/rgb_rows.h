@@ -1,8 +1,9 @@
 // Rows for the memory path: 5-6-5 pixels to and from packed RGB or RGBA
 // bytes, and alpha samples to and from RGBA. Each is the codec's portable
 // loop, or on x86 processors several pixels a step with vector instructions
-// (SSE2, which every x86-64 processor has; for RGB, SSSE3 byte shuffles,
-// chosen once at the first call). Both give the same bytes.
+// (SSE2, which every x86-64 processor has; for RGB, SSSE3 byte shuffles;
+// for the splits of RGBA into pixels and alpha, AVX2 steps twice as wide;
+// each chosen once at the first call). All give the same bytes.
 #pragma once
 
 #include <cstdint>
