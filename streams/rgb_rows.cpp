@@ -10,7 +10,7 @@
 #elif defined(QVR_SSE2)
 #include <emmintrin.h>
 #endif
-// The RGBA splits also take sixteen or thirty-two pixels a step with AVX2
+// The RGBA rows also take sixteen or thirty-two pixels a step with AVX2
 // where the processor has it; not on Windows, where GCC may keep 32-byte
 // vectors on a stack aligned to 16 only.
 #if defined(QVR_SHUFFLED_ROWS) && !defined(_WIN32)
@@ -173,11 +173,58 @@ __attribute__((target("avx2"))) int32_t alphaFromRgbaWide(uint8_t* samples, cons
     return k;
 }
 
+// Pixels to RGBA sixteen at a time, as widenRgbaRow()'s SSE2 step does
+// eight. Returns the pixels done.
+__attribute__((target("avx2"))) int32_t widenRgbaRowWide(uint8_t* rgba, const uint16_t* pixels, int32_t count) {
+    const __m256i low5 = _mm256_set1_epi16(31), low6 = _mm256_set1_epi16(63);
+    const __m256i opaque = _mm256_set1_epi16(static_cast<short>(0xFF00));
+    int32_t k = 0;
+    for (; k + 2 * STEP_PIXELS <= count; k += 2 * STEP_PIXELS) {
+        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + k));
+        const __m256i r5 = _mm256_srli_epi16(p, 11);
+        const __m256i g6 = _mm256_and_si256(_mm256_srli_epi16(p, 5), low6);
+        const __m256i b5 = _mm256_and_si256(p, low5);
+        const __m256i r8 = _mm256_or_si256(_mm256_slli_epi16(r5, 3), _mm256_srli_epi16(r5, 2));
+        const __m256i g8 = _mm256_or_si256(_mm256_slli_epi16(g6, 2), _mm256_srli_epi16(g6, 4));
+        const __m256i b8 = _mm256_or_si256(_mm256_slli_epi16(b5, 3), _mm256_srli_epi16(b5, 2));
+        const __m256i redGreen = _mm256_or_si256(r8, _mm256_slli_epi16(g8, 8));
+        const __m256i blueAlpha = _mm256_or_si256(b8, opaque);
+        // Interleaving works within 128-bit halves: pixels 0-3 and 8-11, then 4-7 and 12-15.
+        const __m256i low = _mm256_unpacklo_epi16(redGreen, blueAlpha);
+        const __m256i high = _mm256_unpackhi_epi16(redGreen, blueAlpha);
+        uint8_t* out = rgba + 4 * k;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(low, high, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_permute2x128_si256(low, high, 0x31));
+    }
+    return k;
+}
+
+// Alpha samples into RGBA thirty-two at a time, eight a vector, each widened
+// to the top byte of its pixel's word. Returns the samples done.
+__attribute__((target("avx2"))) int32_t alphaIntoRgbaWide(uint8_t* alpha, const uint8_t* samples, int32_t count) {
+    uint8_t* const words = alpha - 3;
+    const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
+    int32_t k = 0;
+    for (; k + 4 * STEP_PIXELS <= count; k += 4 * STEP_PIXELS) {
+        for (int32_t q = 0; q < 4; ++q) {
+            const int32_t at = k + STEP_PIXELS * q;
+            const __m128i eight = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at));
+            const __m256i alphas = _mm256_slli_epi32(_mm256_cvtepu8_epi32(eight), 24);
+            auto* out = reinterpret_cast<__m256i*>(words + 4 * static_cast<size_t>(at));
+            _mm256_storeu_si256(out, _mm256_or_si256(_mm256_and_si256(_mm256_loadu_si256(out), colour), alphas));
+        }
+    }
+    return k;
+}
+
 }  // namespace
 #endif
 
 void widenRgbaRow(uint8_t* rgba, const uint16_t* pixels, int32_t count) {
     int32_t k = 0;
+#ifdef QVR_WIDE_ROWS
+    if (hasAvx2()) k = widenRgbaRowWide(rgba, pixels, count);
+#endif
 #ifdef QVR_SSE2
     // widenEight()'s lanes, blue paired with an opaque alpha, interleaved.
     const __m128i opaque = _mm_set1_epi16(static_cast<short>(0xFF00));
@@ -227,6 +274,9 @@ constexpr int32_t ALPHA_GROUP = 16;  // samples a vector step moves
 
 void alphaIntoRgba(uint8_t* alpha, const uint8_t* samples, int32_t count) {
     int32_t k = 0;
+#ifdef QVR_WIDE_ROWS
+    if (hasAvx2()) k = alphaIntoRgbaWide(alpha, samples, count);
+#endif
 #ifdef QVR_SSE2
     // Sixteen samples a step, moved to the top byte of 32-bit lanes and
     // merged into the pixels' words, which start three bytes before.
