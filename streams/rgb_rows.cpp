@@ -50,8 +50,10 @@ namespace {
 
 constexpr char Z = static_cast<char>(0x80);  // a shuffle lane that reads as 0
 
+// __builtin_cpu_init() first: a program's own constructors may convert rows
+// before the runtime has probed the processor.
 bool hasSsse3() {
-    static const bool yes = __builtin_cpu_supports("ssse3");
+    static const bool yes = (__builtin_cpu_init(), __builtin_cpu_supports("ssse3"));
     return yes;
 }
 
@@ -127,7 +129,7 @@ bool narrowRgbRowShuffled(uint16_t*, const uint8_t*, int32_t) { return false; }
 namespace {
 
 bool hasAvx2() {
-    static const bool yes = __builtin_cpu_supports("avx2");
+    static const bool yes = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
     return yes;
 }
 
