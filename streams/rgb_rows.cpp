@@ -19,6 +19,11 @@
 
 namespace qvr {
 
+namespace {
+constexpr size_t RGBA_STEP = 4;
+constexpr int32_t ALPHA_GROUP = 16;  // samples an SSE2 step moves
+}  // namespace
+
 #ifdef QVR_SSE2
 namespace {
 
@@ -158,7 +163,7 @@ __attribute__((target("avx2"))) int32_t pixelsFromRgbaWide(uint16_t* pixels, con
 // Alpha samples out of RGBA thirty-two at a time, as alphaFromRgba()'s SSE2
 // step does sixteen. Returns the samples done.
 __attribute__((target("avx2"))) int32_t alphaFromRgbaWide(uint8_t* samples, const uint8_t* alpha, int32_t count) {
-    const uint8_t* const words = alpha - 3;  // each pixel's word, its alpha on top
+    const uint8_t* const words = alpha - (RGBA_STEP - 1);  // each pixel's word, its alpha on top
     // Packing works within 128-bit halves: these put the 32-bit quarters back in order.
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     int32_t k = 0;
@@ -166,7 +171,7 @@ __attribute__((target("avx2"))) int32_t alphaFromRgbaWide(uint8_t* samples, cons
         __m256i lanes[4];
         for (int32_t q = 0; q < 4; ++q)
             lanes[q] = _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(
-                                             words + 4 * static_cast<size_t>(k + STEP_PIXELS * q))),
+                                             words + RGBA_STEP * static_cast<size_t>(k + STEP_PIXELS * q))),
                                          24);
         const __m256i bytes =
             _mm256_packus_epi16(_mm256_packs_epi32(lanes[0], lanes[1]), _mm256_packs_epi32(lanes[2], lanes[3]));
@@ -176,7 +181,9 @@ __attribute__((target("avx2"))) int32_t alphaFromRgbaWide(uint8_t* samples, cons
 }
 
 // Pixels to RGBA sixteen at a time, as widenRgbaRow()'s SSE2 step does
-// eight. Returns the pixels done.
+// eight with widenEight(), whose arithmetic this repeats in 32-byte vectors
+// (shared code cannot pass them between functions built without AVX).
+// Returns the pixels done.
 __attribute__((target("avx2"))) int32_t widenRgbaRowWide(uint8_t* rgba, const uint16_t* pixels, int32_t count) {
     const __m256i low5 = _mm256_set1_epi16(31), low6 = _mm256_set1_epi16(63);
     const __m256i opaque = _mm256_set1_epi16(static_cast<short>(0xFF00));
@@ -204,7 +211,7 @@ __attribute__((target("avx2"))) int32_t widenRgbaRowWide(uint8_t* rgba, const ui
 // Alpha samples into RGBA thirty-two at a time, eight a vector, each widened
 // to the top byte of its pixel's word. Returns the samples done.
 __attribute__((target("avx2"))) int32_t alphaIntoRgbaWide(uint8_t* alpha, const uint8_t* samples, int32_t count) {
-    uint8_t* const words = alpha - 3;
+    uint8_t* const words = alpha - (RGBA_STEP - 1);
     const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
     int32_t k = 0;
     for (; k + 4 * STEP_PIXELS <= count; k += 4 * STEP_PIXELS) {
@@ -212,7 +219,7 @@ __attribute__((target("avx2"))) int32_t alphaIntoRgbaWide(uint8_t* alpha, const 
             const int32_t at = k + STEP_PIXELS * q;
             const __m128i eight = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at));
             const __m256i alphas = _mm256_slli_epi32(_mm256_cvtepu8_epi32(eight), 24);
-            auto* out = reinterpret_cast<__m256i*>(words + 4 * static_cast<size_t>(at));
+            auto* out = reinterpret_cast<__m256i*>(words + RGBA_STEP * static_cast<size_t>(at));
             _mm256_storeu_si256(out, _mm256_or_si256(_mm256_and_si256(_mm256_loadu_si256(out), colour), alphas));
         }
     }
@@ -268,11 +275,6 @@ void pixelsFromRgba(uint16_t* pixels, const uint8_t* rgba, int32_t count) {
 #endif
     narrowRgbaRow(pixels + k, rgba + 4 * k, count - k);
 }
-
-namespace {
-constexpr size_t RGBA_STEP = 4;
-constexpr int32_t ALPHA_GROUP = 16;  // samples a vector step moves
-}  // namespace
 
 void alphaIntoRgba(uint8_t* alpha, const uint8_t* samples, int32_t count) {
     int32_t k = 0;

@@ -2,8 +2,8 @@
 // bytes, and alpha samples to and from RGBA. Each is the codec's portable
 // loop, or on x86 processors several pixels a step with vector instructions
 // (SSE2, which every x86-64 processor has; for RGB, SSSE3 byte shuffles;
-// for the splits of RGBA into pixels and alpha, AVX2 steps twice as wide;
-// each chosen once at the first call). All give the same bytes.
+// for RGBA, both ways, AVX2 steps twice as wide where the processor has
+// it; each chosen once at the first call). All give the same bytes.
 #pragma once
 
 #include <cstdint>
