@@ -11,9 +11,9 @@
 #include <emmintrin.h>
 #endif
 // The RGBA rows also take sixteen or thirty-two pixels a step with AVX2
-// where the processor has it; not on Windows, where GCC may keep 32-byte
-// vectors on a stack aligned to 16 only.
-#if defined(QVR_SHUFFLED_ROWS) && !defined(_WIN32)
+// where the processor has it; not on Windows (nor Cygwin), where GCC may
+// keep 32-byte vectors on a stack aligned to 16 only.
+#if defined(QVR_SHUFFLED_ROWS) && !defined(_WIN32) && !defined(__CYGWIN__)
 #define QVR_WIDE_ROWS 1
 #endif
 

@@ -1,9 +1,10 @@
 // Rows for the memory path: 5-6-5 pixels to and from packed RGB or RGBA
 // bytes, and alpha samples to and from RGBA. Each is the codec's portable
-// loop, or on x86 processors several pixels a step with vector instructions
-// (SSE2, which every x86-64 processor has; for RGB, SSSE3 byte shuffles;
-// for RGBA, both ways, AVX2 steps twice as wide where the processor has
-// it; each chosen once at the first call). All give the same bytes.
+// loop, or on x86 processors several pixels a step with vector instructions:
+// SSE2, which every x86-64 processor has, and, chosen once at the first call
+// where the processor has them, SSSE3 byte shuffles for RGB and, for RGBA
+// both ways, AVX2 steps twice as wide (x86-64 builds other than Windows').
+// All give the same bytes.
 #pragma once
 
 #include <cstdint>

@@ -580,24 +580,26 @@ TEST(PixelTables, VectorRowsMatchThePortableLoops) {
     widenRgbaRow(rgbaFast.data(), pixels.data(), 65536);
     widenOpaqueRow(rgbaPortable.data(), pixels.data(), 65536);
     EXPECT_EQ(rgbaFast, rgbaPortable);
-    for (int32_t count = 0; count <= 20; ++count) {  // the tails, and nothing past the row
-        Bytes fast(4 * 21, 0x5A), portable(4 * 21, 0x5A);
+    for (int32_t count = 0; count <= 40; ++count) {  // the tails, and nothing past the row
+        Bytes fast(4 * 41, 0x5A), portable(4 * 41, 0x5A);
         widenRgbaRow(fast.data(), pixels.data() + 1000, count);
         widenOpaqueRow(portable.data(), pixels.data() + 1000, count);
         EXPECT_EQ(fast, portable) << count;
     }
 
     // RGBA back to pixels, and alpha samples into and out of RGBA, at every
-    // length around the vector steps; nothing outside the row is touched.
+    // length around the vector steps (up to a wide step and a narrow one
+    // after it); nothing outside the row is touched.
+    constexpr int32_t LONGEST = 56;
     std::mt19937 bytes(11);
-    Bytes rgba(4 * 40 + 8);
+    Bytes rgba(4 * LONGEST + 8);
     for (uint8_t& b : rgba) b = static_cast<uint8_t>(bytes());
-    for (int32_t count = 0; count <= 40; ++count) {
-        std::vector<uint16_t> fromRgba(41, 0xABCD), expected(41, 0xABCD);
+    for (int32_t count = 0; count <= LONGEST; ++count) {
+        std::vector<uint16_t> fromRgba(LONGEST + 1, 0xABCD), expected(LONGEST + 1, 0xABCD);
         pixelsFromRgba(fromRgba.data(), rgba.data(), count);
         narrowRgbaRow(expected.data(), rgba.data(), count);
         EXPECT_EQ(fromRgba, expected) << count;
-        Bytes samples(41, 0x5A), expectedSamples(41, 0x5A);
+        Bytes samples(LONGEST + 1, 0x5A), expectedSamples(LONGEST + 1, 0x5A);
         alphaFromRgba(samples.data(), rgba.data() + 3, count);
         for (int32_t k = 0; k < count; ++k)
             expectedSamples[static_cast<size_t>(k)] = rgba[4 * static_cast<size_t>(k) + 3];
