@@ -29,22 +29,29 @@ namespace {
 
 constexpr int32_t STEP_PIXELS = 8;  // 16 bytes of pixels, 24 of RGB, 32 of RGBA
 
-// Eight pixels widened in 16-bit lanes: red and green in the two bytes of
-// one lane, blue in the low byte of another, as widenedRgb() gives them.
+// Widens the 5-6-5 pixels in the 16-bit lanes of p: red and green into the
+// two bytes of one lane, blue into the low byte of another, as widenedRgb()
+// gives them. For vectors of eight or sixteen lanes, by reference: code
+// built without AVX cannot take or give 32-byte vectors by value.
+template <typename Lanes>
+[[gnu::always_inline]] inline void widenLanes(const Lanes& p, Lanes& redGreen, Lanes& blue) {
+    const Lanes r5 = p >> 11, g6 = (p >> 5) & 63, b5 = p & 31;
+    const Lanes r8 = (r5 << 3) | (r5 >> 2), g8 = (g6 << 2) | (g6 >> 4);
+    redGreen = r8 | (g8 << 8);
+    blue = (b5 << 3) | (b5 >> 2);
+}
+using EightLanes = uint16_t __attribute__((vector_size(16)));
+
+// Eight pixels widened.
 struct WidenedLanes {
     __m128i redGreen;
     __m128i blue;
 };
 inline WidenedLanes widenEight(const uint16_t* pixels) {
-    const __m128i low5 = _mm_set1_epi16(31), low6 = _mm_set1_epi16(63);
-    const __m128i p = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels));
-    const __m128i r5 = _mm_srli_epi16(p, 11);
-    const __m128i g6 = _mm_and_si128(_mm_srli_epi16(p, 5), low6);
-    const __m128i b5 = _mm_and_si128(p, low5);
-    const __m128i r8 = _mm_or_si128(_mm_slli_epi16(r5, 3), _mm_srli_epi16(r5, 2));
-    const __m128i g8 = _mm_or_si128(_mm_slli_epi16(g6, 2), _mm_srli_epi16(g6, 4));
-    const __m128i b8 = _mm_or_si128(_mm_slli_epi16(b5, 3), _mm_srli_epi16(b5, 2));
-    return {_mm_or_si128(r8, _mm_slli_epi16(g8, 8)), b8};
+    const auto p = reinterpret_cast<EightLanes>(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels)));
+    EightLanes redGreen, blue;
+    widenLanes(p, redGreen, blue);
+    return {reinterpret_cast<__m128i>(redGreen), reinterpret_cast<__m128i>(blue)};
 }
 
 }  // namespace
@@ -181,23 +188,17 @@ __attribute__((target("avx2"))) int32_t alphaFromRgbaWide(uint8_t* samples, cons
 }
 
 // Pixels to RGBA sixteen at a time, as widenRgbaRow()'s SSE2 step does
-// eight with widenEight(), whose arithmetic this repeats in 32-byte vectors
-// (shared code cannot pass them between functions built without AVX).
-// Returns the pixels done.
+// eight. Returns the pixels done.
+using SixteenLanes = uint16_t __attribute__((vector_size(32)));
 __attribute__((target("avx2"))) int32_t widenRgbaRowWide(uint8_t* rgba, const uint16_t* pixels, int32_t count) {
-    const __m256i low5 = _mm256_set1_epi16(31), low6 = _mm256_set1_epi16(63);
     const __m256i opaque = _mm256_set1_epi16(static_cast<short>(0xFF00));
     int32_t k = 0;
     for (; k + 2 * STEP_PIXELS <= count; k += 2 * STEP_PIXELS) {
-        const __m256i p = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + k));
-        const __m256i r5 = _mm256_srli_epi16(p, 11);
-        const __m256i g6 = _mm256_and_si256(_mm256_srli_epi16(p, 5), low6);
-        const __m256i b5 = _mm256_and_si256(p, low5);
-        const __m256i r8 = _mm256_or_si256(_mm256_slli_epi16(r5, 3), _mm256_srli_epi16(r5, 2));
-        const __m256i g8 = _mm256_or_si256(_mm256_slli_epi16(g6, 2), _mm256_srli_epi16(g6, 4));
-        const __m256i b8 = _mm256_or_si256(_mm256_slli_epi16(b5, 3), _mm256_srli_epi16(b5, 2));
-        const __m256i redGreen = _mm256_or_si256(r8, _mm256_slli_epi16(g8, 8));
-        const __m256i blueAlpha = _mm256_or_si256(b8, opaque);
+        const auto p = reinterpret_cast<SixteenLanes>(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels + k)));
+        SixteenLanes redGreenLanes, blueLanes;
+        widenLanes(p, redGreenLanes, blueLanes);
+        const auto redGreen = reinterpret_cast<__m256i>(redGreenLanes);
+        const __m256i blueAlpha = _mm256_or_si256(reinterpret_cast<__m256i>(blueLanes), opaque);
         // Interleaving works within 128-bit halves: pixels 0-3 and 8-11, then 4-7 and 12-15.
         const __m256i low = _mm256_unpacklo_epi16(redGreen, blueAlpha);
         const __m256i high = _mm256_unpackhi_epi16(redGreen, blueAlpha);
