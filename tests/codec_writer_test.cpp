@@ -361,6 +361,25 @@ TEST(Encode16, GroupDecisionsMatchMeasuringEachPosition) {
     expectGroupDecisionsMatchMeasuring<uint16_t, WriterPixelRing>({0x1234, 0x1235, 0x1335, 0x9AF9, 0x4321, 0x0000});
 }
 
+// Past a row's end the ring holds zeros, which a look sees. A last pixel of 0
+// after literals must not be coded as the pixel above to its right.
+TEST(Encode16, RowEndsAreNotReadPast) {
+    auto ring = std::make_unique<WriterPixelRing>();
+    for (int32_t width = 16; width <= 40; ++width) {
+        ring->clearFor(width, WRITER_SPARE_SAMPLES);
+        uint16_t* up = ring->slot(0);
+        uint16_t* cur = ring->slot(1);
+        for (int32_t k = 0; k < width; ++k) {  // no two neighbours share their high bits
+            up[k] = static_cast<uint16_t>(0x8421 + 0x2000 * (k % 3) + 0x0400 * (k % 2));
+            cur[k] = static_cast<uint16_t>(0x1010 + 0x2000 * (k % 3) + 0x0400 * (k % 2));
+        }
+        cur[width - 1] = 0;
+        ByteSink sink;
+        encodeRow16(sink, cur, up, ring->slot(-1), 1, width);
+        EXPECT_EQ(sink.bytes, measuredRow(cur, up, ring->slot(-1), 1, width)) << "width " << width;
+    }
+}
+
 TEST(Encode16, ConversionDropsLowBits) {
     const uint8_t rgb[] = {0x12, 0x34, 0x56, 255, 255, 255};
     uint16_t out[2];

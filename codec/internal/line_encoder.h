@@ -302,7 +302,11 @@ inline uint64_t escapedLanes(const uint8_t* p, int32_t n) {
 }
 inline void storeGroup(uint8_t* bytes, const uint8_t* p) { std::memcpy(bytes, p, LITERAL_GROUP_8); }
 #endif
-constexpr int32_t LITERAL_SCAN_REACH = 2 * LITERAL_GROUP_8;  // samples that must remain in the row for a look
+// A look reads a group and three samples more from p. Where these all lie in
+// the row, every mark is the row's own, and a run read off them that ends
+// inside the group is shorter than the row's room and any cap, as measuring
+// would find it; the row's room then also covers a group's store.
+constexpr int32_t LOOK_REACH_8 = LITERAL_GROUP_8 + 3;
 
 // Photographs' pixels go out a group at a time: lookGroup16() marks, in one
 // look, each position of a group where the pixel equals the one above, two
@@ -396,6 +400,9 @@ inline uint64_t escapedLanes(const uint16_t* p, int32_t n) {
 inline void storeGroup(uint8_t* bytes, const uint16_t* p) { std::memcpy(bytes, p, 2 * LITERAL_GROUP_16); }
 #endif
 
+// As LOOK_REACH_8: a look reads a group and three pixels more from p.
+constexpr int32_t LOOK_REACH_16 = LITERAL_GROUP_16 + 3;
+
 // The marks from the group's position n on, as bits 0 and up.
 inline GroupMarks16 marksFrom(const GroupMarks16& m, int32_t n) {
     return {m.candidate >> n, m.packed >> n, m.up >> n,   m.up2 >> n,
@@ -425,8 +432,9 @@ inline int32_t runOfMarks(uint32_t bits) { return std::countr_zero(~bits); }
 // position 0 of the marks, shown for the first `shown` positions. A run of
 // equal pixels that ends among them gives its candidate's length; one that
 // reaches past them is measured on the row, as chooseCommand16() measures
-// it. The row holds a group more past the shown positions, so every
-// candidate has room for its minimum.
+// it. The row holds the pixels the look read (LOOK_REACH_16), so every
+// candidate has room for its minimum, and no run that ends among them
+// meets a cap.
 struct GroupRows16 {
     const uint16_t *cur, *up, *up2;
     int32_t r, width;
@@ -491,8 +499,8 @@ void emitLiterals(Row& out, const Sample* p, int32_t n) {
 
 // The 8-bit command at position i, which is position 0 of the marks, shown
 // for the first `shown` positions: read off them when every run ends among
-// them, else measured on the row. The row holds a group more past the shown
-// positions, so no run read off the marks meets a minimum's room or a cap.
+// them, else measured on the row. The row holds the samples the look read
+// (LOOK_REACH_8), so no run read off the marks meets a minimum's room or a cap.
 inline Choice chooseInGroup8(const GroupMarks8& marks, const uint8_t* cur, const uint8_t* up, const uint8_t* up2,
                              int32_t r, int32_t i, int32_t width, int32_t shown) {
     const int32_t upRun = r >= 1 ? runOfMarks(marks.up) : 0, up2Run = r >= 2 ? runOfMarks(marks.up2) : 0;
@@ -514,7 +522,7 @@ void encodeAlphaRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint
     int32_t i = 0;
     while (i < width) {
         Choice chosen;
-        if (i + LITERAL_SCAN_REACH <= width) {  // the row's room leaves a group's slack, and a group more
+        if (i + LOOK_REACH_8 <= width) {
             const GroupLook8 look = lookGroup8(cur + i, up + i, up2 + i);
             const int32_t n = look.candidate ? std::countr_zero(look.candidate) : LITERAL_GROUP_8;
             if (n > 0) {
@@ -541,7 +549,7 @@ template <typename Row>
 void encodeRow8(Row& out, const uint8_t* cur, const uint8_t* up, const uint8_t* up2, int32_t r, int32_t width) {
     int32_t i = 0;
     while (i < width) {
-        if (i + LITERAL_SCAN_REACH <= width) {  // the row's room leaves a group's slack here
+        if (i + LOOK_REACH_8 <= width) {
             const int32_t n = literalPrefix8(cur + i, up + i, up2 + i);
             if (n > 0) {
                 emitLiterals(out, cur + i, n);
@@ -664,9 +672,9 @@ void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16
         // A group's look stays in the ring, and its store in the row's room, from here.
         if (j + LITERAL_GROUP_16 <= width) {
             // From the group's first position that takes no literal, its
-            // other positions show the candidates; a group more in the row
-            // leaves room for each candidate's minimum.
-            const bool groupAhead = j + 2 * LITERAL_GROUP_16 <= width;
+            // other positions show the candidates, as measuring would find
+            // them where the look's pixels all lie in the row.
+            const bool lookInRow = j + LOOK_REACH_16 <= width;
             GroupMarks16 marks = lookGroup16(cur + j, up + j, up2 + j);
             const int32_t n = std::countr_zero(marks.candidate | marks.packed | 1u << LITERAL_GROUP_16);
             if (n > 0) {
@@ -675,7 +683,7 @@ void encodeRow16(Row& out, const uint16_t* cur, const uint16_t* up, const uint16
                 if (n == LITERAL_GROUP_16) continue;
                 marks = marksFrom(marks, n);
             }
-            if (groupAhead) {
+            if (lookInRow) {
                 const int32_t shown = LITERAL_GROUP_16 - n;
                 const Choice chosen = chooseInGroup(marks, {cur, up, up2, r, width}, j, shown);
                 if (chosen.command >= 0) {
