@@ -361,9 +361,10 @@ TEST(Encode16, GroupDecisionsMatchMeasuringEachPosition) {
     expectGroupDecisionsMatchMeasuring<uint16_t, WriterPixelRing>({0x1234, 0x1235, 0x1335, 0x9AF9, 0x4321, 0x0000});
 }
 
-// Past a row's end the ring holds zeros, which a look sees. A last pixel of 0
-// after literals must not be coded as the pixel above to its right.
-TEST(Encode16, RowEndsAreNotReadPast) {
+// Past a row's end the ring holds zeros, which a look near the end sees. A
+// last pixel of 0 after literals must not be coded as the pixel above to its
+// right, as marks read past the row would have it.
+TEST(Encode16, LastPixelsAreCodedAsMeasured) {
     auto ring = std::make_unique<WriterPixelRing>();
     for (int32_t width = 16; width <= 40; ++width) {
         ring->clearFor(width, WRITER_SPARE_SAMPLES);
