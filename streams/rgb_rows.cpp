@@ -174,7 +174,7 @@ __attribute__((target("avx2"))) int32_t alphaFromRgbaWide(uint8_t* samples, cons
     // Packing works within 128-bit halves: these put the 32-bit quarters back in order.
     const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
     int32_t k = 0;
-    for (; k + 4 * STEP_PIXELS <= count; k += 4 * STEP_PIXELS) {
+    for (; k + 2 * ALPHA_GROUP <= count; k += 2 * ALPHA_GROUP) {
         __m256i lanes[4];
         for (int32_t q = 0; q < 4; ++q)
             lanes[q] = _mm256_srli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(
@@ -215,7 +215,7 @@ __attribute__((target("avx2"))) int32_t alphaIntoRgbaWide(uint8_t* alpha, const 
     uint8_t* const words = alpha - (RGBA_STEP - 1);
     const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
     int32_t k = 0;
-    for (; k + 4 * STEP_PIXELS <= count; k += 4 * STEP_PIXELS) {
+    for (; k + 2 * ALPHA_GROUP <= count; k += 2 * ALPHA_GROUP) {
         for (int32_t q = 0; q < 4; ++q) {
             const int32_t at = k + STEP_PIXELS * q;
             const __m128i eight = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(samples + at));
